@@ -1,0 +1,384 @@
+#include "engine/run_simulation.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "engine/numeric.h"
+
+namespace mas {
+namespace {
+
+constexpr double kTwoPi = 2.0 * kPi;
+constexpr double kTwoPiOver3 = 2.0943951023931953;
+// Cost given to a diverged run and to an interrupted one.
+constexpr double kDivergedCost = 1e50;
+constexpr double kInterruptedCost = -1.0;
+// Torque from which a run counts as diverged (N m), and current likewise (A).
+constexpr double kTorqueLimit = 10000.0;
+constexpr double kCurrentLimit = 1e30;
+// Corner frequency factor of the back-EMF filter (1/s).
+constexpr double kEmfFilterRate = 6666.66;
+
+constexpr const char* kCaptionError = "Erreur";
+
+// The simulation selected by the five mode flags.
+enum class Mode { kOpenLoop, kVectCtrl, kCourant, kStatique, kDtc, kVf, kSeveral };
+
+Mode SelectedMode(const SimulationSettings& s) {
+  const int count = (s.VectCtrl != 0) + (s.Courant != 0) + (s.Statique != 0) + (s.DTC != 0) +
+                    (s.Vf != 0);
+  if (count == 0) return Mode::kOpenLoop;
+  if (count > 1) return Mode::kSeveral;
+  if (s.VectCtrl != 0) return Mode::kVectCtrl;
+  if (s.Courant != 0) return Mode::kCourant;
+  if (s.Statique != 0) return Mode::kStatique;
+  if (s.DTC != 0) return Mode::kDtc;
+  return Mode::kVf;
+}
+
+class SimulationRun {
+ public:
+  SimulationRun(SimulationSettings& settings, CarriedState& carried, Platform& platform,
+                OutputSink* sink, bool launch_viewer, RunMode mode)
+      : s_(settings),
+        carried_(carried),
+        platform_(platform),
+        sink_(settings.CreateOutputFile ? sink : nullptr),
+        launch_viewer_(launch_viewer),
+        run_mode_(mode),
+        mode_(SelectedMode(settings)) {}
+
+  RunOutcome Run();
+
+ private:
+  // Reasons to refuse a run before its first step; empty when it can run.
+  std::string RefusalReason() const;
+  RunOutcome Refuse(std::string message, MessageIcon icon);
+  void Initialise();
+  void Step();
+  void ApplyEvents();
+  void OpenLoopSupply();
+  void OutputStep();
+  void StepMachine();
+  void CheckDivergence();
+  void Stop() {
+    st_.t = s_.tf + 1;
+    stop_ = true;
+  }
+  RunView View() const { return {s_, st_, s_.dq, s_.cage, s_.observer}; }
+
+  SimulationSettings& s_;
+  CarriedState& carried_;
+  Platform& platform_;
+  OutputSink* sink_;
+  const bool launch_viewer_;
+  const RunMode run_mode_;
+  const Mode mode_;
+
+  RunState st_;
+  RunOutcome outcome_;
+  bool stop_ = false;
+  int progress_position_ = 0;
+  // Per-run constants.
+  double two_pi_fs_ = 0.0;
+  double two_tmli_ = 0.0;
+};
+
+std::string SimulationRun::RefusalReason() const {
+  const SimulationSettings& s = s_;
+  // A run whose time cannot pass tf would never end.
+  const double t_span = std::max(std::fabs(s.t0), std::fabs(s.tf));
+  if (!std::isfinite(s.dt) || !(s.dt > 0.0) || !std::isfinite(s.t0) || !std::isfinite(s.tf) ||
+      !(t_span + s.dt > t_span)) {
+    return "Paramètres temporels invalides : le pas dt doit être positif, fini et assez grand "
+           "pour faire avancer le temps de t0 à tf";
+  }
+  if (mode_ == Mode::kVectCtrl || mode_ == Mode::kCourant || mode_ == Mode::kDtc ||
+      mode_ == Mode::kVf) {
+    return "Ce mode de commande (contrôle vectoriel, commande en courant, DTC ou V/f) n'est "
+           "pas encore disponible : choisissez l'alimentation en boucle ouverte ou l'essai "
+           "statique";
+  }
+  if (s.SpecialModel) {
+    return "Le modèle à cage n'est pas encore disponible : choisissez le modèle dq";
+  }
+  if (s.MLI != 0 || (mode_ == Mode::kOpenLoop && s.dsvPWM)) {
+    return "L'onduleur MLI et la double MLI vectorielle ne sont pas encore disponibles : "
+           "choisissez la source idéale";
+  }
+  if (run_mode_ != 0 && run_mode_ != 2) {
+    return "Mode de calcul " + std::to_string(run_mode_) + " non disponible";
+  }
+  return {};
+}
+
+RunOutcome SimulationRun::Refuse(std::string message, MessageIcon icon) {
+  platform_.ShowMessage(message, kCaptionError, icon);
+  RunOutcome out;
+  out.status = RunStatus::kRefused;
+  out.message = std::move(message);
+  out.caption = kCaptionError;
+  out.t_end = s_.t0;
+  return out;
+}
+
+RunOutcome SimulationRun::Run() {
+  // Start checks, in order: a parameter file was read, the settings can run, the output
+  // file opens. A refused run leaves any previous output file untouched.
+  if (!s_.FileLoaded) {
+    return Refuse("Aucun fichier de données n'a été chargé", MessageIcon::kInformation);
+  }
+  if (std::string reason = RefusalReason(); !reason.empty()) {
+    return Refuse(std::move(reason), MessageIcon::kError);
+  }
+  if (sink_ != nullptr && !sink_->Open(s_.OutFileName)) {
+    return Refuse("Impossible d'ouvrir le fichier " + s_.OutFileName, MessageIcon::kError);
+  }
+
+  Initialise();
+  if (sink_ != nullptr) sink_->WriteHeader(View());
+  st_.ExpIndex = 0;
+  if (s_.DisplayProgressBar) {
+    platform_.SetStatusText("Simulation en cours");
+    platform_.SetProgress(0);
+  }
+  progress_position_ = 0;
+  platform_.SetWaitCursor(true);
+  st_.ModeSelected = false;
+  outcome_.status = RunStatus::kReachedEnd;
+
+  // The end test comes after the step, so a run with tf < t0 still executes one step.
+  do {
+    Step();
+  } while (!stop_ && st_.t <= s_.tf);
+
+  if (sink_ != nullptr) sink_->Close();
+  platform_.SetWaitCursor(false);
+  if (s_.DisplayProgressBar) {
+    platform_.SetStatusText("Fin de la simulation");
+    platform_.SetProgress(100);
+  }
+  carried_.ThetaDir = st_.est.ThetaDir;
+  carried_.WsDir = st_.est.WsDir;
+  if (st_.ModeSelected && launch_viewer_ && sink_ != nullptr) {
+    platform_.StartProcess(ViewerCommandLine(s_.OutFileName));
+  }
+  outcome_.steps = st_.steps;
+  outcome_.t_end = st_.t;
+  return outcome_;
+}
+
+void SimulationRun::Initialise() {
+  st_ = RunState{};
+  st_.t = s_.t0;
+  s_.dq.ResetForRun();
+  s_.observer.ResetForRun();
+  st_.reg.FieldStep = 1;
+  st_.dc.PhiRef = 1.0;
+  st_.est.ThetaDir = carried_.ThetaDir;
+  st_.est.WsDir = carried_.WsDir;
+  // Filter coefficients: current filter exp(-dt/IFiltT), back-EMF filter exp(-6666.66 dt).
+  st_.est.kI = std::exp(-s_.dt / s_.IFiltT);
+  st_.est.kE = std::exp(-kEmfFilterRate * s_.dt);
+  // The open-loop supply starts from the full bus voltage on the d axis.
+  if (mode_ == Mode::kOpenLoop) {
+    st_.Vdsref = s_.E2 * kSqrt3;
+    st_.Vqsref = 0.0;
+  }
+  two_pi_fs_ = kTwoPi * s_.fs;
+  two_tmli_ = 2 * s_.TMLI;
+}
+
+void SimulationRun::ApplyEvents() {
+  const double t = st_.t;
+  // Events are levels: from its time on an event is applied at every step, and a later
+  // event of the same kind overrides an earlier one while both are due. Applying only
+  // the last due event of each kind gives the same result.
+  auto last_due = [t](const Events4& times) {
+    int last = -1;
+    for (int i = 0; i < 4; ++i) {
+      if (t >= times[i]) last = i;
+    }
+    return last;
+  };
+  if (s_.Courant != 0) {
+    if (int i = last_due(s_.Idst); i >= 0) st_.Idsref = s_.Idssref[i];
+    if (int i = last_due(s_.Iqst); i >= 0) st_.Iqsref = s_.Iqsref[i];
+  } else if (int i = last_due(s_.Wmt); i >= 0) {
+    st_.Wmref = s_.Wmref[i] * kRpmToRadS;
+  }
+  if (int i = last_due(s_.Crt); i >= 0) {
+    s_.dq.SetLoadIncrement1(s_.da1ref[i]);
+    s_.dq.SetLoadIncrement2(s_.da2ref[i]);
+    s_.dq.SetLoadIncrement3(s_.da3ref[i]);
+    s_.cage.SetLoadIncrement1(s_.da1ref[i]);
+    s_.cage.SetLoadIncrement2(s_.da2ref[i]);
+    s_.cage.SetLoadIncrement3(s_.da3ref[i]);
+  }
+  if (int i = last_due(s_.Rrt); i >= 0) s_.dq.SetRotorResistance(s_.Rrref[i]);
+  // Broken bars and ring portions: a number outside the cage disables the event.
+  const int bars = std::min(s_.cage.Nr, s_.cage.AllocatedBars());
+  for (int i = 0; i < 4; ++i) {
+    if (t >= s_.RbCasset[i] && s_.Rbn[i] >= 0 && s_.Rbn[i] < bars) {
+      s_.cage.Rb[s_.Rbn[i]] = s_.RbRef[i];
+    }
+  }
+  for (int i = 0; i < 4; ++i) {
+    if (t >= s_.ReCasset[i] && s_.Ren[i] >= 0 && s_.Ren[i] < bars) {
+      s_.cage.Re[s_.Ren[i]] = s_.ReRef[i];
+    }
+  }
+}
+
+// Balanced three-phase sine source of amplitude E2 and frequency fs. During start-up the
+// amplitude may be lowered by a drop that recovers along a sigmoid:
+// drop = 2 dVA (1/(1 + exp(-(t - dVB)/dVC)) - 1), from about -2 dVA to 0.
+void SimulationRun::OpenLoopSupply() {
+  const double t = st_.t;
+  if (t - st_.MliCount * two_tmli_ >= two_tmli_) ++st_.MliCount;
+  double drop = 0.0;
+  if (s_.VoltDrop && t <= s_.dVtf) {
+    drop = 2 * s_.dVA * (1 / (1 + std::exp(-(t - s_.dVB) / s_.dVC)) - 1);
+  }
+  const double angle = two_pi_fs_ * t + s_.VsPh;
+  const double amplitude = s_.E2 + drop;
+  st_.est.thetas = angle;
+  st_.VasRef = amplitude * std::cos(angle);
+  st_.VbsRef = amplitude * std::cos(angle - kTwoPiOver3);
+  st_.VcsRef = amplitude * std::cos(angle + kTwoPiOver3);
+}
+
+void SimulationRun::Step() {
+  ApplyEvents();
+
+  switch (mode_) {
+    case Mode::kOpenLoop:
+      OpenLoopSupply();
+      st_.ModeSelected = true;
+      break;
+    case Mode::kStatique:
+      // DC test: phase a at +Vcss, b and c at -Vcss, until tfss.
+      if (st_.t > s_.tfss) {
+        st_.VasRef = st_.VbsRef = st_.VcsRef = 0.0;
+      } else {
+        st_.VasRef = s_.Vcss;
+        st_.VbsRef = -s_.Vcss;
+        st_.VcsRef = -s_.Vcss;
+      }
+      st_.ModeSelected = true;
+      break;
+    case Mode::kVectCtrl:
+    case Mode::kCourant:
+    case Mode::kDtc:
+    case Mode::kVf:
+      // Closed-loop modes are refused before the run starts (RefusalReason).
+      break;
+    case Mode::kSeveral:
+      break;
+  }
+
+  // Inverter: the ideal source applies the references as they are.
+  st_.Vas = st_.VasRef;
+  st_.Vbs = st_.VbsRef;
+  st_.Vcs = st_.VcsRef;
+
+  // Filters: measured currents (when enabled) and the machine's back-EMF.
+  EstimatorState& est = st_.est;
+  if (s_.IFiltOn) {
+    est.IasF = est.kI * est.IasF + (1 - est.kI) * st_.IasMeas;
+    est.IbsF = est.kI * est.IbsF + (1 - est.kI) * st_.IbsMeas;
+  }
+  est.EsalphaF = (1 - est.kE) * s_.dq.Esalpha() + est.kE * est.EsalphaF;
+  est.EsbetaF = (1 - est.kE) * s_.dq.Esbeta() + est.kE * est.EsbetaF;
+
+  if (st_.StepCount == 0) OutputStep();
+  if (++st_.StepCount == s_.OutStep) st_.StepCount = 0;
+
+  StepMachine();
+  CheckDivergence();
+  st_.t += s_.dt;
+  ++st_.steps;
+
+  if (!st_.ModeSelected) {
+    const char* text = "Aucune simulation n'a été sélectionnée";
+    platform_.ShowMessage(text, kCaptionError, MessageIcon::kInformation);
+    outcome_.status = RunStatus::kNoMode;
+    outcome_.message = text;
+    outcome_.caption = kCaptionError;
+    Stop();
+  }
+}
+
+void SimulationRun::OutputStep() {
+  // Hook of the optimisers.
+  if (run_mode_ == 2) {
+    // Regulator tuning: squared speed error plus the squared change of the q current
+    // reference made by the last speed-regulator step.
+    const double ew = st_.Wmref - st_.WmMeas;
+    const double di = st_.Iqsref - st_.reg.IqsrefPrev;
+    carried_.CostReg += s_.gWmF * ew * ew + s_.gIasF * di * di;
+  }
+  if (sink_ != nullptr && st_.t >= s_.td0) sink_->WriteLine(View());
+  const int progress = TruncToInt(st_.t / s_.tf * 100);
+  if (s_.DisplayProgressBar && progress > progress_position_) {
+    progress_position_ = progress;
+    platform_.SetProgress(std::min(progress, 100));
+    // Escape is polled only when the bar advances.
+    if (platform_.EscapePressed()) {
+      carried_.CostIdent = kInterruptedCost;
+      carried_.CostReg = kInterruptedCost;
+      outcome_.status = RunStatus::kInterrupted;
+      Stop();
+    }
+  }
+}
+
+void SimulationRun::StepMachine() {
+  const PhaseCurrents out = s_.Triangle ? s_.dq.StepDelta(st_.Vas, st_.Vbs, st_.Vcs)
+                                        : s_.dq.StepStar(st_.Vas, st_.Vbs, st_.Vcs);
+  st_.Ias = out.ia;
+  st_.Ibs = out.ib;
+  st_.Ics = -out.ia - out.ib;
+  st_.Wm = out.omega;
+  st_.IasMeas = st_.Ias;
+  st_.IbsMeas = st_.Ibs;
+  if (!s_.UseSpeedFilter) st_.WmMeas = st_.Wm;
+  if (s_.Flux_typ == static_cast<int>(FluxType::kSensorless7) ||
+      s_.Flux_typ == static_cast<int>(FluxType::kSensorlessDirIndStator)) {
+    st_.WmMeas = st_.est.WmEst;
+  }
+  st_.sensor.Imes[0] = st_.IasMeas;
+  st_.sensor.Imes[1] = st_.IbsMeas;
+  st_.sensor.Imes[2] = -st_.IasMeas - st_.IbsMeas;
+}
+
+void SimulationRun::CheckDivergence() {
+  const double torque = s_.dq.Ce();
+  // A torque or current that is no longer a number is a divergence too: it would
+  // otherwise fill the output with "nan" and poison an optimiser's cost.
+  const bool diverged = (s_.CheckOverflow != 0 && torque >= kTorqueLimit) ||
+                        std::fabs(st_.IasMeas) > kCurrentLimit || !std::isfinite(torque) ||
+                        !std::isfinite(st_.IasMeas);
+  if (!diverged) return;
+  const char* text = "La simulation a divergée";
+  if (s_.DisplayProgressBar) platform_.ShowMessage(text, kCaptionError, MessageIcon::kError);
+  carried_.CostIdent = kDivergedCost;
+  carried_.CostReg = kDivergedCost;
+  outcome_.status = RunStatus::kDiverged;
+  outcome_.message = text;
+  outcome_.caption = kCaptionError;
+  Stop();
+}
+
+}  // namespace
+
+RunOutcome RunSimulation(SimulationSettings& settings, CarriedState& carried,
+                         Platform& platform, OutputSink* sink, bool launch_viewer,
+                         RunMode mode) {
+  SimulationRun run(settings, carried, platform, sink, launch_viewer, mode);
+  return run.Run();
+}
+
+std::string ViewerCommandLine(const std::string& data_file) { return "Tracix.exe " + data_file; }
+
+}  // namespace mas

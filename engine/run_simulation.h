@@ -1,0 +1,68 @@
+#pragma once
+// One complete simulation of the drive from t0 to tf with the fixed step dt.
+
+#include <string>
+
+#include "engine/run_state.h"
+#include "engine/settings.h"
+#include "platform/platform.h"
+
+namespace mas {
+
+// Everything the output table may read at a recorded step.
+struct RunView {
+  const SimulationSettings& settings;
+  const RunState& state;
+  const DqMachineModel& dq;
+  const CageMachineModel& cage;
+  const FluxObserver& observer;
+};
+
+// Where a run writes its output table. The files layer provides the table writer; tests
+// may record the lines in memory.
+class OutputSink {
+ public:
+  virtual ~OutputSink() = default;
+  // Creates (or truncates) the table; false when it cannot be opened.
+  virtual bool Open(const std::string& file_name) = 0;
+  // Header line, written once after the run's state has been initialised.
+  virtual void WriteHeader(const RunView& view) = 0;
+  // One data line for a recorded step.
+  virtual void WriteLine(const RunView& view) = 0;
+  virtual void Close() = 0;
+};
+
+// How a run ended.
+enum class RunStatus {
+  kReachedEnd,   // t passed tf
+  kInterrupted,  // Escape
+  kDiverged,     // torque or current out of bounds, or not finite
+  kNoMode,       // several modes selected: one step ran, then the run stopped
+  kRefused,      // nothing ran: no parameter file, output file, or unusable settings
+};
+
+struct RunOutcome {
+  RunStatus status = RunStatus::kRefused;
+  // The message shown to the user, if any, and its caption.
+  std::string message;
+  std::string caption;
+  long long steps = 0;  // steps executed
+  double t_end = 0.0;   // simulation time when the loop ended (s)
+};
+
+// Hook run at each output step for the optimisers (0 = none; 1..6, see the run loop).
+using RunMode = int;
+
+// Runs one simulation on `settings` (whose models it advances and whose cage resistances
+// and VqsrefMax it may change, as the workbench does) and `carried` (read at the start,
+// written back at the end). Output goes to `sink` when CreateOutputFile is set and a
+// sink is given. The curve viewer is started only when `launch_viewer` is set, a mode
+// ran and an output file was written.
+RunOutcome RunSimulation(SimulationSettings& settings, CarriedState& carried,
+                         Platform& platform, OutputSink* sink, bool launch_viewer,
+                         RunMode mode);
+
+// Command line that starts the curve viewer on a data file.
+std::string ViewerCommandLine(const std::string& data_file);
+
+}  // namespace mas

@@ -1,0 +1,88 @@
+#pragma once
+// The one list of stored and settable fields of SimulationSettings, by name. It drives
+// the parameter-file reader and writer (records in file order, each naming its fields
+// once), the command line's --set overrides and the round-trip tests.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/settings.h"
+
+namespace mas {
+
+enum class ValueType {
+  kReal,     // double
+  kInt,      // 32-bit signed integer
+  kIntFlag,  // integer field holding 0 or 1 (written as an integer)
+  kFlag,     // boolean (written as 0 or 1)
+  kText,     // text
+};
+
+// A reference to one field of a settings record.
+struct FieldRef {
+  std::string_view name;
+  ValueType type;
+  void* target;
+
+  double& real() const { return *static_cast<double*>(target); }
+  int& integer() const { return *static_cast<int*>(target); }
+  bool& flag() const { return *static_cast<bool*>(target); }
+  std::string& text() const { return *static_cast<std::string*>(target); }
+};
+
+inline FieldRef Real(std::string_view name, double& v) { return {name, ValueType::kReal, &v}; }
+inline FieldRef Int(std::string_view name, int& v) { return {name, ValueType::kInt, &v}; }
+inline FieldRef IntFlag(std::string_view name, int& v) {
+  return {name, ValueType::kIntFlag, &v};
+}
+inline FieldRef Flag(std::string_view name, bool& v) { return {name, ValueType::kFlag, &v}; }
+inline FieldRef Text(std::string_view name, std::string& v) {
+  return {name, ValueType::kText, &v};
+}
+
+// One value record of the parameter file.
+struct ParameterRecord {
+  int code;
+  std::vector<FieldRef> fields;
+  // Number of values on the record's first text line (record 23 is split over two
+  // lines); equal to fields.size() for every other record.
+  int first_line_values;
+};
+
+// The 36 value records of the parameter file, in the order the writer emits them.
+std::vector<ParameterRecord> ParameterRecords(SimulationSettings& s);
+
+// Number of values of a record code, or -1 for a code that is no value record.
+int RecordValueCount(int code);
+
+// Applies the dependent updates of a record right after its values were stored
+// (pushes machine parameters into the models, the step, the observer...).
+void ApplyRecordUpdate(SimulationSettings& s, int code);
+
+// What storing a field through --set must update besides the field itself.
+enum class FieldUpdate {
+  kNone,
+  kRecord,             // the updates of the parameter-file record that holds it
+  kNeuroFuzzyWeights,  // the dependent 2D neuro-fuzzy weights
+};
+
+struct SettableField {
+  FieldRef ref;
+  int record;  // code of the record holding the field, 0 for fields the file does not store
+  FieldUpdate update;
+};
+
+// Every field a user may set by name: the stored ones, those the file does not store
+// (modes, connection, current events, estimator, filters, regulator details), the output
+// selections as "Group.Element" and the identification settings. Derived values and
+// state flags are not in the list.
+std::vector<SettableField> SettableFields(SimulationSettings& s);
+
+// Applies the update that storing `field` calls for.
+void ApplyFieldUpdate(SimulationSettings& s, const SettableField& field);
+
+// Name of a value type as a user reads it in a message ("réel", "entier", ...).
+std::string_view ValueTypeName(ValueType type);
+
+}  // namespace mas
