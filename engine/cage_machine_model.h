@@ -72,12 +72,12 @@ class CageMachineModel {
   double a10 = 0.0;
   double a20 = 0.0;
   double a30 = 0.0;
-  double Rayon = 0.0;  // rotor radius (m)
-  double Long = 0.0;   // stack length (m)
-  double efer = 0.0;   // air gap (m)
-  double Lsl = 0.0;    // stator leakage inductance (H)
-  double Le = 0.0;     // end-ring portion leakage inductance (H)
-  double Lb = 0.0;     // bar leakage inductance (H)
+  double Rayon = 0.0;                   // rotor radius (m)
+  double Long = 0.0;                    // stack length (m)
+  double efer = 0.0;                    // air gap (m)
+  double Lsl = 0.0;                     // stator leakage inductance (H)
+  double Le = 0.0;                      // end-ring portion leakage inductance (H)
+  double Lb = 0.0;                      // bar leakage inductance (H)
   std::vector<std::uint8_t> BarreSel;   // bar currents written to the output table
   std::vector<std::uint8_t> LoopSel;    // mesh currents written to the output table
   std::vector<std::uint8_t> AnneauSel;  // ring-portion currents written to the output table

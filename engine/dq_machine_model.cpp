@@ -4,8 +4,7 @@
 
 namespace mas {
 
-void DqMachineModel::SetElectricalParameters(double rs, double rr, double ls, double lr,
-                                             double m) {
+void DqMachineModel::SetElectricalParameters(double rs, double rr, double ls, double lr, double m) {
   Rs = rs;
   Rr = rr;
   Ls = ls;
@@ -13,8 +12,8 @@ void DqMachineModel::SetElectricalParameters(double rs, double rr, double ls, do
   M = m;
 }
 
-void DqMachineModel::SetMechanicalParameters(int pole_pairs, double j, double a10_in,
-                                             double a20_in, double a30_in) {
+void DqMachineModel::SetMechanicalParameters(int pole_pairs, double j, double a10_in, double a20_in,
+                                             double a30_in) {
   p = pole_pairs;
   J = j;
   a10 = a10_in;

@@ -51,8 +51,10 @@ class DqMachineModel {
   double Esbeta() const { return Vbetas - Rs * x_[1]; }
   // Load torque of the current state.
   double Cr() const { return LoadTorque(x_[4]); }
-  double Valphas_() const { return Valphas; }
-  double Vbetas_() const { return Vbetas; }
+  // Load torque a1 (w/p)^2 + a2 (w/p) + a3 at the electrical speed w_el, the constant
+  // term signed by SignSat(w_el) when Crsgn is set. The squared term keeps its sign for
+  // negative speeds.
+  double LoadTorque(double w_el) const;
 
   // Parameters (the physical machine), in the parameter-file order.
   double Rs = 0.0;
@@ -85,9 +87,6 @@ class DqMachineModel {
   double h = 0.0;  // integration step (s), a copy of dt
 
  private:
-  // Load torque a1 (w/p)^2 + a2 (w/p) + a3, the constant term signed by SignSat(w) when
-  // Crsgn is set. The squared term keeps its sign for negative speeds.
-  double LoadTorque(double w_el) const;
   // Constants of the derivative function that change only with the parameters.
   void UpdateRotorTerms();
   void Derivative(const double* x, double* dx) const;

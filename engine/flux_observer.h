@@ -13,7 +13,7 @@ struct FluxObserver {
   double mLr = 0.0;
   double mM = 0.0;
   int mp = 0;
-  double h = 0.0;     // step: the current-sample period NTregI x TMLI (s)
+  double h = 0.0;      // step: the current-sample period NTregI x TMLI (s)
   double RrAct = 0.0;  // working rotor resistance
 
   // State: stator currents and fluxes, and the input voltages.

@@ -25,8 +25,8 @@ constexpr const char* kCaptionError = "Erreur";
 enum class Mode { kOpenLoop, kVectCtrl, kCourant, kStatique, kDtc, kVf, kSeveral };
 
 Mode SelectedMode(const SimulationSettings& s) {
-  const int count = (s.VectCtrl != 0) + (s.Courant != 0) + (s.Statique != 0) + (s.DTC != 0) +
-                    (s.Vf != 0);
+  const int count =
+      (s.VectCtrl != 0) + (s.Courant != 0) + (s.Statique != 0) + (s.DTC != 0) + (s.Vf != 0);
   if (count == 0) return Mode::kOpenLoop;
   if (count > 1) return Mode::kSeveral;
   if (s.VectCtrl != 0) return Mode::kVectCtrl;
@@ -372,9 +372,8 @@ void SimulationRun::CheckDivergence() {
 
 }  // namespace
 
-RunOutcome RunSimulation(SimulationSettings& settings, CarriedState& carried,
-                         Platform& platform, OutputSink* sink, bool launch_viewer,
-                         RunMode mode) {
+RunOutcome RunSimulation(SimulationSettings& settings, CarriedState& carried, Platform& platform,
+                         OutputSink* sink, bool launch_viewer, RunMode mode) {
   SimulationRun run(settings, carried, platform, sink, launch_viewer, mode);
   return run.Run();
 }

@@ -58,9 +58,8 @@ using RunMode = int;
 // written back at the end). Output goes to `sink` when CreateOutputFile is set and a
 // sink is given. The curve viewer is started only when `launch_viewer` is set, a mode
 // ran and an output file was written.
-RunOutcome RunSimulation(SimulationSettings& settings, CarriedState& carried,
-                         Platform& platform, OutputSink* sink, bool launch_viewer,
-                         RunMode mode);
+RunOutcome RunSimulation(SimulationSettings& settings, CarriedState& carried, Platform& platform,
+                         OutputSink* sink, bool launch_viewer, RunMode mode);
 
 // Command line that starts the curve viewer on a data file.
 std::string ViewerCommandLine(const std::string& data_file);

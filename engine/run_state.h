@@ -32,11 +32,11 @@ struct RegulatorState {
 
 // States of the transforms, flux estimators, observers and filters.
 struct EstimatorState {
-  double thetas = 0.0;  // Park angle used by the control (rad)
-  double Ws = 0.0;      // stator angular frequency (rad/s)
-  double Wsl = 0.0;     // rotor-flux slip angular frequency (rad/s)
-  double Ids = 0.0, Iqs = 0.0;              // measured currents in the Park frame
-  double IdsF = 0.0, IqsF = 0.0;            // Park frame currents of the filtered currents
+  double thetas = 0.0;                       // Park angle used by the control (rad)
+  double Ws = 0.0;                           // stator angular frequency (rad/s)
+  double Wsl = 0.0;                          // rotor-flux slip angular frequency (rad/s)
+  double Ids = 0.0, Iqs = 0.0;               // measured currents in the Park frame
+  double IdsF = 0.0, IqsF = 0.0;             // Park frame currents of the filtered currents
   double IalphaMeas = 0.0, IbetaMeas = 0.0;  // measured currents after Clarke
   double VdsrefAlpha = 0.0, VdsrefBeta = 0.0;
   // Direct flux estimator.
@@ -92,24 +92,24 @@ struct SensorState {
 };
 
 struct RunState {
-  double t = 0.0;      // simulation time (s)
+  double t = 0.0;       // simulation time (s)
   long long steps = 0;  // steps executed in this run
-  int StepCount = 0;   // output decimation counter, 0 .. OutStep-1
-  int MliCount = 0;    // PWM periods elapsed (double periods in the open-loop mode)
-  int RegICount = 0;   // PWM periods since the last current-loop sample
-  int RegWCount = 0;   // current-loop samples since the last speed-loop sample
-  int EstCount = 0;    // speed-estimator periods elapsed
-  int ExpIndex = 0;    // index into the experimental tables
+  int StepCount = 0;    // output decimation counter, 0 .. OutStep-1
+  int MliCount = 0;     // PWM periods elapsed (double periods in the open-loop mode)
+  int RegICount = 0;    // PWM periods since the last current-loop sample
+  int RegWCount = 0;    // current-loop samples since the last speed-loop sample
+  int EstCount = 0;     // speed-estimator periods elapsed
+  int ExpIndex = 0;     // index into the experimental tables
   bool ModeSelected = false;
-  double Wmref = 0.0;  // speed reference (rad/s)
-  double Idsref = 0.0, Iqsref = 0.0;  // current references (A)
-  double Vdsref = 0.0, Vqsref = 0.0;  // voltage references in the Park frame (V)
+  double Wmref = 0.0;                               // speed reference (rad/s)
+  double Idsref = 0.0, Iqsref = 0.0;                // current references (A)
+  double Vdsref = 0.0, Vqsref = 0.0;                // voltage references in the Park frame (V)
   double VasRef = 0.0, VbsRef = 0.0, VcsRef = 0.0;  // phase voltage references (V)
   double Vas = 0.0, Vbs = 0.0, Vcs = 0.0;           // pole voltages applied (V)
   double Ias = 0.0, Ibs = 0.0, Ics = 0.0;           // model phase currents (A)
   double IasMeas = 0.0, IbsMeas = 0.0;              // currents seen by the controller (A)
-  double Wm = 0.0;      // model mechanical speed (rad/s)
-  double WmMeas = 0.0;  // speed seen by the controller (rad/s)
+  double Wm = 0.0;                                  // model mechanical speed (rad/s)
+  double WmMeas = 0.0;                              // speed seen by the controller (rad/s)
 
   RegulatorState reg;
   EstimatorState est;

@@ -18,61 +18,126 @@ namespace mas {
 
 // Source of the Park angle (`Flux_typ`).
 enum class FluxType : int {
-  kIndirectRotor = 0,        // "Indirecte Phi_r"
-  kDirectRotor = 1,          // "Directe Phi_r"
-  kDirectStator = 2,         // "Directe Phi_s"
-  kCorrectedStator = 3,      // "Phi_s Corrigé"
-  kObservedStator = 4,       // "Phi_s Observé"
-  kIndirectStator = 5,       // "Indirecte Phi_s"
-  kSensorless6 = 6,          // "Sans Capteur"
-  kSensorless7 = 7,          // "Sans Capteur 7"
-  kSensorless8 = 8,          // "Sans Capteur 8"
-  kDirIndStator = 9,         // "Dir/ind Stator"
+  kIndirectRotor = 0,            // "Indirecte Phi_r"
+  kDirectRotor = 1,              // "Directe Phi_r"
+  kDirectStator = 2,             // "Directe Phi_s"
+  kCorrectedStator = 3,          // "Phi_s Corrigé"
+  kObservedStator = 4,           // "Phi_s Observé"
+  kIndirectStator = 5,           // "Indirecte Phi_s"
+  kSensorless6 = 6,              // "Sans Capteur"
+  kSensorless7 = 7,              // "Sans Capteur 7"
+  kSensorless8 = 8,              // "Sans Capteur 8"
+  kDirIndStator = 9,             // "Dir/ind Stator"
   kSensorlessDirIndStator = 10,  // "SS Dir/ind Stator"
 };
 
 // Output-selection flags of the display dialog, in column order.
 enum OutSelIndex : int {
-  kOutCe, kOutWm, kOutIas, kOutVas, kOutIdsref, kOutIds, kOutIqsref, kOutIqs, kOutVdsref,
-  kOutVqsref, kOutEsalpha, kOutEsbeta, kOutIdsMAS, kOutIqsMAS, kOutCeMAS, kOutCrMAS,
-  kOutthetas, kOutangphi_s, kOutangphi_r, kOutPhi_alpha_s, kOutPhi_beta_s, kOutPhi_alpha_r,
-  kOutPhi_beta_r, kOutPhidr, kOutPhi1s, kOutPhi2s, kOutIasF, kOutIbsF, kOutIdsF, kOutIqsF,
-  kOutangphi_s_Corr, kOutWs, kOutIalphasObs, kOutIbetasObs, kOutPhialphasObs,
-  kOutPhibetasObs, kOutEalphasObs, kOutEbetasObs, kOutCeObs, kOutFlou, kOutSelCount
+  kOutCe,
+  kOutWm,
+  kOutIas,
+  kOutVas,
+  kOutIdsref,
+  kOutIds,
+  kOutIqsref,
+  kOutIqs,
+  kOutVdsref,
+  kOutVqsref,
+  kOutEsalpha,
+  kOutEsbeta,
+  kOutIdsMAS,
+  kOutIqsMAS,
+  kOutCeMAS,
+  kOutCrMAS,
+  kOutthetas,
+  kOutangphi_s,
+  kOutangphi_r,
+  kOutPhi_alpha_s,
+  kOutPhi_beta_s,
+  kOutPhi_alpha_r,
+  kOutPhi_beta_r,
+  kOutPhidr,
+  kOutPhi1s,
+  kOutPhi2s,
+  kOutIasF,
+  kOutIbsF,
+  kOutIdsF,
+  kOutIqsF,
+  kOutangphi_s_Corr,
+  kOutWs,
+  kOutIalphasObs,
+  kOutIbetasObs,
+  kOutPhialphasObs,
+  kOutPhibetasObs,
+  kOutEalphasObs,
+  kOutEbetasObs,
+  kOutCeObs,
+  kOutFlou,
+  kOutSelCount
 };
 inline constexpr std::array<const char*, kOutSelCount> kOutSelNames = {
-    "Ce", "Wm", "Ias", "Vas", "Idsref", "Ids", "Iqsref", "Iqs", "Vdsref", "Vqsref",
-    "Esalpha", "Esbeta", "IdsMAS", "IqsMAS", "CeMAS", "CrMAS", "thetas", "angphi_s",
-    "angphi_r", "Phi_alpha_s", "Phi_beta_s", "Phi_alpha_r", "Phi_beta_r", "Phidr", "Phi1s",
-    "Phi2s", "IasF", "IbsF", "IdsF", "IqsF", "angphi_s_Corr", "Ws", "IalphasObs",
-    "IbetasObs", "PhialphasObs", "PhibetasObs", "EalphasObs", "EbetasObs", "CeObs", "Flou"};
+    "Ce",         "Wm",          "Ias",           "Vas",
+    "Idsref",     "Ids",         "Iqsref",        "Iqs",
+    "Vdsref",     "Vqsref",      "Esalpha",       "Esbeta",
+    "IdsMAS",     "IqsMAS",      "CeMAS",         "CrMAS",
+    "thetas",     "angphi_s",    "angphi_r",      "Phi_alpha_s",
+    "Phi_beta_s", "Phi_alpha_r", "Phi_beta_r",    "Phidr",
+    "Phi1s",      "Phi2s",       "IasF",          "IbsF",
+    "IdsF",       "IqsF",        "angphi_s_Corr", "Ws",
+    "IalphasObs", "IbetasObs",   "PhialphasObs",  "PhibetasObs",
+    "EalphasObs", "EbetasObs",   "CeObs",         "Flou"};
 
 // Experimental-comparison columns.
 enum OutSelExpIndex : int {
-  kExpWmint, kExpIasint, kExpWmTable, kExpIasTable, kExpMaxIasTable, kMaxIas, kOutSelExpCount
+  kExpWmint,
+  kExpIasint,
+  kExpWmTable,
+  kExpIasTable,
+  kExpMaxIasTable,
+  kMaxIas,
+  kOutSelExpCount
 };
 inline constexpr std::array<const char*, kOutSelExpCount> kOutSelExpNames = {
     "ExpWmint", "ExpIasint", "ExpWmTable", "ExpIasTable", "ExpMaxIasTable", "MaxIas"};
 
 // Cage-model columns.
 enum OutSelCageIndex : int {
-  kCageThetar, kCageValphas, kCageVbetas, kCageVds, kCageVqs, kCageIalphas, kCageIbetas,
-  kCageIe, kCageCapt, kCagePolaireBarre, kCagePolaireLoop, kCagePolaireAnneau,
+  kCageThetar,
+  kCageValphas,
+  kCageVbetas,
+  kCageVds,
+  kCageVqs,
+  kCageIalphas,
+  kCageIbetas,
+  kCageIe,
+  kCageCapt,
+  kCagePolaireBarre,
+  kCagePolaireLoop,
+  kCagePolaireAnneau,
   kOutSelCageCount
 };
 inline constexpr std::array<const char*, kOutSelCageCount> kOutSelCageNames = {
-    "Thetar", "Valphas", "Vbetas", "Vds", "Vqs", "Ialphas", "Ibetas", "Ie", "Capt",
-    "PolaireBarre", "PolaireLoop", "PolaireAnneau"};
+    "Thetar", "Valphas", "Vbetas", "Vds",          "Vqs",         "Ialphas",
+    "Ibetas", "Ie",      "Capt",   "PolaireBarre", "PolaireLoop", "PolaireAnneau"};
 
 // Stator-flux estimator columns.
 enum OutSelStatorIndex : int {
-  kStatPhids, kStatPhisM, kStatIdqs, kStatWsl_Stator, kStatWsl_StatorFiltre,
-  kStatPhisTheta, kStatthInd, kStatPhisWs, kStatWmEst, kStatStatorMode, kStatStatorModeFN,
+  kStatPhids,
+  kStatPhisM,
+  kStatIdqs,
+  kStatWsl_Stator,
+  kStatWsl_StatorFiltre,
+  kStatPhisTheta,
+  kStatthInd,
+  kStatPhisWs,
+  kStatWmEst,
+  kStatStatorMode,
+  kStatStatorModeFN,
   kOutSelStatorCount
 };
 inline constexpr std::array<const char*, kOutSelStatorCount> kOutSelStatorNames = {
-    "Phids", "PhisM", "Idqs", "Wsl_Stator", "Wsl_StatorFiltre", "PhisTheta", "thInd",
-    "PhisWs", "WmEst", "StatorMode", "StatorModeFN"};
+    "Phids", "PhisM",  "Idqs",  "Wsl_Stator", "Wsl_StatorFiltre", "PhisTheta",
+    "thInd", "PhisWs", "WmEst", "StatorMode", "StatorModeFN"};
 
 using Events4 = std::array<double, 4>;
 using Indices4 = std::array<int, 4>;
@@ -140,7 +205,7 @@ struct SimulationSettings {
   int DTC = 0;       // direct torque control
   int Vf = 0;        // "V/f" (not stored in the parameter file)
   int Decouple = 0;
-  int Flux_typ = 0;  // FluxType
+  int Flux_typ = 0;           // FluxType
   bool SpecialModel = false;  // machine model: false "dq", true "Cage"
   bool Triangle = false;      // connection: false star ("Etoile"), true delta (not stored)
   int CheckOverflow = 1;      // "Vérifie dépassement" torque divergence test (not stored)
@@ -153,15 +218,15 @@ struct SimulationSettings {
   Events4 da1ref{};  // increments of a10, a20, a30 from the event time on
   Events4 da2ref{};
   Events4 da3ref{};
-  Events4 Rrt{};     // rotor-resistance times (s)
-  Events4 Rrref{};   // rotor resistance of the dq model from the event time on (ohm)
+  Events4 Rrt{};    // rotor-resistance times (s)
+  Events4 Rrref{};  // rotor resistance of the dq model from the event time on (ohm)
   Events4 Idst{100.0, 100.0, 100.0, 100.0};  // d current-reference times, mode Courant
   Events4 Idssref{};                         // d current references (A)
   Events4 Iqst{100.0, 100.0, 100.0, 100.0};  // q current-reference times
   Events4 Iqsref{};                          // q current references (A)
 
   // Field weakening.
-  int Flag = 2;  // 0 "Aucun", 1 "Par paliers", 2 "Continu"
+  int Flag = 2;                                        // 0 "Aucun", 1 "Par paliers", 2 "Continu"
   double Wmlim1 = 0.0, Wmlim2 = 0.0, Wmlim3 = 0.0;     // step thresholds (tr/mn)
   double Idsref1 = 0.0, Idsref2 = 0.0, Idsref3 = 0.0;  // d current of each step (A)
   double Kdeflux = 6260.8;                             // continuous: Idsref = Kdeflux/|N|
@@ -223,7 +288,7 @@ struct SimulationSettings {
   bool ExpTableReady = false;
 
   // State flags.
-  bool FileLoaded = false;          // a parameter file has been read completely
+  bool FileLoaded = false;           // a parameter file has been read completely
   bool CageArraysAllocated = false;  // the cage model's per-bar arrays exist
   std::string ParamFileName;         // current parameter file
 

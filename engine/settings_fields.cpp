@@ -71,17 +71,17 @@ std::vector<ParameterRecord> ParameterRecords(SimulationSettings& s) {
   add(27, {Flag("IdsPI", s.IdsPI), Flag("IdsIP", s.IdsIP), Flag("IdsFlou", s.IdsFlou)});
   add(7, {Int("NTregW", s.NTregW), Real("KpW", s.KpW), Real("KiW", s.KiW), Real("TtW", s.TtW),
           Real("WFErr", s.WFErr), Real("WFdErr", s.WFdErr), Real("WFdU", s.WFdU)});
-  add(9, {Flag("WPI", s.WPI), Flag("WIP", s.WIP), Flag("WFlou", s.WFlou),
-          Flag("ChangeK", s.ChangeK)});
+  add(9,
+      {Flag("WPI", s.WPI), Flag("WIP", s.WIP), Flag("WFlou", s.WFlou), Flag("ChangeK", s.ChangeK)});
   add(10, {Int("OutOpt", s.OutOpt), Int("OutStep", s.OutStep)});
   add(11, {Real("mRs", s.mRs), Real("mRr", s.mRr), Real("mLs", s.mLs), Real("mLr", s.mLr),
            Real("mM", s.mM)});
   add(12, {Int("mp", s.mp), Real("mJ", s.mJ), Real("ma10", s.ma10), Real("ma20", s.ma20),
            Real("ma30", s.ma30)});
-  add(14, {IntFlag("MLI", s.MLI), IntFlag("VectCtrl", s.VectCtrl), IntFlag("Courant", s.Courant),
-           IntFlag("Statique", s.Statique), IntFlag("Decouple", s.Decouple),
-           Int("Flux_typ", s.Flux_typ), IntFlag("DTC", s.DTC),
-           Flag("SpecialModel", s.SpecialModel)});
+  add(14,
+      {IntFlag("MLI", s.MLI), IntFlag("VectCtrl", s.VectCtrl), IntFlag("Courant", s.Courant),
+       IntFlag("Statique", s.Statique), IntFlag("Decouple", s.Decouple),
+       Int("Flux_typ", s.Flux_typ), IntFlag("DTC", s.DTC), Flag("SpecialModel", s.SpecialModel)});
   add(15, Four({"Wmt1", "Wmt2", "Wmt3", "Wmt4"}, s.Wmt));
   add(16, Four({"Wmref1", "Wmref2", "Wmref3", "Wmref4"}, s.Wmref));
   add(17, Four({"Crt1", "Crt2", "Crt3", "Crt4"}, s.Crt));
@@ -124,9 +124,9 @@ std::vector<ParameterRecord> ParameterRecords(SimulationSettings& s) {
 
 int RecordValueCount(int code) {
   // Codes 1..38: number of values; 0 marks the comment code 8 and the unused code 13.
-  static constexpr std::array<int, 39> kCounts = {
-      0, 5, 5, 5, 2, 8, 6, 7, 0, 4, 2, 5, 5, 0, 8, 4, 4, 4, 4, 4,
-      5, 4, 4, 32, 3, 3, 3, 3, 12, 6, 4, 4, 4, 2, 2, 4, 4, 4, 3};
+  static constexpr std::array<int, 39> kCounts = {0, 5, 5,  5, 2, 8, 6, 7, 0, 4, 2,  5, 5,
+                                                  0, 8, 4,  4, 4, 4, 4, 5, 4, 4, 32, 3, 3,
+                                                  3, 3, 12, 6, 4, 4, 4, 2, 2, 4, 4,  4, 3};
   if (code < 1 || code > 38) return -1;
   return kCounts[code] == 0 ? -1 : kCounts[code];
 }
@@ -178,10 +178,18 @@ std::vector<SettableField> SettableFields(SimulationSettings& s) {
   weight(Real("w11", s.w11));
   weight(Real("w21", s.w21));
   weight(Real("w12", s.w12));
-  for (auto [name, v] : {std::pair{"cE1", &s.cE1}, {"cE2", &s.cE2}, {"cE3", &s.cE3},
-                         {"sE1", &s.sE1}, {"sE2", &s.sE2}, {"sE3", &s.sE3},
-                         {"cR1", &s.cR1}, {"cR2", &s.cR2}, {"cR3", &s.cR3},
-                         {"sR1", &s.sR1}, {"sR2", &s.sR2}, {"sR3", &s.sR3}}) {
+  for (auto [name, v] : {std::pair{"cE1", &s.cE1},
+                         {"cE2", &s.cE2},
+                         {"cE3", &s.cE3},
+                         {"sE1", &s.sE1},
+                         {"sE2", &s.sE2},
+                         {"sE3", &s.sE3},
+                         {"cR1", &s.cR1},
+                         {"cR2", &s.cR2},
+                         {"cR3", &s.cR3},
+                         {"sR1", &s.sR1},
+                         {"sR2", &s.sR2},
+                         {"sR3", &s.sR3}}) {
     plain(Real(name, *v));
   }
   // Simulation type.
@@ -231,9 +239,8 @@ std::vector<SettableField> SettableFields(SimulationSettings& s) {
   plain(Real("gA", s.gA));
   plain(Real("gt0", s.gt0));
   plain(Int("CostFunction", s.CostFunction));
-  static constexpr std::array<const char*, 8> kGenes = {"GenX.Rs",  "GenX.Ts",  "GenX.Tr",
-                                                        "GenX.sigma", "GenX.J", "GenX.a10",
-                                                        "GenX.a20", "GenX.a30"};
+  static constexpr std::array<const char*, 8> kGenes = {
+      "GenX.Rs", "GenX.Ts", "GenX.Tr", "GenX.sigma", "GenX.J", "GenX.a10", "GenX.a20", "GenX.a30"};
   for (int i = 0; i < 8; ++i) plain(Flag(kGenes[i], s.GenX[i]));
   return out;
 }

@@ -33,13 +33,9 @@ struct FieldRef {
 
 inline FieldRef Real(std::string_view name, double& v) { return {name, ValueType::kReal, &v}; }
 inline FieldRef Int(std::string_view name, int& v) { return {name, ValueType::kInt, &v}; }
-inline FieldRef IntFlag(std::string_view name, int& v) {
-  return {name, ValueType::kIntFlag, &v};
-}
+inline FieldRef IntFlag(std::string_view name, int& v) { return {name, ValueType::kIntFlag, &v}; }
 inline FieldRef Flag(std::string_view name, bool& v) { return {name, ValueType::kFlag, &v}; }
-inline FieldRef Text(std::string_view name, std::string& v) {
-  return {name, ValueType::kText, &v};
-}
+inline FieldRef Text(std::string_view name, std::string& v) { return {name, ValueType::kText, &v}; }
 
 // One value record of the parameter file.
 struct ParameterRecord {

@@ -15,8 +15,7 @@ inline constexpr int kMaxNumberChars = 40;
 
 // Writes value as "%.<precision>g" at out; returns the end of the text.
 inline char* AppendG(char* out, double value, int precision) {
-  return std::to_chars(out, out + kMaxNumberChars, value, std::chars_format::general,
-                       precision)
+  return std::to_chars(out, out + kMaxNumberChars, value, std::chars_format::general, precision)
       .ptr;
 }
 
