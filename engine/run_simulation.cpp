@@ -9,7 +9,7 @@ namespace mas {
 namespace {
 
 constexpr double kTwoPi = 2.0 * kPi;
-constexpr double kTwoPiOver3 = 2.0943951023931953;
+constexpr double kHalfSqrt3 = 0.86602540378443864676;  // sin(2 pi/3)
 // Cost given to a diverged run and to an interrupted one.
 constexpr double kDivergedCost = 1e50;
 constexpr double kInterruptedCost = -1.0;
@@ -243,9 +243,13 @@ void SimulationRun::OpenLoopSupply() {
   const double angle = two_pi_fs_ * t + s_.VsPh;
   const double amplitude = s_.E2 + drop;
   st_.est.thetas = angle;
-  st_.VasRef = amplitude * std::cos(angle);
-  st_.VbsRef = amplitude * std::cos(angle - kTwoPiOver3);
-  st_.VcsRef = amplitude * std::cos(angle + kTwoPiOver3);
+  // The three phases from one sine and one cosine:
+  // cos(angle -+ 2 pi/3) = -cos(angle)/2 +- (sqrt(3)/2) sin(angle).
+  const double c = std::cos(angle);
+  const double sn = std::sin(angle);
+  st_.VasRef = amplitude * c;
+  st_.VbsRef = amplitude * (-0.5 * c + kHalfSqrt3 * sn);
+  st_.VcsRef = amplitude * (-0.5 * c - kHalfSqrt3 * sn);
 }
 
 void SimulationRun::Step() {
