@@ -17,6 +17,19 @@ struct CarriedState {
   double CostReg = 0.0;
 };
 
+// Constants of the controller's copy of the machine, computed at the start of a run from
+// mRs, mRr, mLs, mLr, mM, and the current-sample period.
+struct ModelCopyConstants {
+  double Tr = 0.0;       // mLr/mRr (s)
+  double sigma = 0.0;    // 1 - mM^2/(mLs mLr)
+  double sigmaLs = 0.0;  // sigma mLs (H)
+  double Ts = 0.0;       // mLs/mRs (s)
+  double InvTs = 0.0;
+  double InvTr = 0.0;
+  double InvTsTr = 0.0;  // 1/Ts + 1/Tr
+  double Ti = 0.0;       // current-sample period TMLI x NTregI (s)
+};
+
 // States of the three regulators.
 struct RegulatorState {
   double IntegD = 0.0, IntegQ = 0.0, IntegW = 0.0;
@@ -111,6 +124,7 @@ struct RunState {
   double Wm = 0.0;                                  // model mechanical speed (rad/s)
   double WmMeas = 0.0;                              // speed seen by the controller (rad/s)
 
+  ModelCopyConstants mc;
   RegulatorState reg;
   EstimatorState est;
   DirectControlState dc;
