@@ -31,8 +31,8 @@
 //    the OutSel columns...) accept any integer, as the file stores them as integers.
 //    Reals are read as strtod reads them ("1.5", "1e-05", "-0", ".5", "5.", "+2"), except
 //    hexadecimal forms; "inf", "-inf" and "nan" (any case) are accepted so that any
-//    setting the writer can write is read back; a real too large for a double is an
-//    error, one too small becomes zero.
+//    setting the writer can write is read back; a real beyond the range of a double
+//    (1e400, 1e-400) is an error, not silently saturated or zeroed.
 //  - A record code must be an integer standing alone ("3x" is an error), except that the
 //    comment code 8 may be followed directly by its text ("8abc" is the comment "abc").
 //    Codes 0, 13, negative codes and codes above 38 end the reading with
@@ -52,6 +52,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "engine/settings.h"
 #include "platform/platform.h"
@@ -67,10 +68,11 @@ struct ParameterFileError : std::runtime_error {
 };
 
 // Writes every stored setting to `path`: 110 lines, LF line ends. The text goes first
-// into a new file of the same folder that is then renamed over `path`, so a failed write
-// leaves the previous file as it was (a symbolic link is followed: its target is
-// replaced). Throws ParameterFileError("Impossible d'ouvrir le fichier " + path,
-// "Erreur d'écriture") when the file cannot be written.
+// into a new file of the same folder (".<name>.tmp<n>", created only if absent) that is
+// then renamed over `path`, so a failed write leaves the previous file as it was (a
+// symbolic link is followed: its target is replaced). Throws
+// ParameterFileError("Impossible d'ouvrir le fichier " + path, "Erreur d'écriture")
+// when the file cannot be written.
 void WriteParameterFile(const SimulationSettings& s, const std::string& path);
 
 // Reads the file named s.ParamFileName into s and writes the echo to `echo_path`.
