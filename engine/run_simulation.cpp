@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/direct_control.h"
+#include "engine/estimators.h"
 #include "engine/numeric.h"
+#include "engine/regulators.h"
 
 namespace mas {
 namespace {
@@ -58,6 +61,32 @@ class SimulationRun {
   void Step();
   void ApplyEvents();
   void OpenLoopSupply();
+  // Sampling instants: a PWM tick every TMLI, a current sample every NTregI ticks, a
+  // speed sample every NTregW current samples. The counters are incremented before the
+  // comparison, so a period of 0 never samples.
+  bool PwmTick() {
+    if (st_.t - st_.MliCount * s_.TMLI >= s_.TMLI) {
+      ++st_.MliCount;
+      return true;
+    }
+    return false;
+  }
+  bool CurrentSample() {
+    if (!PwmTick()) return false;
+    if (++st_.RegICount != s_.NTregI) return false;
+    st_.RegICount = 0;
+    return true;
+  }
+  bool SpeedSample() {
+    if (++st_.RegWCount != s_.NTregW) return false;
+    st_.RegWCount = 0;
+    return true;
+  }
+  bool FluxIs(FluxType type) const { return s_.Flux_typ == static_cast<int>(type); }
+  void VectorControl();
+  void CurrentControl();
+  void VfControl();
+  void DirectTorqueControl();
   void OutputStep();
   void StepMachine();
   void CheckDivergence();
@@ -92,12 +121,6 @@ std::string SimulationRun::RefusalReason() const {
       !(t_span + s.dt > t_span)) {
     return "Paramètres temporels invalides : le pas dt doit être positif, fini et assez grand "
            "pour faire avancer le temps de t0 à tf";
-  }
-  if (mode_ == Mode::kVectCtrl || mode_ == Mode::kCourant || mode_ == Mode::kDtc ||
-      mode_ == Mode::kVf) {
-    return "Ce mode de commande (contrôle vectoriel, commande en courant, DTC ou V/f) n'est "
-           "pas encore disponible : choisissez l'alimentation en boucle ouverte ou l'essai "
-           "statique";
   }
   if (s.SpecialModel) {
     return "Le modèle à cage n'est pas encore disponible : choisissez le modèle dq";
@@ -173,6 +196,7 @@ void SimulationRun::Initialise() {
   st_.t = s_.t0;
   s_.dq.ResetForRun();
   s_.observer.ResetForRun();
+  st_.mc = ComputeModelCopyConstants(s_);
   st_.reg.FieldStep = 1;
   st_.dc.PhiRef = 1.0;
   st_.est.ThetaDir = carried_.ThetaDir;
@@ -252,6 +276,72 @@ void SimulationRun::OpenLoopSupply() {
   st_.VcsRef = amplitude * (-0.5 * c - kHalfSqrt3 * sn);
 }
 
+// Field-oriented control: MRAS speed estimator on its own period; at each current sample
+// the speed loop (when due), the observer, the Park transform of the measured currents,
+// the d and q current regulators, the inverse transforms, the stator-flux estimators,
+// the slip and angle update and the corrected stator flux.
+void SimulationRun::VectorControl() {
+  if (st_.t - st_.EstCount * s_.TEst >= s_.TEst) {
+    ++st_.EstCount;
+    if (FluxIs(FluxType::kSensorless6) || FluxIs(FluxType::kSensorless7) ||
+        FluxIs(FluxType::kSensorless8)) {
+      MrasSpeedEstimatorStep(s_, st_, st_.VasRef, st_.VbsRef, st_.VcsRef);
+    }
+  }
+  const bool blended = FluxIs(FluxType::kDirIndStator) || FluxIs(FluxType::kSensorlessDirIndStator);
+  if (CurrentSample()) {
+    if (SpeedSample()) {
+      if (blended) BlendFactorStep(st_);
+      SpeedRegulatorStep(s_, st_);
+    }
+    s_.observer.Step(st_.est.VdsrefAlpha, st_.est.VdsrefBeta, s_.mp * st_.WmMeas);
+    const double theta = ParkAngle(s_, st_);
+    MeasuredCurrentsToPark(s_, st_, theta);
+    DAxisRegulatorStep(s_, st_);
+    QAxisRegulatorStep(s_, st_);
+    VoltageReferencesToPhases(s_, st_, theta);
+    if (blended || FluxIs(FluxType::kIndirectStator)) StatorFluxEstimatorsStep(s_, st_);
+    SpeedFilterSlipAndAngle(s_, st_);
+    CorrectedStatorFluxStep(s_, st_);
+  }
+  st_.ModeSelected = true;
+}
+
+// Current control: the current references come from the events; no speed loop and no
+// observer.
+void SimulationRun::CurrentControl() {
+  if (CurrentSample()) {
+    const double theta = ParkAngle(s_, st_);
+    MeasuredCurrentsToPark(s_, st_, theta);
+    DAxisRegulatorStep(s_, st_);
+    QAxisRegulatorStep(s_, st_);
+    VoltageReferencesToPhases(s_, st_, theta);
+    SpeedFilterSlipAndAngle(s_, st_);
+    CorrectedStatorFluxStep(s_, st_);
+  }
+  st_.ModeSelected = true;
+}
+
+void SimulationRun::VfControl() {
+  if (CurrentSample()) {
+    if (SpeedSample()) SpeedRegulatorStep(s_, st_);
+    VfStep(s_, st_);
+  }
+  st_.ModeSelected = true;
+}
+
+// Direct torque control sets the pole voltages itself; between samples they stay.
+void SimulationRun::DirectTorqueControl() {
+  if (CurrentSample()) {
+    if (SpeedSample()) {
+      SpeedRegulatorStep(s_, st_);
+      st_.dc.CeRef = 2.9 * st_.Iqsref;
+    }
+    DtcStep(s_, st_);
+  }
+  st_.ModeSelected = true;
+}
+
 void SimulationRun::Step() {
   ApplyEvents();
 
@@ -272,19 +362,28 @@ void SimulationRun::Step() {
       st_.ModeSelected = true;
       break;
     case Mode::kVectCtrl:
-    case Mode::kCourant:
-    case Mode::kDtc:
-    case Mode::kVf:
-      // Closed-loop modes are refused before the run starts (RefusalReason).
+      VectorControl();
       break;
+    case Mode::kCourant:
+      CurrentControl();
+      break;
+    case Mode::kVf:
+      VfControl();
+      break;
+    case Mode::kDtc:  // runs after the inverter, below
     case Mode::kSeveral:
       break;
   }
 
-  // Inverter: the ideal source applies the references as they are.
-  st_.Vas = st_.VasRef;
-  st_.Vbs = st_.VbsRef;
-  st_.Vcs = st_.VcsRef;
+  DirectFluxEstimatorStep(s_, st_);
+  if (mode_ == Mode::kDtc) {
+    DirectTorqueControl();
+  } else {
+    // Inverter: the ideal source applies the references as they are.
+    st_.Vas = st_.VasRef;
+    st_.Vbs = st_.VbsRef;
+    st_.Vcs = st_.VcsRef;
+  }
 
   // Filters: measured currents (when enabled) and the machine's back-EMF.
   EstimatorState& est = st_.est;
