@@ -1,0 +1,132 @@
+#pragma once
+// The output table of a run ("out.dat" by default): one header line naming the recorded
+// columns, then one line per recorded step, the time first and then every selected
+// quantity in the fixed column order of the display dialogs.
+//
+// Cell layout (the curve viewer and the identification split lines on white space, but
+// users compare files byte for byte, so the layout is exact):
+//   header: "time(s)     ", then each column name left-justified in 16 characters + "  "
+//   line:   time as "%-10.8g  ", each real column as "%-16.8g  ", each integer column as
+//           "%-16d  ", then "\n".
+// Numbers are formatted with std::to_chars (files/number_format.h): the bytes of printf's
+// %g, whatever the locale of the process, at a fraction of its cost. Lines go into a
+// large buffer that is handed to the file in big blocks.
+
+#include <cstddef>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/run_simulation.h"
+
+namespace mas {
+
+// Angle of a flux vector (x, y) as the angle columns show it: 0 when x is exactly 0,
+// otherwise atan(y/x), plus pi when x < 0, minus 2 pi when that exceeds pi. The result
+// lies in (-pi, pi]; on the negative x axis it is +pi whatever the sign of y's zero.
+double FluxAngle(double x, double y);
+
+// Stator currents (alpha, beta axes of the stator frame), torque and load torque of the
+// machine model that the run advances, as the "MAS" columns show them.
+struct MachineReadout {
+  double IdsMAS = 0.0;
+  double IqsMAS = 0.0;
+  double CeMAS = 0.0;
+  double CrMAS = 0.0;
+};
+
+// The machine model in use: the cage model when SpecialModel is set, else the dq model.
+// The cage model's dynamics are not stepped yet, so this reads the dq model in both cases;
+// the cage read-outs belong here once the cage model carries its own state.
+MachineReadout ModelInUseReadout(const RunView& view);
+
+// The complete header line of the table for these selections, "\n" included.
+std::string OutputHeaderText(const SimulationSettings& settings);
+
+// A text file written through one large buffer: cells are formatted straight into the
+// buffer and the buffer goes to the file in whole blocks. A failed write is remembered
+// (WriteFailed) and otherwise ignored, so that a full disk never stops a simulation.
+class OutputFileBuffer {
+ public:
+  static constexpr std::size_t kDefaultCapacity = std::size_t{1} << 20;
+
+  explicit OutputFileBuffer(std::size_t capacity = kDefaultCapacity);
+  ~OutputFileBuffer();
+  OutputFileBuffer(const OutputFileBuffer&) = delete;
+  OutputFileBuffer& operator=(const OutputFileBuffer&) = delete;
+
+  // Creates or truncates the file; false when it cannot be opened. An open file is
+  // closed first. Clears the write-failure mark.
+  bool Open(const std::string& file_name);
+  bool IsOpen() const { return file_ != nullptr; }
+  // Hands the buffer to the file and closes it; nothing happens when already closed.
+  void Close();
+  // Hands the buffered text to the file without closing it.
+  void Flush();
+  // True once any write or the close of the current file has failed.
+  bool WriteFailed() const { return write_failed_; }
+
+  // "%-16.8g  "
+  void AppendReal(double value);
+  // "%-16d  "
+  void AppendInteger(long long value);
+  // "%-10.8g  " (the time column)
+  void AppendTime(double value);
+  void AppendText(std::string_view text);
+  void EndLine();
+
+ private:
+  // Longest cell: a number of at most kMaxNumberChars characters (never less than the
+  // field width) and the two separator spaces.
+  static constexpr std::size_t kMaxCellBytes = 42;
+
+  void MakeRoom(std::size_t bytes) {
+    if (static_cast<std::size_t>(end_ - cursor_) < bytes) Flush();
+  }
+  void WriteToFile(const char* data, std::size_t size);
+
+  std::size_t capacity_;
+  std::unique_ptr<char[]> buffer_;
+  char* cursor_ = nullptr;
+  char* end_ = nullptr;
+  std::FILE* file_ = nullptr;
+  bool write_failed_ = false;
+};
+
+// The run's output table, written as the run loop asks: Open at the start of a run,
+// WriteHeader once its state is initialised, WriteLine at every recorded step, Close at
+// the end (also safe a second time, and done by the destructor).
+class OutputRecorder : public OutputSink {
+ public:
+  explicit OutputRecorder(std::size_t buffer_capacity = OutputFileBuffer::kDefaultCapacity);
+  ~OutputRecorder() override;
+
+  bool Open(const std::string& file_name) override;
+  // Writes the header and fixes the list of recorded columns for the data lines.
+  void WriteHeader(const RunView& view) override;
+  // Writes one data line: the time and the columns fixed by WriteHeader. Does not
+  // allocate. Does nothing when no file is open.
+  void WriteLine(const RunView& view) override;
+  void Close() override;
+
+  // A write to the table failed during the run (for instance a full disk); the front end
+  // may warn the user, the run itself went on.
+  bool WriteFailed() const { return file_.WriteFailed(); }
+  bool IsOpen() const { return file_.IsOpen(); }
+
+  // Value of one recorded column; exactly one of the two is set.
+  using RealGetter = double (*)(const RunView&);
+  using IntegerGetter = int (*)(const RunView&);
+  struct Column {
+    RealGetter real = nullptr;
+    IntegerGetter integer = nullptr;
+  };
+
+ private:
+  OutputFileBuffer file_;
+  std::vector<Column> columns_;
+};
+
+}  // namespace mas
