@@ -1,0 +1,83 @@
+#pragma once
+// The subcommands of `mas`, as functions of their arguments and of where they write, so
+// that the executable is a few lines of main() and the tests call the same code.
+//
+//   mas run [STUDY.mas] [--set NAME=VALUE]... [--output PATH] [--viewer]
+//   mas save STUDY.mas OUT.mas [--set NAME=VALUE]...
+//
+// Messages of the workbench (the run's and the parameter file's) go through the Platform;
+// usage errors and the --set diagnostics to `err`; the run's summary to `out`.
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "engine/run_simulation.h"
+#include "platform/platform.h"
+
+namespace mas {
+
+// Exit statuses of `mas`, listed in `mas --help`.
+enum ExitStatus : int {
+  kExitSuccess = 0,        // the run reached tf; the study was saved
+  kExitParameterFile = 1,  // the parameter file could not be read or written
+  kExitUsage = 2,          // bad option or argument, unknown or malformed --set
+  kExitRefused = 3,        // no study, output file not opened, no mode or several modes
+  kExitDiverged = 4,       // the run diverged
+  kExitInterrupted = 130,  // Ctrl-C: the run stopped, its partial output is kept
+};
+
+// Exit status of a run that ended with `status`.
+int ExitStatusFor(RunStatus status);
+
+// Where a subcommand reads and writes.
+struct CliEnvironment {
+  std::ostream& out;
+  std::ostream& err;
+  Platform& platform;
+  // Echo of every parameter-file read; the workbench writes it in the working directory.
+  std::string echo_path = "rd_echo.dat";
+};
+
+struct RunRequest {
+  std::string study;                   // empty: no study (the run is refused)
+  std::vector<std::string> overrides;  // "NAME=VALUE", applied in order
+  std::optional<std::string> output;   // replaces OutFileName, after the overrides
+  bool viewer = false;                 // start the curve viewer at the end
+};
+
+struct SaveRequest {
+  std::string study;
+  std::string target;
+  std::vector<std::string> overrides;
+};
+
+// Reads the study, applies the overrides and --output, runs one simulation (RunMode 0)
+// and prints its summary. Returns the exit status.
+int RunStudyCommand(const RunRequest& request, CliEnvironment& env);
+
+// Reads the study, applies the overrides and writes the settings to request.target.
+int SaveStudyCommand(const SaveRequest& request, CliEnvironment& env);
+
+// What the summary of a run reports.
+struct RunSummary {
+  std::string study;
+  RunStatus status = RunStatus::kReachedEnd;
+  double t0 = 0.0;
+  double dt = 0.0;
+  long long steps = 0;
+  double wall_seconds = 0.0;
+  std::optional<double> speed_rpm;  // none when the pole-pair count is 0
+  double torque = 0.0;              // N m
+  std::string output;               // empty: no output file
+};
+
+// The summary block printed after a run, one "Label : value" line per item.
+std::string FormatRunSummary(const RunSummary& summary);
+
+// The whole command line without the program name: parses `args` and runs the
+// subcommand. `mas --help` prints the usage on `out` and returns 0.
+int MasMain(const std::vector<std::string>& args, CliEnvironment& env);
+
+}  // namespace mas

@@ -1,0 +1,90 @@
+#pragma once
+// Overrides given on the command line as "--set NAME=VALUE": any settable field of a
+// study by the name SettableFields (engine/settings_fields.h) gives it, a whole group of
+// output-selection flags at once, or a list of cage bars.
+//
+// Accepted forms:
+//   Rs=1.2  dt=1e-5  E2=-2.5e2  Wmt1=.5  tf=+3     reals: decimal or exponent form,
+//                                                 finite only (inf and nan refused), a
+//                                                 point as decimal separator
+//   p=2  NTregI=10  Flux_typ=-1                    integers: whole, 32-bit, no exponent
+//   Triangle=1  dsvPWM=0  OutSel.Wm=1  VectCtrl=1  0/1 settings: exactly "0" or "1"
+//   OutFileName=run 1.dat                          text: taken as is, spaces included
+//   OutSel=all  OutSelCage=none  GenX=all          every flag of a group ("Group.Element"
+//                                                 names) set to 1 (all) or 0 (none)
+//   BarreSel=0,3  LoopSel=all  AnneauSel=none      per-bar selections of the cage model:
+//                                                 the list replaces the previous selection
+//                                                 (every bar cleared first, then the bars
+//                                                 named set); each index within
+//                                                 0 .. allocated bars - 1; an empty list
+//                                                 or "none" clears, "all" selects every bar
+//
+// Names are case-sensitive (M and mM, Rs and mRs are different settings). Storing a field
+// applies the same dependent updates as the parameter-file record that holds it (Rs goes
+// into both machine models, dt into both steps, mRs into the flux observer...), or, for
+// the fields that no record holds, those of their dialog (w11 recomputes w33).
+//
+// Overrides are checked in two stages so that a typing error costs nothing: ParseOverride
+// checks the name and the value's form before any study is read; ApplyOverrides then
+// stores them in command-line order (a later one wins) and checks what depends on the
+// study (bar indices against the allocated bar count).
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/settings.h"
+#include "engine/settings_fields.h"
+
+namespace mas {
+
+// An override that cannot be used. what() is the whole message, starting with the
+// override as typed: "--set dt=abc : valeur invalide pour dt (réel attendu)".
+class OverrideError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// One checked override, ready to be stored.
+struct Override {
+  enum class Kind {
+    kField,    // one settable field
+    kGroup,    // every flag of a "Group.Element" group
+    kBarList,  // one of the cage model's per-bar selections
+  };
+
+  std::string text;  // "NAME=VALUE" as typed, for messages
+  std::string name;
+  Kind kind = Kind::kField;
+  // kField: the field's type and its parsed value (the member matching the type).
+  ValueType type = ValueType::kReal;
+  double real = 0.0;
+  int integer = 0;  // kInt and the 0/1 types
+  std::string text_value;
+  // kGroup: 1 for "all", 0 for "none".
+  int group_value = 0;
+  // kBarList: the bars to select, or every bar when all_bars is set.
+  std::vector<int> bars;
+  bool all_bars = false;
+};
+
+// Checks the name and the form of the value. Throws OverrideError.
+Override ParseOverride(std::string_view text);
+
+// Parses every override; throws OverrideError for the first one that is unusable.
+std::vector<Override> ParseOverrides(const std::vector<std::string>& texts);
+
+// Stores one override and applies its dependent updates. Throws OverrideError when a bar
+// index is outside the bars allocated for the study; `s` may then be partly changed.
+void ApplyOverride(SimulationSettings& s, const Override& o);
+
+// Stores every override in order. All or nothing: when one fails (OverrideError), `s` is
+// left as it was.
+void ApplyOverrides(SimulationSettings& s, const std::vector<Override>& overrides);
+
+// Settable names close to `name` (same letters in another case, or a few typing errors
+// away), best first, at most `max_count`: the suggestions of an unknown-name message.
+std::vector<std::string> CloseNames(std::string_view name, std::size_t max_count = 3);
+
+}  // namespace mas

@@ -1,0 +1,90 @@
+#include "cli/terminal_platform.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <sstream>
+#include <thread>
+
+namespace mas {
+namespace {
+
+TEST(TerminalPlatform, WithoutTerminalWritesOnlyMessages) {
+  std::ostringstream err;
+  TerminalPlatform platform(err, /*interactive=*/false);
+  platform.SetStatusText("Simulation en cours");
+  platform.SetProgress(0);
+  platform.SetProgress(50);
+  platform.ShowMessage("La simulation a divergée", "Erreur", MessageIcon::kError);
+  platform.ShowMessage("sans titre", "", MessageIcon::kInformation);
+  platform.SetProgress(100);
+  EXPECT_EQ(err.str(), "Erreur: La simulation a divergée\nsans titre\n");
+}
+
+TEST(TerminalPlatform, ProgressRedrawsOneLineThatMessagesAndCompletionEnd) {
+  std::ostringstream err;
+  TerminalPlatform platform(err, /*interactive=*/true);
+  platform.SetStatusText("Simulation en cours");
+  EXPECT_EQ(err.str(), "");  // no line before the first progress
+  platform.SetProgress(50);
+  EXPECT_EQ(err.str(), "\rSimulation en cours [###############---------------]  50 %\x1b[K");
+  platform.ShowMessage("La simulation a divergée", "Erreur", MessageIcon::kError);
+  EXPECT_TRUE(err.str().ends_with("\x1b[K\nErreur: La simulation a divergée\n")) << err.str();
+
+  err.str("");
+  platform.SetProgress(140);  // clamped
+  EXPECT_EQ(err.str(), "\rSimulation en cours [##############################] 100 %\x1b[K\n");
+  err.str("");
+  platform.SetStatusText("Fin de la simulation");  // the line is closed: nothing drawn
+  EXPECT_EQ(err.str(), "");
+}
+
+TEST(TerminalPlatform, FirstCtrlCIsRememberedAndTheSecondActsNormally) {
+  ClearInterruptRequest();
+  std::signal(SIGINT, SIG_DFL);
+  InstallInterruptHandler();
+  std::ostringstream err;
+  TerminalPlatform platform(err, false);
+  EXPECT_FALSE(platform.EscapePressed());
+  std::raise(SIGINT);
+  EXPECT_TRUE(platform.EscapePressed());
+  struct sigaction now {};
+  sigaction(SIGINT, nullptr, &now);
+  EXPECT_EQ(now.sa_handler, SIG_DFL);
+  ClearInterruptRequest();
+  EXPECT_FALSE(platform.EscapePressed());
+}
+
+TEST(TerminalPlatform, BackgroundJobKeepsIgnoringCtrlC) {
+  std::signal(SIGINT, SIG_IGN);
+  InstallInterruptHandler();
+  struct sigaction now {};
+  sigaction(SIGINT, nullptr, &now);
+  EXPECT_EQ(now.sa_handler, SIG_IGN);
+  std::signal(SIGINT, SIG_DFL);
+}
+
+TEST(TerminalPlatform, StartsTheProgramWithoutWaitingForIt) {
+  namespace fs = std::filesystem;
+  const fs::path marker =
+      fs::temp_directory_path() / ("mas_cli_started_" + std::to_string(getpid()));
+  fs::remove(marker);
+  std::ostringstream err;
+  TerminalPlatform platform(err, false);
+  const auto start = std::chrono::steady_clock::now();
+  platform.StartProcess("sleep 1; touch " + marker.string());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(800));
+  EXPECT_FALSE(fs::exists(marker));
+  for (int i = 0; i < 100 && !fs::exists(marker); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_TRUE(fs::exists(marker));
+  EXPECT_EQ(err.str(), "");
+  fs::remove(marker);
+}
+
+}  // namespace
+}  // namespace mas
