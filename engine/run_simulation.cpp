@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "engine/direct_control.h"
 #include "engine/estimators.h"
@@ -108,6 +109,9 @@ class SimulationRun {
   RunOutcome outcome_;
   bool stop_ = false;
   int progress_position_ = 0;
+  // Earliest load, rotor-resistance, bar or ring event time still to come.
+  static constexpr double kNever = std::numeric_limits<double>::infinity();
+  double next_event_time_ = -kNever;
   // Per-run constants.
   double two_pi_fs_ = 0.0;
   double two_tmli_ = 0.0;
@@ -225,12 +229,28 @@ void SimulationRun::ApplyEvents() {
     }
     return last;
   };
+  // References are set again at every step: in current control the d reference is also
+  // moved by the stator-flux correction between events.
   if (s_.Courant != 0) {
     if (int i = last_due(s_.Idst); i >= 0) st_.Idsref = s_.Idssref[i];
     if (int i = last_due(s_.Iqst); i >= 0) st_.Iqsref = s_.Iqsref[i];
   } else if (int i = last_due(s_.Wmt); i >= 0) {
     st_.Wmref = s_.Wmref[i] * kRpmToRadS;
   }
+  // Load, rotor-resistance, bar and ring events only change what they set when the set of
+  // due events changes, that is when the time passes one of their times: between two
+  // such instants applying them again would write the same values.
+  if (!(t >= next_event_time_)) return;
+  next_event_time_ = kNever;
+  auto note_future = [&](const Events4& times) {
+    for (double time : times) {
+      if (!(t >= time) && time < next_event_time_) next_event_time_ = time;
+    }
+  };
+  note_future(s_.Crt);
+  note_future(s_.Rrt);
+  note_future(s_.RbCasset);
+  note_future(s_.ReCasset);
   if (int i = last_due(s_.Crt); i >= 0) {
     s_.dq.SetLoadIncrement1(s_.da1ref[i]);
     s_.dq.SetLoadIncrement2(s_.da2ref[i]);

@@ -9,14 +9,6 @@
 
 namespace mas {
 
-double FluxAngle(double x, double y) {
-  if (x == 0.0) return 0.0;
-  double angle = std::atan(y / x);
-  if (x < 0.0) angle += kPi;
-  if (angle > kPi) angle -= 2.0 * kPi;
-  return angle;
-}
-
 MachineReadout ModelInUseReadout(const RunView& view) {
   // TODO(cage): when view.settings.SpecialModel is set, read the cage model's stator
   // currents, torque and load torque here.

@@ -20,13 +20,9 @@
 #include <vector>
 
 #include "engine/run_simulation.h"
+#include "engine/transforms.h"
 
 namespace mas {
-
-// Angle of a flux vector (x, y) as the angle columns show it: 0 when x is exactly 0,
-// otherwise atan(y/x), plus pi when x < 0, minus 2 pi when that exceeds pi. The result
-// lies in (-pi, pi]; on the negative x axis it is +pi whatever the sign of y's zero.
-double FluxAngle(double x, double y);
 
 // Stator currents (alpha, beta axes of the stator frame), torque and load torque of the
 // machine model that the run advances, as the "MAS" columns show them.

@@ -210,21 +210,6 @@ TEST(OutputRecorder, WritesEveryColumnOfTheTable) {
   EXPECT_NE(line.find("1234.5679         "), std::string::npos);
 }
 
-TEST(FluxAngle, FollowsTheQuadrantRule) {
-  struct Case {
-    double x, y, angle;
-  };
-  const Case cases[] = {
-      {0.0, 5.0, 0.0},          {-0.0, -5.0, 0.0},          {1.0, 1.0, kPi / 4},
-      {-1.0, 1.0, 3 * kPi / 4}, {-1.0, -1.0, -3 * kPi / 4}, {1.0, -1.0, -kPi / 4},
-      {-1.0, 0.0, kPi},         {-1.0, -0.0, kPi},          {1e-300, 1.0, kPi / 2},
-      {-1e-300, 1.0, kPi / 2},  {-1e-300, -1.0, -kPi / 2},
-  };
-  for (const Case& c : cases) {
-    EXPECT_NEAR(FluxAngle(c.x, c.y), c.angle, 1e-15) << c.x << ", " << c.y;
-  }
-}
-
 // The cells of the file against printf on the same values, through a buffer small enough
 // to be handed to the file many times.
 TEST(OutputFileBuffer, CellsAreTheBytesOfPrintf) {
