@@ -78,7 +78,7 @@ inline FuzzyDegrees Fuzzify(double v) {
   if (v <= 0.0) return {-v, 1.0 + v, 0.0};
   if (v < 1.0) return {0.0, 1.0 - v, v};
   if (v >= 1.0) return {0.0, 0.0, 1.0};
-  return {v, v, v};  // NaN input: let it show in the output
+  return {v, v, v};  // NaN input of a diverging run: NaN degrees, not a made-up set
 }
 
 // Output change of the incremental fuzzy regulator for the scaled error x and change of
@@ -247,6 +247,8 @@ inline void FieldWeakeningStep(const SimulationSettings& s, RunState& st) {
 //   Vdsref clamped to +-VdsrefMax.
 inline void DAxisRegulatorStep(const SimulationSettings& s, RunState& st) {
   if (!s.Courant) FieldWeakeningStep(s, st);
+  // The correction adds to Idsref as it stands: inside a hysteresis band of the stepped
+  // field weakening, where Idsref is not recomputed, it adds to last sample's reference.
   if (s.Flux_typ == 9 || s.Flux_typ == 10) st.Idsref += st.est.IdsCorr;
 
   RegulatorState& r = st.reg;
