@@ -89,12 +89,24 @@ void TerminalPlatform::FinishLine() {
 
 void TerminalPlatform::StartProcess(const std::string& command_line) {
   FinishLine();
+  // The command line is a program name and, after the first space, one argument (the data
+  // file). Both go to the shell as positional parameters, never as shell text, so a file
+  // name with spaces or shell characters is passed as it is and never run as a command.
   // The shell puts the program in the background and exits at once; waiting for the shell
-  // only reaps it. The subshell sends the whole command line to the background, not only
-  // its last command. The program's output goes to stderr, never into the summary on stdout.
-  const std::string script = "(" + command_line + "\n) </dev/null >&2 &";
-  std::string sh = "sh", dash_c = "-c", body = script;
-  char* argv[] = {sh.data(), dash_c.data(), body.data(), nullptr};
+  // only reaps it. The program's output goes to stderr, never into the summary on stdout.
+  const std::size_t space = command_line.find(' ');
+  std::string program = command_line.substr(0, space);
+  std::string argument =
+      space == std::string::npos ? std::string() : command_line.substr(space + 1);
+  std::string sh = "sh", dash_c = "-c";
+  std::string body =
+      space == std::string::npos ? "\"$0\" </dev/null >&2 &" : "\"$0\" \"$1\" </dev/null >&2 &";
+  char* argv[] = {sh.data(),
+                  dash_c.data(),
+                  body.data(),
+                  program.data(),
+                  space == std::string::npos ? nullptr : argument.data(),
+                  nullptr};
   pid_t pid = 0;
   const int spawn_error = posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ);
   int status = 0;

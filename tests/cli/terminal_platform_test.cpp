@@ -6,6 +6,8 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <thread>
 
@@ -67,23 +69,37 @@ TEST(TerminalPlatform, BackgroundJobKeepsIgnoringCtrlC) {
   std::signal(SIGINT, SIG_DFL);
 }
 
-TEST(TerminalPlatform, StartsTheProgramWithoutWaitingForIt) {
+TEST(TerminalPlatform, StartsTheProgramWithoutWaitingForItAndPassesTheFileAsIs) {
   namespace fs = std::filesystem;
-  const fs::path marker =
-      fs::temp_directory_path() / ("mas_cli_started_" + std::to_string(getpid()));
-  fs::remove(marker);
+  const fs::path dir = fs::temp_directory_path() / ("mas_cli_start_" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  // A stand-in viewer that takes its time, then records the argument it was given.
+  const fs::path viewer = dir / "viewer.sh";
+  {
+    std::ofstream script(viewer);
+    script << "#!/bin/sh\nsleep 1\nprintf '%s' \"$1\" > \"$(dirname \"$0\")/seen\"\n";
+  }
+  fs::permissions(viewer, fs::perms::owner_all);
+  // A data file name with spaces and shell characters must reach the viewer unchanged and
+  // never be run as a command.
+  const std::string data_file = (dir / "a b; touch injected.dat").string();
   std::ostringstream err;
   TerminalPlatform platform(err, false);
   const auto start = std::chrono::steady_clock::now();
-  platform.StartProcess("sleep 1; touch " + marker.string());
+  platform.StartProcess(viewer.string() + " " + data_file);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(800));
-  EXPECT_FALSE(fs::exists(marker));
-  for (int i = 0; i < 100 && !fs::exists(marker); ++i) {
+  const fs::path seen = dir / "seen";
+  EXPECT_FALSE(fs::exists(seen));
+  for (int i = 0; i < 100 && !fs::exists(seen); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  EXPECT_TRUE(fs::exists(marker));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::ifstream in(seen);
+  std::string argument((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(argument, data_file);
+  EXPECT_FALSE(fs::exists("injected.dat"));
   EXPECT_EQ(err.str(), "");
-  fs::remove(marker);
+  fs::remove_all(dir);
 }
 
 }  // namespace
