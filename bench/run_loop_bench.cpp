@@ -71,10 +71,50 @@ void BM_OpenLoopRunSimulation(benchmark::State& state) {
 }
 BENCHMARK(BM_OpenLoopRunSimulation)->Unit(benchmark::kMillisecond);
 
+// Field-oriented control with indirect rotor-flux orientation and PI regulators, current
+// loop every PWM period of 1e-4 s, speed loop every 10 current samples, no output.
+void BM_VectorControlRunSimulation(benchmark::State& state) {
+  mas::SimulationSettings s = Study();
+  s.mRs = 1.405;
+  s.mRr = 1.395;
+  s.mLs = s.mLr = 0.178039;
+  s.mM = 0.1722;
+  s.mp = 2;
+  s.NTregI = 1;
+  s.NTregW = 10;
+  s.PushObserverParameters();
+  s.PushObserverStep();
+  s.VectCtrl = 1;
+  s.IdsPI = s.IqsPI = s.WPI = true;
+  s.Kpd = s.Kpq = 17.0;
+  s.Kid = s.Kiq = 0.4;
+  s.VdsrefMax = 200.0;
+  s.VqsrefMax = 326.6;
+  s.KpW = 0.4;
+  s.KiW = 0.008;
+  s.IqsrefM = 20.0;
+  s.Flag = 0;
+  s.Idsref1 = 5.5;
+  s.Wmt = {0.0, 100.0, 100.0, 100.0};
+  s.Wmref = {1000.0, 0.0, 0.0, 0.0};
+  mas::CarriedState carried;
+  mas::SilentPlatform platform;
+  long long steps = 0;
+  for (auto _ : state) {
+    steps = mas::RunSimulation(s, carried, platform, nullptr, false, 0).steps;
+    benchmark::DoNotOptimize(s.dq.w());
+  }
+  if (steps != kSteps) state.SkipWithError("unexpected number of steps");
+  state.SetItemsProcessed(state.iterations() * kSteps);
+}
+BENCHMARK(BM_VectorControlRunSimulation)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 int main(int argc, char** argv) {
   return mas::bench::RunWithRatios(argc, argv,
-                                   {{"BM_OpenLoopRunSimulation", "BM_BareDqModelStep"}},
-                                   {"open-loop run / bare dq model step (target <= 1.5)"});
+                                   {{"BM_OpenLoopRunSimulation", "BM_BareDqModelStep"},
+                                    {"BM_VectorControlRunSimulation", "BM_BareDqModelStep"}},
+                                   {"open-loop run / bare dq model step (target <= 1.5)",
+                                    "vector-control run / bare dq model step (target <= 2)"});
 }

@@ -216,26 +216,32 @@ inline double RunSelectedForms(const SimulationSettings& s, const RegulatorForms
 //     at and below it Idsref = Idsref1. N > 0 is also required, so a negative WmBase
 //     cannot divide by zero at standstill.
 //   Otherwise (Flag 0, none): Idsref = Idsref1.
+// The step's reference is remembered apart (IdsrefBase), so that the stator-flux
+// correction added afterwards for Flux_typ 9 and 10 is added to the reference of the step
+// in force, not again to the corrected value of the previous sample inside a hysteresis
+// band, where it would pile up for as long as the speed stays in the band.
 inline void FieldWeakeningStep(const SimulationSettings& s, RunState& st) {
   const double n = std::fabs(st.WmMeas * kRadSToRpm);
+  double& base = st.reg.IdsrefBase;
   if (s.Flag == 1) {
     if (s.Wmlim1 - 100.0 >= n) {
       st.reg.FieldStep = 1;
-      st.Idsref = s.Idsref1;
+      base = s.Idsref1;
     }
     if (n >= s.Wmlim1 && n <= s.Wmlim2 - 100.0) {
       st.reg.FieldStep = 2;
-      st.Idsref = s.Idsref2;
+      base = s.Idsref2;
     }
     if (n >= s.Wmlim2) {
       st.reg.FieldStep = 3;
-      st.Idsref = s.Idsref3;
+      base = s.Idsref3;
     }
   } else if (s.Flag == 2 && n > s.WmBase && n > 0.0) {
-    st.Idsref = s.Kdeflux / n;
+    base = s.Kdeflux / n;
   } else {
-    st.Idsref = s.Idsref1;
+    base = s.Idsref1;
   }
+  st.Idsref = base;
 }
 
 // d-axis current regulator, at each current sample:

@@ -36,6 +36,7 @@ struct RegulatorState {
   double UdIP = 0.0, UdIPSat = 0.0, UqIP = 0.0, UqIPSat = 0.0, UwIP = 0.0, UwIPSat = 0.0;
   double ErrPrevD = 0.0, ErrPrevQ = 0.0, ErrPrevW = 0.0;
   int FieldStep = 1;
+  double IdsrefBase = 0.0;  // d reference of the field-weakening step in force (A)
   double IqsrefPrev = 0.0;
   // Inputs of the fuzzy regulators at their last step (error and change of error).
   double WErr = 0.0, WdErr = 0.0;

@@ -139,7 +139,7 @@ TEST(Regulators, FieldWeakeningStepsHoldInTheHysteresisBandsAndContinuousIsStric
   for (const Row& r : rows) {
     RunState st;
     st.reg.FieldStep = r.step_before;
-    st.Idsref = 9.0;
+    st.reg.IdsrefBase = 9.0;
     st.WmMeas = r.rpm * kRpmToRadS;
     ASSERT_EQ(std::fabs(st.WmMeas * kRadSToRpm), std::fabs(r.rpm));  // thresholds hit exactly
     DAxisRegulatorStep(s, st);
@@ -163,6 +163,19 @@ TEST(Regulators, FieldWeakeningStepsHoldInTheHysteresisBandsAndContinuousIsStric
   st.est.IdsCorr = 0.25;
   DAxisRegulatorStep(s, st);
   EXPECT_EQ(st.Idsref, 5.25);
+
+  // Inside a hysteresis band the correction is added to the step's reference, not piled
+  // up on the corrected value of the previous sample.
+  s.Flag = 1;
+  RunState band;
+  band.reg.FieldStep = 1;
+  band.reg.IdsrefBase = 5.0;
+  band.WmMeas = 950 * kRpmToRadS;
+  band.est.IdsCorr = 0.25;
+  for (int i = 0; i < 3; ++i) {
+    DAxisRegulatorStep(s, band);
+    EXPECT_EQ(band.Idsref, 5.25);
+  }
 }
 
 TEST(Regulators, SpeedGainsFollowTheFieldWeakeningStep) {
