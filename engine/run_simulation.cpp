@@ -95,7 +95,11 @@ class SimulationRun {
     st_.t = s_.tf + 1;
     stop_ = true;
   }
-  RunView View() const { return {s_, st_, s_.dq, s_.cage, s_.observer}; }
+  RunView View() const {
+    return {s_, st_, s_.dq, s_.cage, s_.observer, carried_.experiment, run_mode_};
+  }
+  // The experimental comparison of the optimisers' hooks, at an output step.
+  void ExperimentHook();
 
   SimulationSettings& s_;
   CarriedState& carried_;
@@ -108,6 +112,8 @@ class SimulationRun {
   RunState st_;
   RunOutcome outcome_;
   bool stop_ = false;
+  bool interpolation_reported_ = false;
+  bool table_end_reported_ = false;
   int progress_position_ = 0;
   // Earliest load, rotor-resistance, bar or ring event time still to come.
   static constexpr double kNever = std::numeric_limits<double>::infinity();
@@ -133,8 +139,16 @@ std::string SimulationRun::RefusalReason() const {
     return "L'onduleur MLI et la double MLI vectorielle ne sont pas encore disponibles : "
            "choisissez la source idéale";
   }
-  if (run_mode_ != 0 && run_mode_ != 2) {
-    return "Mode de calcul " + std::to_string(run_mode_) + " non disponible";
+  if (run_mode_ < 0 || run_mode_ > 6) {
+    return "Mode de calcul " + std::to_string(run_mode_) + " inconnu";
+  }
+  const ExperimentalData& d = carried_.experiment;
+  if ((run_mode_ >= 3 && run_mode_ <= 5) && d.Rows() < 2) {
+    return "Interpolation des donnees du fichier experimental impossible";
+  }
+  if ((run_mode_ == 1 && (d.ExpWmTable.empty() || d.ExpIasTable.empty())) ||
+      (run_mode_ == 6 && (d.ExpWmTable.empty() || d.ExpMaxIasTable.empty()))) {
+    return "Les tables expérimentales n'ont pas été créées pour ces paramètres temporels";
   }
   return {};
 }
@@ -213,6 +227,14 @@ void SimulationRun::Initialise() {
     st_.Vdsref = s_.E2 * kSqrt3;
     st_.Vqsref = 0.0;
   }
+  // Interpolation starts from the first row, and every run of a cost or a display starts
+  // from the same zeroed current window as the table build, so that a candidate's cost
+  // does not depend on the candidate scored before it.
+  ExperimentalData& d = carried_.experiment;
+  d.ExpCursor = 0;
+  d.ExpWmInterp = d.ExpIasInterp = 0.0;
+  std::fill(d.MaxIasWindow.begin(), d.MaxIasWindow.end(), 0.0);
+  d.MaxIas = 0.0;
   two_pi_fs_ = kTwoPi * s_.fs;
   two_tmli_ = 2 * s_.TMLI;
 }
@@ -440,6 +462,8 @@ void SimulationRun::OutputStep() {
     const double ew = st_.Wmref - st_.WmMeas;
     const double di = st_.Iqsref - st_.reg.IqsrefPrev;
     carried_.CostReg += s_.gWmF * ew * ew + s_.gIasF * di * di;
+  } else if (run_mode_ != 0) {
+    ExperimentHook();
   }
   if (sink_ != nullptr && st_.t >= s_.td0) sink_->WriteLine(View());
   const int progress = TruncToInt(st_.t / s_.tf * 100);
@@ -454,6 +478,70 @@ void SimulationRun::OutputStep() {
       Stop();
     }
   }
+}
+
+void SimulationRun::ExperimentHook() {
+  ExperimentalData& d = carried_.experiment;
+  const int k = st_.ExpIndex;
+  const double t = st_.t;
+  auto interpolate = [&] {
+    // Said once per run: the same message at every recorded step would bury the user.
+    if (!Interpolate(d, t) && !interpolation_reported_) {
+      interpolation_reported_ = true;
+      platform_.ShowMessage("Interpolation des donnees du fichier experimental impossible",
+                            "Arret de l'optimisation", MessageIcon::kStop);
+    }
+  };
+  // The identification costs compare with the tables entry by entry; a run with more
+  // recorded steps than the tables ends its comparison at their end, and says so once.
+  auto table_ended = [&](const std::vector<double>& a, const std::vector<double>& b) {
+    if (k < static_cast<int>(a.size()) && k < static_cast<int>(b.size())) return false;
+    if (!table_end_reported_) {
+      table_end_reported_ = true;
+      platform_.ShowMessage(
+          "La simulation dépasse la fin des tables expérimentales : comparaison arrêtée",
+          "Arret de l'optimisation", MessageIcon::kStop);
+    }
+    return true;
+  };
+  switch (run_mode_) {
+    case 1: {  // identification on the speed and the current
+      if (table_ended(d.ExpWmTable, d.ExpIasTable)) return;
+      const double ew = d.ExpWmTable[k] - st_.WmMeas * kRadSToRpm;
+      const double ei = d.ExpIasTable[k] - st_.IasMeas;
+      carried_.CostIdent +=
+          (s_.gWmF * ew * ew + s_.gIasF * ei * ei) / (std::exp((s_.gt0 - t) * s_.gA) + 1);
+      break;
+    }
+    case 3:  // table creation
+      interpolate();
+      d.ExpWmTable.push_back(d.ExpWmInterp);
+      d.ExpIasTable.push_back(d.ExpIasInterp);
+      break;
+    case 4:  // display run beside the experiment
+      interpolate();
+      UpdateMaxIasWindow(d, st_.IasMeas);
+      break;
+    case 5:  // table creation with the current maxima
+      interpolate();
+      d.ExpWmTable.push_back(d.ExpWmInterp);
+      d.ExpIasTable.push_back(d.ExpIasInterp);
+      UpdateMaxIasWindow(d, d.ExpIasTable.back());
+      d.ExpMaxIasTable.push_back(d.MaxIas);
+      break;
+    case 6: {  // identification on the speed and the maximum of the current
+      if (table_ended(d.ExpWmTable, d.ExpMaxIasTable)) return;
+      UpdateMaxIasWindow(d, st_.IasMeas);
+      const double ew = d.ExpWmTable[k] - st_.WmMeas * kRadSToRpm;
+      const double ei = d.ExpMaxIasTable[k] - d.MaxIas;
+      carried_.CostIdent +=
+          (s_.gWmF * ew * ew + s_.gIasF * ei * ei) / (std::exp((s_.gt0 - t) * s_.gA) + 1);
+      break;
+    }
+    default:
+      return;
+  }
+  ++st_.ExpIndex;
 }
 
 void SimulationRun::StepMachine() {
@@ -499,6 +587,37 @@ RunOutcome RunSimulation(SimulationSettings& settings, CarriedState& carried, Pl
                          OutputSink* sink, bool launch_viewer, RunMode mode) {
   SimulationRun run(settings, carried, platform, sink, launch_viewer, mode);
   return run.Run();
+}
+
+RunOutcome BuildExperimentalTables(SimulationSettings& settings, CarriedState& carried,
+                                   Platform& platform, OutputSink* sink) {
+  ExperimentalData& d = carried.experiment;
+  d.ExpWmTable.clear();
+  d.ExpIasTable.clear();
+  d.ExpMaxIasTable.clear();
+  settings.ExpTableReady = false;
+  const int len = MaxIasWindowLength(settings.fs, settings.dt, settings.OutStep);
+  if (len < 0) {
+    RunOutcome out;
+    out.message =
+        "Fenêtre du maximum de Ias impossible : fs, dt et OutStep doivent donner au plus " +
+        std::to_string(kMaxIasWindowLimit) + " pas enregistrés par période";
+    out.caption = kCaptionError;
+    platform.ShowMessage(out.message, out.caption, MessageIcon::kStop);
+    return out;
+  }
+  d.MaxIasWindowLen = len;
+  d.MaxIasWindow.assign(static_cast<std::size_t>(len) + 1, 0.0);
+  RunOutcome out = RunSimulation(settings, carried, platform, sink, false, 5);
+  if (out.status == RunStatus::kReachedEnd) settings.ExpTableReady = true;
+  return out;
+}
+
+double EvaluateCost(SimulationSettings& settings, CarriedState& carried, Platform& platform,
+                    OutputSink* sink) {
+  carried.CostIdent = 0.0;
+  RunSimulation(settings, carried, platform, sink, false, settings.CostFunction == 0 ? 1 : 6);
+  return carried.CostIdent;
 }
 
 std::string ViewerCommandLine(const std::string& data_file) { return "Tracix.exe " + data_file; }

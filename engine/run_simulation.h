@@ -16,6 +16,8 @@ struct RunView {
   const DqMachineModel& dq;
   const CageMachineModel& cage;
   const FluxObserver& observer;
+  const ExperimentalData& experiment;
+  int run_mode;  // the optimisers' hook of this run (RunMode)
 };
 
 // Where a run writes its output table. The files layer provides the table writer; tests
@@ -60,6 +62,18 @@ using RunMode = int;
 // ran and an output file was written.
 RunOutcome RunSimulation(SimulationSettings& settings, CarriedState& carried, Platform& platform,
                          OutputSink* sink, bool launch_viewer, RunMode mode);
+
+// Builds the experimental tables for the current time base: empties them, sizes and zeroes
+// the sliding window (one supply period of recorded steps), runs one simulation in the
+// table-building mode (RunMode 5) and sets ExpTableReady when it reached its end.
+RunOutcome BuildExperimentalTables(SimulationSettings& settings, CarriedState& carried,
+                                   Platform& platform, OutputSink* sink);
+
+// Identification cost of the machine parameters now in the settings: CostIdent = 0, one
+// run without viewer in RunMode 1 (CostFunction 0, "Ias") or 6 (CostFunction 1, "Max de
+// Ias"), and the accumulated CostIdent (1e50 diverged, -1 interrupted).
+double EvaluateCost(SimulationSettings& settings, CarriedState& carried, Platform& platform,
+                    OutputSink* sink);
 
 // Command line that starts the curve viewer on a data file.
 std::string ViewerCommandLine(const std::string& data_file);

@@ -2,6 +2,8 @@
 // Everything a run computes and keeps while it goes, reset at the start of every run,
 // and the few values that carry over from one run to the next.
 
+#include "engine/experiment.h"
+
 namespace mas {
 
 // State that the workbench keeps from one run to the next, in one place. A run reads it
@@ -15,6 +17,8 @@ struct CarriedState {
   // Costs of the optimisers: 1e50 marks a diverged run, -1 an interrupted one.
   double CostIdent = 0.0;
   double CostReg = 0.0;
+  // The measured start-up and its tables, kept until the next reading or table build.
+  ExperimentalData experiment;
 };
 
 // Constants of the controller's copy of the machine, computed at the start of a run from

@@ -19,7 +19,9 @@ MachineReadout ModelInUseReadout(const RunView& view) {
 namespace {
 
 // Which selection flag turns a column on.
-enum class FlagGroup { kOutSel, kOutSelStator, kOutSensor };
+// kOutSelExpTable: an OutSelExp flag whose column shows an entry of an experimental table;
+// it is written only when that table exists (see ExperimentTableColumn).
+enum class FlagGroup { kOutSel, kOutSelStator, kOutSensor, kOutSelExp, kOutSelExpTable };
 
 struct Flag {
   FlagGroup group;
@@ -29,9 +31,31 @@ struct Flag {
 constexpr Flag Sel(OutSelIndex index) { return {FlagGroup::kOutSel, index}; }
 constexpr Flag Stator(OutSelStatorIndex index) { return {FlagGroup::kOutSelStator, index}; }
 constexpr Flag Sensor() { return {FlagGroup::kOutSensor, 0}; }
+constexpr Flag Exp(OutSelExpIndex index) { return {FlagGroup::kOutSelExp, index}; }
+constexpr Flag ExpTable(OutSelExpIndex index) { return {FlagGroup::kOutSelExpTable, index}; }
 
-bool IsSelected(const SimulationSettings& s, Flag flag) {
+// The experimental table shown by a table column.
+const std::vector<double>& ExperimentTable(const ExperimentalData& d, int index) {
+  if (index == kExpWmTable) return d.ExpWmTable;
+  if (index == kExpIasTable) return d.ExpIasTable;
+  return d.ExpMaxIasTable;
+}
+
+// Entry ExpIndex - 1 of a table: the entry the comparison used at this step. A step with
+// no such entry (before the first comparison, or past the end of the table) shows 0.
+double ExperimentTableEntry(const RunView& v, int index) {
+  const std::vector<double>& table = ExperimentTable(v.experiment, index);
+  const long long k = static_cast<long long>(v.state.ExpIndex) - 1;
+  return k >= 0 && k < static_cast<long long>(table.size()) ? table[k] : 0.0;
+}
+
+bool IsSelected(const SimulationSettings& s, const ExperimentalData& d, Flag flag) {
   switch (flag.group) {
+    case FlagGroup::kOutSelExp:
+      return s.OutSelExp[flag.index] != 0;
+    case FlagGroup::kOutSelExpTable:
+      // A table that was never built has no entry to show: its column is left out.
+      return s.OutSelExp[flag.index] != 0 && !ExperimentTable(d, flag.index).empty();
     case FlagGroup::kOutSel:
       return s.OutSel[flag.index] != 0;
     case FlagGroup::kOutSelStator:
@@ -67,7 +91,6 @@ constexpr ColumnDef Integer(int row, const char* name, Flag flag,
 //          polar pairs), flags BarreSel/LoopSel/AnneauSel with the Polaire flags; each such
 //          row expands into one column per selected index, named prefix + index padded
 //          to 14 characters, so it needs its own entry kind next to Real/Integer;
-//   73-78  experimental-comparison columns, flags OutSelExp.
 // The row numbers are checked to increase, so an insertion at the wrong place does not
 // compile.
 constexpr ColumnDef kColumns[] = {
@@ -144,7 +167,17 @@ constexpr ColumnDef kColumns[] = {
     Integer(71, "StatorMode", Stator(kStatStatorMode), [](V v) { return v.state.est.StatorMode; }),
     Real(72, "StatorModeFN", Stator(kStatStatorModeFN),
          [](V v) { return v.state.est.StatorModeFN; }),
-    // (rows 73-78: experimental comparison)
+    // Experimental comparison: the record interpolated at this step, the entries of the
+    // tables used at this step and the sliding maximum of the current.
+    Real(73, "ExpWmint", Exp(kExpWmint), [](V v) { return v.experiment.ExpWmInterp; }),
+    Real(74, "ExpIasint", Exp(kExpIasint), [](V v) { return v.experiment.ExpIasInterp; }),
+    Real(75, "ExpWmTable", ExpTable(kExpWmTable),
+         [](V v) { return ExperimentTableEntry(v, kExpWmTable); }),
+    Real(76, "ExpIasTable", ExpTable(kExpIasTable),
+         [](V v) { return ExperimentTableEntry(v, kExpIasTable); }),
+    Real(77, "ExpMaxIasTable", ExpTable(kExpMaxIasTable),
+         [](V v) { return ExperimentTableEntry(v, kExpMaxIasTable); }),
+    Real(78, "MaxIas", Exp(kMaxIas), [](V v) { return v.experiment.MaxIas; }),
     // Current-sensor supervision: state a + 2 b + 4 c, inhibition, the three measurements.
     Integer(79, "EtatCapteur", Sensor(), [](V v) { return v.state.sensor.EtatCapteur; }),
     Integer(80, "InhibFlag", Sensor(), [](V v) { return v.state.sensor.InhibFlag; }),
@@ -165,9 +198,10 @@ constexpr std::string_view kTimeHeader = "time(s)     ";
 constexpr int kNameWidth = 16;
 
 template <class Visit>
-void ForEachSelectedColumn(const SimulationSettings& settings, Visit&& visit) {
+void ForEachSelectedColumn(const SimulationSettings& settings, const ExperimentalData& d,
+                           Visit&& visit) {
   for (const ColumnDef& def : kColumns) {
-    if (IsSelected(settings, def.flag)) visit(def);
+    if (IsSelected(settings, d, def.flag)) visit(def);
   }
 }
 
@@ -260,9 +294,10 @@ char* AppendCellG8(char* out, double value, int width) {
 
 }  // namespace
 
-std::string OutputHeaderText(const SimulationSettings& settings) {
+std::string OutputHeaderText(const SimulationSettings& settings,
+                             const ExperimentalData& experiment) {
   std::string header(kTimeHeader);
-  ForEachSelectedColumn(settings,
+  ForEachSelectedColumn(settings, experiment,
                         [&](const ColumnDef& def) { AppendHeaderCell(header, def.name); });
   header += '\n';
   return header;
@@ -360,9 +395,9 @@ bool OutputRecorder::Open(const std::string& file_name) {
 
 void OutputRecorder::WriteHeader(const RunView& view) {
   columns_.clear();
-  ForEachSelectedColumn(view.settings,
+  ForEachSelectedColumn(view.settings, view.experiment,
                         [&](const ColumnDef& def) { columns_.push_back(def.value); });
-  file_.AppendText(OutputHeaderText(view.settings));
+  file_.AppendText(OutputHeaderText(view.settings, view.experiment));
 }
 
 void OutputRecorder::WriteLine(const RunView& view) {

@@ -39,7 +39,9 @@ struct MachineReadout {
 MachineReadout ModelInUseReadout(const RunView& view);
 
 // The complete header line of the table for these selections, "\n" included.
-std::string OutputHeaderText(const SimulationSettings& settings);
+// Experimental table columns appear only when their table exists.
+std::string OutputHeaderText(const SimulationSettings& settings,
+                             const ExperimentalData& experiment = {});
 
 // A text file written through one large buffer: cells are formatted straight into the
 // buffer and the buffer goes to the file in whole blocks. A failed write is remembered

@@ -66,8 +66,11 @@ std::vector<std::string> Words(const std::string& line) {
 struct Table {
   SimulationSettings settings;
   RunState state;
+  ExperimentalData experiment;
 
-  RunView View() const { return {settings, state, settings.dq, settings.cage, settings.observer}; }
+  RunView View() const {
+    return {settings, state, settings.dq, settings.cage, settings.observer, experiment, 0};
+  }
 
   // Header and one line per time; returns the file's bytes.
   std::string Write(const std::vector<double>& times, std::size_t buffer = 1 << 20) {
