@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 #include "engine/numeric.h"
 #include "engine/run_simulation.h"
@@ -75,7 +76,7 @@ class LastStateSink : public OutputSink {
   RunState last;
 };
 
-RunOutcome Simulate(SimulationSettings& s, LastStateSink* sink = nullptr) {
+RunOutcome Simulate(SimulationSettings& s, OutputSink* sink = nullptr) {
   CarriedState carried;
   RecordingPlatform platform;
   s.CreateOutputFile = sink != nullptr;
@@ -170,6 +171,116 @@ TEST(VfControl, SpeedLoopTurnsTheFrequencyToHoldTheSpeed) {
   const double slip = sink.last.est.Ws - 2 * sink.last.Wm;
   EXPECT_GT(slip, -2.0);
   EXPECT_LT(slip, 5.0);
+}
+
+}  // namespace
+}  // namespace mas
+
+namespace mas {
+namespace {
+
+// Keeps the sampling counters of every step.
+class CounterSink : public OutputSink {
+ public:
+  bool Open(const std::string&) override { return true; }
+  void WriteHeader(const RunView&) override {}
+  void WriteLine(const RunView& v) override {
+    mli.push_back(v.state.MliCount);
+    regi.push_back(v.state.RegICount);
+    regw.push_back(v.state.RegWCount);
+    est.push_back(v.state.EstCount);
+    vdsref.push_back(v.state.Vdsref);
+    iqsref.push_back(v.state.Iqsref);
+  }
+  void Close() override {}
+  std::vector<long long> mli, regi, regw, est;
+  std::vector<double> vdsref, iqsref;
+};
+
+TEST(VectorControl, SamplingCountersDivideThePwmPeriod) {
+  SimulationSettings s = VectorControlStudy();
+  s.tf = 0.02;
+  s.OutStep = 1;
+  s.NTregI = 2;
+  s.NTregW = 3;
+  s.TEst = 3e-5;
+  CounterSink sink;
+  ASSERT_EQ(Simulate(s, &sink).status, RunStatus::kReachedEnd);
+  const std::size_t n = sink.mli.size();
+  ASSERT_EQ(n, 2001u);
+  for (std::size_t i = 0; i < n; ++i) {
+    // A PWM tick per 10 steps of 1e-5 s, a current sample every 2 ticks, a speed sample
+    // every 3 current samples, a speed-estimator period every 3 steps.
+    ASSERT_EQ(sink.regi[i], sink.mli[i] % 2) << i;
+    ASSERT_EQ(sink.regw[i], (sink.mli[i] / 2) % 3) << i;
+    if (i > 0) {
+      ASSERT_LE(sink.mli[i] - sink.mli[i - 1], 1) << i;
+    }
+  }
+  EXPECT_NEAR(static_cast<double>(sink.mli.back()), 200.0, 1.0);
+  EXPECT_NEAR(static_cast<double>(sink.est.back()), 0.02 / 3e-5, 1.0);
+
+  // A run starting late catches up one tick per step.
+  SimulationSettings late = VectorControlStudy();
+  late.t0 = 0.01;
+  late.tf = 0.0101;
+  late.OutStep = 1;
+  CounterSink late_sink;
+  ASSERT_EQ(Simulate(late, &late_sink).status, RunStatus::kReachedEnd);
+  for (std::size_t i = 0; i < late_sink.mli.size(); ++i) EXPECT_EQ(late_sink.mli[i], i + 1);
+}
+
+TEST(VectorControl, ZeroSamplingPeriodsNeverSample) {
+  // The values of a fresh program: the counters pass 0 before they are compared, so the
+  // loops never run and their outputs keep their reset values.
+  SimulationSettings s = VectorControlStudy();
+  s.tf = 0.01;
+  s.OutStep = 1;
+  s.NTregI = 0;
+  CounterSink sink;
+  ASSERT_EQ(Simulate(s, &sink).status, RunStatus::kReachedEnd);
+  for (double v : sink.vdsref) ASSERT_EQ(v, 0.0);
+  for (double v : sink.iqsref) ASSERT_EQ(v, 0.0);
+
+  SimulationSettings no_speed_loop = VectorControlStudy();
+  no_speed_loop.tf = 0.01;
+  no_speed_loop.OutStep = 1;
+  no_speed_loop.NTregW = 0;
+  CounterSink speed_sink;
+  ASSERT_EQ(Simulate(no_speed_loop, &speed_sink).status, RunStatus::kReachedEnd);
+  for (double v : speed_sink.iqsref) ASSERT_EQ(v, 0.0);
+  EXPECT_NE(speed_sink.vdsref.back(), 0.0);  // the current loops do run
+}
+
+TEST(DirectTorqueControl, TorqueEstimateFollowsTheSpeedLoopsReference) {
+  SimulationSettings s = VectorControlStudy();
+  s.VectCtrl = 0;
+  s.DTC = 1;
+  s.TMLI = 5e-5;
+  s.KpW = 0.5;
+  s.tf = 0.45;
+  s.OutStep = 10;
+  class TorqueSink : public OutputSink {
+   public:
+    bool Open(const std::string&) override { return true; }
+    void WriteHeader(const RunView&) override {}
+    void WriteLine(const RunView& v) override {
+      if (v.state.t < 0.35) return;
+      ++count;
+      error += std::fabs(v.state.dc.CeEst - v.state.dc.CeRef);
+      ref += std::fabs(v.state.dc.CeRef);
+    }
+    void Close() override {}
+    int count = 0;
+    double error = 0, ref = 0;
+  } sink;
+  s.CreateOutputFile = true;
+  CarriedState carried;
+  RecordingPlatform platform;
+  ASSERT_EQ(RunSimulation(s, carried, platform, &sink, false, 0).status, RunStatus::kReachedEnd);
+  ASSERT_GT(sink.count, 100);
+  // In steady state under 10 N m the estimate stays within a band around 2.9 Iqsref.
+  EXPECT_LT(sink.error / sink.count, 0.3 * sink.ref / sink.count);
 }
 
 }  // namespace
