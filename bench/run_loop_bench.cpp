@@ -71,6 +71,29 @@ void BM_OpenLoopRunSimulation(benchmark::State& state) {
 }
 BENCHMARK(BM_OpenLoopRunSimulation)->Unit(benchmark::kMillisecond);
 
+// The same open-loop run through the sine-triangle PWM inverter (TMLI 1e-4 s) and through
+// the inverter driven by the double space-vector modulator.
+void OpenLoopThroughInverter(benchmark::State& state, int mli, bool dsv) {
+  mas::SimulationSettings s = Study();
+  s.MLI = mli;
+  s.dsvPWM = dsv;
+  mas::CarriedState carried;
+  mas::SilentPlatform platform;
+  long long steps = 0;
+  for (auto _ : state) {
+    steps = mas::RunSimulation(s, carried, platform, nullptr, false, 0).steps;
+    benchmark::DoNotOptimize(s.dq.w());
+  }
+  if (steps != kSteps) state.SkipWithError("unexpected number of steps");
+  state.SetItemsProcessed(state.iterations() * kSteps);
+}
+void BM_OpenLoopSineTrianglePwm(benchmark::State& state) {
+  OpenLoopThroughInverter(state, 1, false);
+}
+BENCHMARK(BM_OpenLoopSineTrianglePwm)->Unit(benchmark::kMillisecond);
+void BM_OpenLoopDoubleSvpwm(benchmark::State& state) { OpenLoopThroughInverter(state, 0, true); }
+BENCHMARK(BM_OpenLoopDoubleSvpwm)->Unit(benchmark::kMillisecond);
+
 // Field-oriented control with indirect rotor-flux orientation and PI regulators, current
 // loop every PWM period of 1e-4 s, speed loop every 10 current samples, no output.
 void BM_VectorControlRunSimulation(benchmark::State& state) {
@@ -114,7 +137,11 @@ BENCHMARK(BM_VectorControlRunSimulation)->Unit(benchmark::kMillisecond);
 int main(int argc, char** argv) {
   return mas::bench::RunWithRatios(argc, argv,
                                    {{"BM_OpenLoopRunSimulation", "BM_BareDqModelStep"},
-                                    {"BM_VectorControlRunSimulation", "BM_BareDqModelStep"}},
+                                    {"BM_VectorControlRunSimulation", "BM_BareDqModelStep"},
+                                    {"BM_OpenLoopSineTrianglePwm", "BM_OpenLoopRunSimulation"},
+                                    {"BM_OpenLoopDoubleSvpwm", "BM_OpenLoopRunSimulation"}},
                                    {"open-loop run / bare dq model step (target <= 1.5)",
-                                    "vector-control run / bare dq model step (target <= 2)"});
+                                    "vector-control run / bare dq model step (target <= 2)",
+                                    "sine-triangle PWM run / ideal source run (target <= 1.2)",
+                                    "double SVPWM run / ideal source run (target <= 1.2)"});
 }

@@ -217,11 +217,12 @@ void DoubleSvpwm::Recompute() {
   ComputeSwitchingTimes();
 }
 
-const std::array<int, kLegCount>& DoubleSvpwm::SwitchStatesAt(double t) {
+const std::array<int, kLegCount>& DoubleSvpwm::SwitchStatesAt(double t, int legs) {
   const double period = 2 * TMLI;
   const double d = t - static_cast<double>(TruncToInt64Saturating(t / period)) * period;
   const bool carrier = type == ModulationType::kSixPhaseCarrier;
-  for (int k = 0; k < kLegCount; ++k) {
+  const int count = legs < kLegCount ? legs : kLegCount;
+  for (int k = 0; k < count; ++k) {
     const int pol = leg_code[k] == LegCode::kInverted ? 1 : 0;
     int s = state[k];
     if (carrier) {

@@ -110,7 +110,9 @@ class DoubleSvpwm {
   // complement, codes 0 and 3 hold the leg at 0 and 1. The intervals are tested in that
   // order, a later match overriding an earlier one; a leg that matches none (oversized or
   // negative instants, negative d) keeps its previous state.
-  const std::array<int, kLegCount>& SwitchStatesAt(double t);
+  // `legs` limits the update to legs K0 .. legs-1 (the three-phase inverter needs only
+  // K0..K2); the others keep their states.
+  const std::array<int, kLegCount>& SwitchStatesAt(double t, int legs = kLegCount);
 
   // Sets the timing the simulation imposes at the start of a run: half bus voltage, half
   // switching period, own step and the quantisation scale 2000/TMLI.

@@ -69,7 +69,8 @@ PoleVoltages Inverter::ModulateVoltages(double t, double VasRef, double VbsRef, 
       return SineTrianglePoleVoltages(t, TMLI_, E2_, VasRef, VbsRef, VcsRef);
     case InverterMode::kDoubleSvpwm: {
       if (follow_references_) FollowReferences(t, VasRef, VbsRef, VcsRef);
-      const auto& s = modulator_->SwitchStatesAt(t);
+      // Phases a, b, c are fed by the legs K0, K1, K2 of the first winding set.
+      const auto& s = modulator_->SwitchStatesAt(t, 3);
       return {s[0] == 1 ? E2_ : -E2_, s[1] == 1 ? E2_ : -E2_, s[2] == 1 ? E2_ : -E2_};
     }
     case InverterMode::kIdeal:

@@ -6,6 +6,7 @@
 
 #include "engine/direct_control.h"
 #include "engine/estimators.h"
+#include "engine/inverter.h"
 #include "engine/numeric.h"
 #include "engine/regulators.h"
 
@@ -111,6 +112,7 @@ class SimulationRun {
 
   RunState st_;
   RunOutcome outcome_;
+  Inverter inverter_;
   bool stop_ = false;
   bool interpolation_reported_ = false;
   bool table_end_reported_ = false;
@@ -120,7 +122,7 @@ class SimulationRun {
   double next_event_time_ = -kNever;
   // Per-run constants.
   double two_pi_fs_ = 0.0;
-  double two_tmli_ = 0.0;
+  double supply_phase_ = 0.0;  // VsPh in radians
 };
 
 std::string SimulationRun::RefusalReason() const {
@@ -134,10 +136,6 @@ std::string SimulationRun::RefusalReason() const {
   }
   if (s.SpecialModel) {
     return "Le modèle à cage n'est pas encore disponible : choisissez le modèle dq";
-  }
-  if (s.MLI != 0 || (mode_ == Mode::kOpenLoop && s.dsvPWM)) {
-    return "L'onduleur MLI et la double MLI vectorielle ne sont pas encore disponibles : "
-           "choisissez la source idéale";
   }
   if (run_mode_ < 0 || run_mode_ > 6) {
     return "Mode de calcul " + std::to_string(run_mode_) + " inconnu";
@@ -236,7 +234,8 @@ void SimulationRun::Initialise() {
   std::fill(d.MaxIasWindow.begin(), d.MaxIasWindow.end(), 0.0);
   d.MaxIas = 0.0;
   two_pi_fs_ = kTwoPi * s_.fs;
-  two_tmli_ = 2 * s_.TMLI;
+  supply_phase_ = SupplyPhaseRadians(s_.VsPh);
+  inverter_.ResetForRun(s_, carried_.dsvpwm, st_.est.thetas);
 }
 
 void SimulationRun::ApplyEvents() {
@@ -301,12 +300,15 @@ void SimulationRun::ApplyEvents() {
 // drop = 2 dVA (1/(1 + exp(-(t - dVB)/dVC)) - 1), from about -2 dVA to 0.
 void SimulationRun::OpenLoopSupply() {
   const double t = st_.t;
-  if (t - st_.MliCount * two_tmli_ >= two_tmli_) ++st_.MliCount;
+  // Switching periods of the double space-vector modulator (2 TMLI): with it the supply
+  // angle advances one period at a time and the legs come from the modulator.
+  if (inverter_.OpenLoopPeriodStep(t, st_.MliCount, st_.est.thetas)) ++st_.MliCount;
+  if (inverter_.UsesDoubleSvpwm()) return;
   double drop = 0.0;
   if (s_.VoltDrop && t <= s_.dVtf) {
     drop = 2 * s_.dVA * (1 / (1 + std::exp(-(t - s_.dVB) / s_.dVC)) - 1);
   }
-  const double angle = two_pi_fs_ * t + s_.VsPh;
+  const double angle = two_pi_fs_ * t + supply_phase_;
   const double amplitude = s_.E2 + drop;
   st_.est.thetas = angle;
   // The three phases from one sine and one cosine:
@@ -327,7 +329,15 @@ void SimulationRun::VectorControl() {
     ++st_.EstCount;
     if (FluxIs(FluxType::kSensorless6) || FluxIs(FluxType::kSensorless7) ||
         FluxIs(FluxType::kSensorless8)) {
-      MrasSpeedEstimatorStep(s_, st_, st_.VasRef, st_.VbsRef, st_.VcsRef);
+      // The estimator sees the voltages the inverter applies: with the sine-triangle PWM,
+      // the pole voltages at this instant; otherwise the references.
+      if (s_.MLI != 0) {
+        const PoleVoltages v =
+            SineTrianglePoleVoltages(st_.t, s_.TMLI, s_.E2, st_.VasRef, st_.VbsRef, st_.VcsRef);
+        MrasSpeedEstimatorStep(s_, st_, v.Vas, v.Vbs, v.Vcs);
+      } else {
+        MrasSpeedEstimatorStep(s_, st_, st_.VasRef, st_.VbsRef, st_.VcsRef);
+      }
     }
   }
   const bool blended = FluxIs(FluxType::kDirIndStator) || FluxIs(FluxType::kSensorlessDirIndStator);
@@ -420,11 +430,16 @@ void SimulationRun::Step() {
   DirectFluxEstimatorStep(s_, st_);
   if (mode_ == Mode::kDtc) {
     DirectTorqueControl();
-  } else {
-    // Inverter: the ideal source applies the references as they are.
+  } else if (inverter_.mode() == InverterMode::kIdeal) {
+    // The ideal source applies the references as they are.
     st_.Vas = st_.VasRef;
     st_.Vbs = st_.VbsRef;
     st_.Vcs = st_.VcsRef;
+  } else {
+    const PoleVoltages v = inverter_.ModulateVoltages(st_.t, st_.VasRef, st_.VbsRef, st_.VcsRef);
+    st_.Vas = v.Vas;
+    st_.Vbs = v.Vbs;
+    st_.Vcs = v.Vcs;
   }
 
   // Filters: measured currents (when enabled) and the machine's back-EMF.

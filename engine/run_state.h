@@ -2,6 +2,7 @@
 // Everything a run computes and keeps while it goes, reset at the start of every run,
 // and the few values that carry over from one run to the next.
 
+#include "dsvpwm/double_svpwm.h"
 #include "engine/experiment.h"
 
 namespace mas {
@@ -19,6 +20,9 @@ struct CarriedState {
   double CostReg = 0.0;
   // The measured start-up and its tables, kept until the next reading or table build.
   ExperimentalData experiment;
+  // The double space-vector modulator shared by the inverter and its study: its
+  // switching instants stay in force until the next recomputation.
+  DoubleSvpwm dsvpwm;
 };
 
 // Constants of the controller's copy of the machine, computed at the start of a run from

@@ -209,7 +209,7 @@ struct SimulationSettings {
   bool SpecialModel = false;  // machine model: false "dq", true "Cage"
   bool Triangle = false;      // connection: false star ("Etoile"), true delta (not stored)
   int CheckOverflow = 1;      // "Vérifie dépassement" torque divergence test (not stored)
-  bool dsvPWM = false;        // open-loop supply through the double SVPWM (not stored)
+  bool dsvPWM = false;        // inverter legs from the double SVPWM when MLI is 0 (not stored)
 
   // Events: event i applies at every step with t >= its time.
   Events4 Wmt{};     // speed-reference times (s)
@@ -248,7 +248,7 @@ struct SimulationSettings {
   double dVA = 0.0;   // half depth of the drop (V)
   double dVB = 0.0;   // centre of the recovery sigmoid (s)
   double dVC = 0.0;   // time constant of the sigmoid (s)
-  double VsPh = 0.0;  // phase of the supply at t = 0 (rad)
+  double VsPh = 0.0;  // phase of the supply at t = 0 as entered (degrees, converted when used)
 
   // Static test.
   double Vcss = 0.0;  // DC level (V)
