@@ -8,6 +8,8 @@
 #include <numbers>
 #include <utility>
 
+#include "cli/dsvpwm_command.h"
+#include "cli/identify_command.h"
 #include "cli/set_override.h"
 #include "engine/settings.h"
 #include "files/output_recorder.h"
@@ -19,11 +21,13 @@ namespace {
 constexpr const char* kExitStatusHelp =
     "Codes de sortie :\n"
     "  0    la simulation a atteint tf (run) ; l'étude a été enregistrée (save)\n"
-    "  1    le fichier de paramètres ne peut être lu ou écrit (après le message)\n"
+    "  1    le fichier de paramètres ne peut être lu ou écrit (après le message) ; le\n"
+    "       modèle à cage ne peut être préparé (matrice singulière, mémoire)\n"
     "  2    erreur d'utilisation : option ou argument invalide, --set inconnu ou mal formé\n"
     "       (rien n'est lancé ni écrit)\n"
     "  3    simulation refusée : aucune étude chargée, fichier de sortie impossible à\n"
-    "       ouvrir, aucun mode ou plusieurs modes sélectionnés\n"
+    "       ouvrir, paramètres temporels invalides, cage de moins de 3 barres, aucun\n"
+    "       mode ou plusieurs modes sélectionnés\n"
     "  4    la simulation a divergé\n"
     "  130  interrompue par Ctrl-C (la sortie partielle est conservée)\n";
 
@@ -69,6 +73,8 @@ std::string EndText(RunStatus status) {
       return "aucun mode ou plusieurs modes sélectionnés";
     case RunStatus::kRefused:
       return "refusée";
+    case RunStatus::kModelError:
+      return "modèle à cage impossible à préparer";
   }
   return "";
 }
@@ -125,6 +131,8 @@ int ExitStatusFor(RunStatus status) {
     case RunStatus::kNoMode:
     case RunStatus::kRefused:
       return kExitRefused;
+    case RunStatus::kModelError:
+      return kExitParameterFile;
   }
   return kExitRefused;
 }
@@ -167,6 +175,7 @@ int RunStudyCommand(const RunRequest& request, CliEnvironment& env) {
   if (request.output) settings.OutFileName = *request.output;
 
   CarriedState carried;
+  carried.dsvpwm.type = request.dsv_type;
   OutputRecorder recorder;
   const auto start = std::chrono::steady_clock::now();
   const RunOutcome outcome =
@@ -178,7 +187,8 @@ int RunStudyCommand(const RunRequest& request, CliEnvironment& env) {
         "l'écriture du fichier " + settings.OutFileName + " a échoué : la sortie est incomplète",
         "Attention", MessageIcon::kExclamation);
   }
-  if (outcome.status == RunStatus::kRefused || outcome.status == RunStatus::kNoMode) {
+  if (outcome.status == RunStatus::kRefused || outcome.status == RunStatus::kNoMode ||
+      outcome.status == RunStatus::kModelError) {
     return ExitStatusFor(outcome.status);
   }
 
@@ -189,13 +199,13 @@ int RunStudyCommand(const RunRequest& request, CliEnvironment& env) {
   summary.dt = settings.dt;
   summary.steps = outcome.steps;
   summary.wall_seconds = wall.count();
-  // Final state of the machine model: its electrical speed w over the pole pairs is the
-  // mechanical speed. The run loop steps the dq model only (it refuses cage runs), so the
-  // dq model holds the state; the cage model's belongs here once the loop steps it.
-  if (settings.dq.p != 0) {
-    summary.speed_rpm = settings.dq.w() / settings.dq.p * (30.0 / std::numbers::pi);
-  }
-  summary.torque = settings.dq.Ce();
+  // Final state of the machine model the run stepped: its electrical speed w over the
+  // pole pairs is the mechanical speed.
+  const bool cage = settings.SpecialModel;
+  const int pole_pairs = cage ? settings.cage.p : settings.dq.p;
+  const double w = cage ? settings.cage.w() : settings.dq.w();
+  if (pole_pairs != 0) summary.speed_rpm = w / pole_pairs * (30.0 / std::numbers::pi);
+  summary.torque = cage ? settings.cage.Ce() : settings.dq.Ce();
   if (settings.CreateOutputFile) summary.output = settings.OutFileName;
   env.out << FormatRunSummary(summary) << std::flush;
   return ExitStatusFor(outcome.status);
@@ -241,6 +251,9 @@ int MasMain(const std::vector<std::string>& args, CliEnvironment& env) {
           ->type_name("CHEMIN");
   run->add_flag("--viewer", run_request.viewer,
                 "Lance le visualiseur de courbes sur le fichier de sortie à la fin");
+  AddModulationTypeOption(
+      *run, "--dsv-type", run_request.dsv_type,
+      "Type de MLI du modulateur double SVPWM (avec dsvPWM=1 et MLI=0), défaut 1");
 
   SaveRequest save_request;
   CLI::App* save = app.add_subcommand(
@@ -254,6 +267,10 @@ int MasMain(const std::vector<std::string>& args, CliEnvironment& env) {
   save->add_option("--set", save_request.overrides, kSetHelp)
       ->type_name("NOM=VALEUR")
       ->allow_extra_args(false);
+
+  DsvpwmCommand dsvpwm(app);
+
+  IdentifySubcommand identify(app);
 
   // CLI11 takes the arguments last first.
   std::vector<std::string> reversed(args.rbegin(), args.rend());
@@ -270,6 +287,8 @@ int MasMain(const std::vector<std::string>& args, CliEnvironment& env) {
       return RunStudyCommand(run_request, env);
     }
     if (*save) return SaveStudyCommand(save_request, env);
+    if (identify.Selected()) return identify.Run(env);
+    if (dsvpwm.Selected()) return dsvpwm.Run(env);
   } catch (const std::exception& e) {
     // A failure the run cannot continue from (the cage model's, for instance) ends the
     // command as a parameter-file failure does: message, then status 1.

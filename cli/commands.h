@@ -2,8 +2,9 @@
 // The subcommands of `mas`, as functions of their arguments and of where they write, so
 // that the executable is a few lines of main() and the tests call the same code.
 //
-//   mas run [STUDY.mas] [--set NAME=VALUE]... [--output PATH] [--viewer]
+//   mas run [STUDY.mas] [--set NAME=VALUE]... [--output PATH] [--viewer] [--dsv-type 0..5]
 //   mas save STUDY.mas OUT.mas [--set NAME=VALUE]...
+//   mas dsvpwm show|simulate ...   (cli/dsvpwm_command.h)
 //
 // Messages of the workbench (the run's and the parameter file's) go through the Platform;
 // usage errors and the --set diagnostics to `err`; the run's summary to `out`.
@@ -21,7 +22,8 @@ namespace mas {
 // Exit statuses of `mas`, listed in `mas --help`.
 enum ExitStatus : int {
   kExitSuccess = 0,        // the run reached tf; the study was saved
-  kExitParameterFile = 1,  // the parameter file could not be read or written
+  kExitParameterFile = 1,  // the parameter file could not be read or written; the cage
+                           // model could not be prepared (singular matrix, memory)
   kExitUsage = 2,          // bad option or argument, unknown or malformed --set
   kExitRefused = 3,        // no study, output file not opened, no mode or several modes
   kExitDiverged = 4,       // the run diverged
@@ -45,6 +47,8 @@ struct RunRequest {
   std::vector<std::string> overrides;  // "NAME=VALUE", applied in order
   std::optional<std::string> output;   // replaces OutFileName, after the overrides
   bool viewer = false;                 // start the curve viewer at the end
+  // Modulation type of the double space-vector modulator the run's inverter uses.
+  ModulationType dsv_type = ModulationType::kContinuous1;
 };
 
 struct SaveRequest {

@@ -58,7 +58,8 @@ class SimulationRun {
  private:
   // Reasons to refuse a run before its first step; empty when it can run.
   std::string RefusalReason() const;
-  RunOutcome Refuse(std::string message, MessageIcon icon);
+  RunOutcome Refuse(std::string message, MessageIcon icon,
+                    const std::string& caption = kCaptionError);
   void Initialise();
   void Step();
   void ApplyEvents();
@@ -134,9 +135,6 @@ std::string SimulationRun::RefusalReason() const {
     return "Paramètres temporels invalides : le pas dt doit être positif, fini et assez grand "
            "pour faire avancer le temps de t0 à tf";
   }
-  if (s.SpecialModel) {
-    return "Le modèle à cage n'est pas encore disponible : choisissez le modèle dq";
-  }
   if (run_mode_ < 0 || run_mode_ > 6) {
     return "Mode de calcul " + std::to_string(run_mode_) + " inconnu";
   }
@@ -151,12 +149,13 @@ std::string SimulationRun::RefusalReason() const {
   return {};
 }
 
-RunOutcome SimulationRun::Refuse(std::string message, MessageIcon icon) {
-  platform_.ShowMessage(message, kCaptionError, icon);
+RunOutcome SimulationRun::Refuse(std::string message, MessageIcon icon,
+                                 const std::string& caption) {
+  platform_.ShowMessage(message, caption, icon);
   RunOutcome out;
   out.status = RunStatus::kRefused;
   out.message = std::move(message);
-  out.caption = kCaptionError;
+  out.caption = caption;
   out.t_end = s_.t0;
   return out;
 }
@@ -169,6 +168,19 @@ RunOutcome SimulationRun::Run() {
   }
   if (std::string reason = RefusalReason(); !reason.empty()) {
     return Refuse(std::move(reason), MessageIcon::kError);
+  }
+  // The cage model is prepared (inductances, matrix inversion) before the output file is
+  // touched, so that a cage that cannot be simulated leaves the previous table in place.
+  if (s_.SpecialModel) {
+    try {
+      s_.cage.ResetForRun();
+    } catch (const CageModelError& error) {
+      RunOutcome out = Refuse(error.what(), MessageIcon::kExclamation, error.caption);
+      if (error.kind != CageModelError::Kind::kInvalidCage) out.status = RunStatus::kModelError;
+      return out;
+    }
+    if (s_.BarreInit) s_.cage.ResetBars();
+    if (s_.AnneauInit) s_.cage.ResetRings();
   }
   if (sink_ != nullptr && !sink_->Open(s_.OutFileName)) {
     return Refuse("Impossible d'ouvrir le fichier " + s_.OutFileName, MessageIcon::kError);
@@ -281,15 +293,18 @@ void SimulationRun::ApplyEvents() {
     s_.cage.SetLoadIncrement3(s_.da3ref[i]);
   }
   if (int i = last_due(s_.Rrt); i >= 0) s_.dq.SetRotorResistance(s_.Rrref[i]);
-  // Broken bars and ring portions: a number outside the cage disables the event.
+  // Broken bars and ring portions: a number outside the cage disables the event. So does
+  // a residual resistance that is zero or negative: a study that never breaks a bar stores
+  // its events as time 0, bar 0, resistance 0, which would otherwise short-circuit bar 0
+  // (and ring portion 0) from the first step of every cage run.
   const int bars = std::min(s_.cage.Nr, s_.cage.AllocatedBars());
   for (int i = 0; i < 4; ++i) {
-    if (t >= s_.RbCasset[i] && s_.Rbn[i] >= 0 && s_.Rbn[i] < bars) {
+    if (t >= s_.RbCasset[i] && s_.Rbn[i] >= 0 && s_.Rbn[i] < bars && s_.RbRef[i] > 0) {
       s_.cage.Rb[s_.Rbn[i]] = s_.RbRef[i];
     }
   }
   for (int i = 0; i < 4; ++i) {
-    if (t >= s_.ReCasset[i] && s_.Ren[i] >= 0 && s_.Ren[i] < bars) {
+    if (t >= s_.ReCasset[i] && s_.Ren[i] >= 0 && s_.Ren[i] < bars && s_.ReRef[i] > 0) {
       s_.cage.Re[s_.Ren[i]] = s_.ReRef[i];
     }
   }
@@ -560,8 +575,14 @@ void SimulationRun::ExperimentHook() {
 }
 
 void SimulationRun::StepMachine() {
-  const PhaseCurrents out = s_.Triangle ? s_.dq.StepDelta(st_.Vas, st_.Vbs, st_.Vcs)
-                                        : s_.dq.StepStar(st_.Vas, st_.Vbs, st_.Vcs);
+  PhaseCurrents out;
+  if (s_.SpecialModel) {
+    out = s_.Triangle ? s_.cage.StepDelta(st_.Vas, st_.Vbs, st_.Vcs)
+                      : s_.cage.StepStar(st_.Vas, st_.Vbs, st_.Vcs);
+  } else {
+    out = s_.Triangle ? s_.dq.StepDelta(st_.Vas, st_.Vbs, st_.Vcs)
+                      : s_.dq.StepStar(st_.Vas, st_.Vbs, st_.Vcs);
+  }
   st_.Ias = out.ia;
   st_.Ibs = out.ib;
   st_.Ics = -out.ia - out.ib;
@@ -579,7 +600,7 @@ void SimulationRun::StepMachine() {
 }
 
 void SimulationRun::CheckDivergence() {
-  const double torque = s_.dq.Ce();
+  const double torque = s_.SpecialModel ? s_.cage.Ce() : s_.dq.Ce();
   // A torque or current that is no longer a number is a divergence too: it would
   // otherwise fill the output with "nan" and poison an optimiser's cost.
   const bool diverged = (s_.CheckOverflow != 0 && torque >= kTorqueLimit) ||

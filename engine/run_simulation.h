@@ -41,6 +41,8 @@ enum class RunStatus {
   kDiverged,     // torque or current out of bounds, or not finite
   kNoMode,       // several modes selected: one step ran, then the run stopped
   kRefused,      // nothing ran: no parameter file, output file, or unusable settings
+  kModelError,   // nothing ran: the cage model could not be prepared (singular
+                 // inductance matrix, memory)
 };
 
 struct RunOutcome {

@@ -1,6 +1,8 @@
 #include "files/output_recorder.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <iterator>
 
@@ -10,8 +12,10 @@
 namespace mas {
 
 MachineReadout ModelInUseReadout(const RunView& view) {
-  // TODO(cage): when view.settings.SpecialModel is set, read the cage model's stator
-  // currents, torque and load torque here.
+  if (view.settings.SpecialModel) {
+    const CageMachineModel& cage = view.cage;
+    return {cage.isd(), cage.isq(), cage.Ce(), cage.Cr()};
+  }
   const DqMachineModel& dq = view.dq;
   return {dq.isAlpha(), dq.isBeta(), dq.Ce(), dq.Cr()};
 }
@@ -21,7 +25,15 @@ namespace {
 // Which selection flag turns a column on.
 // kOutSelExpTable: an OutSelExp flag whose column shows an entry of an experimental table;
 // it is written only when that table exists (see ExperimentTableColumn).
-enum class FlagGroup { kOutSel, kOutSelStator, kOutSensor, kOutSelExp, kOutSelExpTable };
+enum class FlagGroup {
+  kOutSel,
+  kOutSelStator,
+  kOutSensor,
+  kOutSelExp,
+  kOutSelExpTable,
+  kOutSelCage,
+  kPerBar,  // expanded over the bars by ForEachRecordedColumn
+};
 
 struct Flag {
   FlagGroup group;
@@ -32,6 +44,7 @@ constexpr Flag Sel(OutSelIndex index) { return {FlagGroup::kOutSel, index}; }
 constexpr Flag Stator(OutSelStatorIndex index) { return {FlagGroup::kOutSelStator, index}; }
 constexpr Flag Sensor() { return {FlagGroup::kOutSensor, 0}; }
 constexpr Flag Exp(OutSelExpIndex index) { return {FlagGroup::kOutSelExp, index}; }
+constexpr Flag Cage(OutSelCageIndex index) { return {FlagGroup::kOutSelCage, index}; }
 constexpr Flag ExpTable(OutSelExpIndex index) { return {FlagGroup::kOutSelExpTable, index}; }
 
 // The experimental table shown by a table column.
@@ -53,6 +66,10 @@ bool IsSelected(const SimulationSettings& s, const ExperimentalData& d, Flag fla
   switch (flag.group) {
     case FlagGroup::kOutSelExp:
       return s.OutSelExp[flag.index] != 0;
+    case FlagGroup::kOutSelCage:
+      return s.OutSelCage[flag.index] != 0;
+    case FlagGroup::kPerBar:
+      return false;
     case FlagGroup::kOutSelExpTable:
       // A table that was never built has no entry to show: its column is left out.
       return s.OutSelExp[flag.index] != 0 && !ExperimentTable(d, flag.index).empty();
@@ -145,7 +162,17 @@ constexpr ColumnDef kColumns[] = {
     Real(39, "EalphasObs(V)", Sel(kOutEalphasObs), [](V v) { return v.observer.EalphasObs(); }),
     Real(40, "EbetasObs(V)", Sel(kOutEbetasObs), [](V v) { return v.observer.EbetasObs(); }),
     Real(41, "CeObs(V)", Sel(kOutCeObs), [](V v) { return v.observer.CeObs(); }),
-    // (rows 42-55: cage model)
+    // Cage model: rotor angle, stator voltages and currents in both frames, ring current.
+    Real(42, "Thetar", Cage(kCageThetar), [](V v) { return v.cage.theta(); }),
+    Real(43, "Valphas_", Cage(kCageValphas), [](V v) { return v.cage.Valphas; }),
+    Real(44, "Vbetas_", Cage(kCageVbetas), [](V v) { return v.cage.Vbetas; }),
+    Real(45, "Vds_", Cage(kCageVds), [](V v) { return v.cage.Vds; }),
+    Real(46, "Vqs_", Cage(kCageVqs), [](V v) { return v.cage.Vqs; }),
+    Real(47, "Ialphas_", Cage(kCageIalphas), [](V v) { return v.cage.Ialphas; }),
+    Real(48, "Ibetas_", Cage(kCageIbetas), [](V v) { return v.cage.Ibetas; }),
+    Real(49, "Ie_", Cage(kCageIe), [](V v) { return v.cage.Ie(); }),
+    // Rows 50-55: per-bar columns, expanded by ForEachRecordedColumn at this place.
+    {50, nullptr, {FlagGroup::kPerBar, 0}, {}},
     // Inputs of the fuzzy regulators, all six on the one flag.
     Real(56, "WErr(rd/s)", Sel(kOutFlou), [](V v) { return v.state.reg.WErr; }),
     Real(57, "WdErr(rd/s2)", Sel(kOutFlou), [](V v) { return v.state.reg.WdErr; }),
@@ -197,18 +224,89 @@ static_assert(RowsIncrease(), "the column table must stay in row order");
 constexpr std::string_view kTimeHeader = "time(s)     ";
 constexpr int kNameWidth = 16;
 
-template <class Visit>
-void ForEachSelectedColumn(const SimulationSettings& settings, const ExperimentalData& d,
-                           Visit&& visit) {
-  for (const ColumnDef& def : kColumns) {
-    if (IsSelected(settings, d, def.flag)) visit(def);
-  }
+// One per-bar pass: its header prefix(es), its selection and its value.
+struct PerBarPass {
+  const char* prefix;
+  const char* second_prefix;  // polar passes: the sine component's prefix
+  int selection;              // 0 bars, 1 loops, 2 rings
+  int polar_flag;             // OutSelCage element that turns the pass polar
+  double (*current)(const CageMachineModel&, int);
+};
+
+double BarCurrent(const CageMachineModel& cage, int i) { return cage.Ib(i); }
+double LoopCurrent(const CageMachineModel& cage, int i) { return cage.Ir(i); }
+double RingCurrent(const CageMachineModel& cage, int i) { return cage.Ian(i); }
+
+// The six passes over i = 0 .. Nr-1, in row order: bar, loop and ring currents, then
+// their polar pairs (current x cos(i alpha), current x sin(i alpha)), alpha being the
+// electrical angle between adjacent bars.
+constexpr PerBarPass kPerBarPasses[] = {
+    {"Ib", nullptr, 0, kCagePolaireBarre, BarCurrent},
+    {"Ir", nullptr, 1, kCagePolaireLoop, LoopCurrent},
+    {"Ian", nullptr, 2, kCagePolaireAnneau, RingCurrent},
+    {"Ibalpha", "Ibbeta", 0, kCagePolaireBarre, BarCurrent},
+    {"Ilalpha", "Ilbeta", 1, kCagePolaireLoop, LoopCurrent},
+    {"Ianalpha", "Ianbeta", 2, kCagePolaireAnneau, RingCurrent},
+};
+
+// The getters of the per-bar columns: pass p, plain or cosine or sine component.
+template <int Pass, int Component>
+double PerBarValue(const RunView& v, int i) {
+  const double current = kPerBarPasses[Pass].current(v.cage, i);
+  if (Component == 0) return current;
+  const double angle = i * v.cage.alpha;
+  return Component == 1 ? current * std::cos(angle) : current * std::sin(angle);
+}
+constexpr OutputRecorder::IndexedGetter kPerBarGetters[6][2] = {
+    {PerBarValue<0, 0>, nullptr},           {PerBarValue<1, 0>, nullptr},
+    {PerBarValue<2, 0>, nullptr},           {PerBarValue<3, 1>, PerBarValue<3, 2>},
+    {PerBarValue<4, 1>, PerBarValue<4, 2>}, {PerBarValue<5, 1>, PerBarValue<5, 2>},
+};
+
+const std::vector<std::uint8_t>& Selection(const CageMachineModel& cage, int which) {
+  if (which == 0) return cage.BarreSel;
+  if (which == 1) return cage.LoopSel;
+  return cage.AnneauSel;
 }
 
-void AppendHeaderCell(std::string& header, std::string_view name) {
-  header += name;
-  if (name.size() < kNameWidth) header.append(kNameWidth - name.size(), ' ');
-  header += "  ";
+// Header name of a per-bar column: prefix, then the index left-justified in 14.
+std::string PerBarName(const char* prefix, int i) {
+  std::string name(prefix);
+  name += FormatLeftInt(i, 14);
+  return name;
+}
+
+// Every recorded column in table order, as (header cell text, column). Fixed columns
+// give their name padded to 16; per-bar columns give prefix + index padded to 14.
+template <class Visit>
+void ForEachRecordedColumn(const SimulationSettings& settings, const ExperimentalData& d,
+                           Visit&& visit) {
+  for (const ColumnDef& def : kColumns) {
+    if (def.flag.group == FlagGroup::kPerBar) {
+      const CageMachineModel& cage = settings.cage;
+      for (int p = 0; p < 6; ++p) {
+        const PerBarPass& pass = kPerBarPasses[p];
+        const bool polar = settings.OutSelCage[pass.polar_flag] != 0;
+        if (polar != (pass.second_prefix != nullptr)) continue;
+        const std::vector<std::uint8_t>& selected = Selection(cage, pass.selection);
+        const int bars = std::min<long long>(cage.Nr, static_cast<long long>(selected.size()));
+        for (int i = 0; i < bars; ++i) {
+          if (selected[i] == 0) continue;
+          visit(PerBarName(pass.prefix, i),
+                OutputRecorder::Column{nullptr, nullptr, kPerBarGetters[p][0], i});
+          if (pass.second_prefix != nullptr) {
+            visit(PerBarName(pass.second_prefix, i),
+                  OutputRecorder::Column{nullptr, nullptr, kPerBarGetters[p][1], i});
+          }
+        }
+      }
+      continue;
+    }
+    if (!IsSelected(settings, d, def.flag)) continue;
+    std::string cell(def.name);
+    if (cell.size() < 16) cell.append(16 - cell.size(), ' ');
+    visit(cell, def.value);
+  }
 }
 
 // ---------------------------------------------------------------------------------------
@@ -297,8 +395,11 @@ char* AppendCellG8(char* out, double value, int width) {
 std::string OutputHeaderText(const SimulationSettings& settings,
                              const ExperimentalData& experiment) {
   std::string header(kTimeHeader);
-  ForEachSelectedColumn(settings, experiment,
-                        [&](const ColumnDef& def) { AppendHeaderCell(header, def.name); });
+  ForEachRecordedColumn(settings, experiment,
+                        [&](const std::string& cell, const OutputRecorder::Column&) {
+                          header += cell;
+                          header += "  ";
+                        });
   header += '\n';
   return header;
 }
@@ -395,9 +496,13 @@ bool OutputRecorder::Open(const std::string& file_name) {
 
 void OutputRecorder::WriteHeader(const RunView& view) {
   columns_.clear();
-  ForEachSelectedColumn(view.settings, view.experiment,
-                        [&](const ColumnDef& def) { columns_.push_back(def.value); });
+  ForEachRecordedColumn(
+      view.settings, view.experiment,
+      [&](const std::string&, const Column& column) { columns_.push_back(column); });
   file_.AppendText(OutputHeaderText(view.settings, view.experiment));
+  snapshot_wanted_ = view.settings.OutSelCage[kCageCapt] != 0;
+  snapshot_done_ = false;
+  snapshot_failed_ = false;
 }
 
 void OutputRecorder::WriteLine(const RunView& view) {
@@ -409,11 +514,18 @@ void OutputRecorder::WriteLine(const RunView& view) {
   for (const Column& column : columns_) {
     if (column.real != nullptr) {
       file_.AppendReal(column.real(view));
-    } else {
+    } else if (column.integer != nullptr) {
       file_.AppendInteger(column.integer(view));
+    } else {
+      file_.AppendReal(column.indexed(view, column.index));
     }
   }
   file_.EndLine();
+  // Snapshot of the bar currents at the first recorded step from 0.7 s on, once a run.
+  if (snapshot_wanted_ && !snapshot_done_ && t >= 0.7) {
+    snapshot_done_ = true;
+    snapshot_failed_ = !view.cage.WriteBarCurrents(snapshot_path_);
+  }
 }
 
 void OutputRecorder::Close() { file_.Close(); }

@@ -33,9 +33,8 @@ struct MachineReadout {
   double CrMAS = 0.0;
 };
 
-// The machine model in use: the cage model when SpecialModel is set, else the dq model.
-// The cage model's dynamics are not stepped yet, so this reads the dq model in both cases;
-// the cage read-outs belong here once the cage model carries its own state.
+// The machine model in use: the cage model (stator currents in its rotor frame) when
+// SpecialModel is set, else the dq model (stator frame).
 MachineReadout ModelInUseReadout(const RunView& view);
 
 // The complete header line of the table for these selections, "\n" included.
@@ -112,19 +111,31 @@ class OutputRecorder : public OutputSink {
   // A write to the table failed during the run (for instance a full disk); the front end
   // may warn the user, the run itself went on.
   bool WriteFailed() const { return file_.WriteFailed(); }
+  // The bar-current snapshot "Ib.dat" (cage option "Capt") could not be written.
+  bool SnapshotFailed() const { return snapshot_failed_; }
+  // Where the bar-current snapshot goes ("Ib.dat" in the current directory by default).
+  void SetSnapshotPath(std::string path) { snapshot_path_ = std::move(path); }
   bool IsOpen() const { return file_.IsOpen(); }
 
-  // Value of one recorded column; exactly one of the two is set.
+  // Value of one recorded column; exactly one of the getters is set. Per-bar columns
+  // (cage bars, meshes and ring portions) read their quantity at `index`.
   using RealGetter = double (*)(const RunView&);
   using IntegerGetter = int (*)(const RunView&);
+  using IndexedGetter = double (*)(const RunView&, int);
   struct Column {
     RealGetter real = nullptr;
     IntegerGetter integer = nullptr;
+    IndexedGetter indexed = nullptr;
+    int index = 0;
   };
 
  private:
   OutputFileBuffer file_;
   std::vector<Column> columns_;
+  bool snapshot_wanted_ = false;
+  bool snapshot_done_ = false;
+  bool snapshot_failed_ = false;
+  std::string snapshot_path_ = "Ib.dat";
 };
 
 }  // namespace mas

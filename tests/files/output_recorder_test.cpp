@@ -215,6 +215,74 @@ TEST(OutputRecorder, WritesEveryColumnOfTheTable) {
 
 // The cells of the file against printf on the same values, through a buffer small enough
 // to be handed to the file many times.
+TEST(OutputRecorder, CageColumnsExpandOverTheSelectedBars) {
+  Table table;
+  CageMachineModel& cage = table.settings.cage;
+  cage.SetMechanicalParameters(2, 0.0131, 0, 0, 0);
+  cage.SetCageParameters(0.05, 0.12, 0.35e-3, 130, 12, 2.9e-3, 1.64e-4, 1.64e-2, 3.5e-6, 3.5e-4,
+                         2e-8, 8.2e-7);
+  cage.SetStep(1e-5);
+  cage.AllocateArrays();
+  cage.ResetBars();
+  cage.ResetRings();
+  cage.SetDumpPath("");
+  cage.ResetForRun();
+  for (int i = 0; i < 50; ++i) cage.StepStar(300, -150, -150);
+  table.settings.OutSelCage[kCageIe] = 1;
+  table.settings.OutSelCage[kCagePolaireLoop] = 1;
+  cage.BarreSel[0] = cage.BarreSel[11] = 1;
+  cage.LoopSel[1] = 1;
+  cage.AnneauSel[2] = 1;
+  // Fixed columns first, then the passes in row order: bars, rings, then the polar loops.
+  auto bar = [](const char* prefix, int i) { return prefix + Printf("%-14d", i) + "  "; };
+  const std::string expected_header = "time(s)     " + Printf("%-16s  ", "Ie_") + bar("Ib", 0) +
+                                      bar("Ib", 11) + bar("Ian", 2) + bar("Ilalpha", 1) +
+                                      bar("Ilbeta", 1) + "\n";
+  EXPECT_EQ(OutputHeaderText(table.settings), expected_header);
+  const std::string file = table.Write({0.0});
+  ASSERT_EQ(file.substr(0, expected_header.size()), expected_header);
+  const double angle = 1 * cage.alpha;
+  const std::string line = Printf("%-10.8g  ", 0.0) + Printf("%-16.8g  ", cage.Ie()) +
+                           Printf("%-16.8g  ", cage.Ib(0)) + Printf("%-16.8g  ", cage.Ib(11)) +
+                           Printf("%-16.8g  ", cage.Ian(2)) +
+                           Printf("%-16.8g  ", cage.Ir(1) * std::cos(angle)) +
+                           Printf("%-16.8g  ", cage.Ir(1) * std::sin(angle)) + "\n";
+  EXPECT_EQ(file.substr(expected_header.size()), line);
+  // The last bar closes the cage: mesh 11 against mesh 0.
+  EXPECT_EQ(cage.Ib(11), cage.Ir(11) - cage.Ir(0));
+}
+
+TEST(OutputRecorder, BarSnapshotIsTakenOnceFromSevenTenthsOfASecond) {
+  Table table;
+  CageMachineModel& cage = table.settings.cage;
+  cage.SetMechanicalParameters(2, 0.0131, 0, 0, 0);
+  cage.SetCageParameters(0.05, 0.12, 0.35e-3, 130, 3, 2.9e-3, 1.64e-4, 1.64e-2, 3.5e-6, 3.5e-4,
+                         2e-8, 8.2e-7);
+  cage.AllocateArrays();
+  cage.ResetBars();
+  cage.ResetRings();
+  cage.SetDumpPath("");
+  cage.ResetForRun();
+  table.settings.OutSelCage[kCageCapt] = 1;
+  const std::string snapshot = TempPath("Ib.dat");
+  std::remove(snapshot.c_str());
+  OutputRecorder recorder;
+  recorder.SetSnapshotPath(snapshot);
+  ASSERT_TRUE(recorder.Open(TempPath("snapshot_table.dat")));
+  recorder.WriteHeader(table.View());
+  table.state.t = 0.69;
+  recorder.WriteLine(table.View());
+  EXPECT_FALSE(std::ifstream(snapshot).good());
+  table.state.t = 0.7;
+  recorder.WriteLine(table.View());
+  EXPECT_EQ(ReadFile(snapshot), "0  0.000000\n1  0.000000\n2  0.000000\n");
+  std::remove(snapshot.c_str());
+  table.state.t = 0.8;
+  recorder.WriteLine(table.View());
+  EXPECT_FALSE(std::ifstream(snapshot).good());  // at most once a run
+  recorder.Close();
+}
+
 TEST(OutputFileBuffer, CellsAreTheBytesOfPrintf) {
   using Limits = std::numeric_limits<double>;
   std::vector<double> values = {0.0,
