@@ -137,16 +137,13 @@ TEST_F(DsvpwmCommandTest, BadArgumentsExitWithTwoAndWriteNothing) {
   const std::string table = Path("t.dat");
   const std::vector<std::vector<std::string>> cases = {
       {"dsvpwm"},
-      {"dsvpwm", "draw"},
       {"dsvpwm", "show", "--mref", "0.2", "--type", "1"},
       {"dsvpwm", "show", "--theta", "1.5", "--mref", "0.2", "--type", "1"},
       {"dsvpwm", "show", "--theta", "nan", "--mref", "0.2", "--type", "1"},
       {"dsvpwm", "show", "--theta", "0.1", "--mref", "-1.01", "--type", "1"},
       {"dsvpwm", "show", "--theta", "0.1", "--mref", "0.2", "--type", "6"},
-      {"dsvpwm", "show", "--theta", "0.1", "--mref", "0.2", "--type", "-1"},
       {"dsvpwm", "show", "--theta", "0.1", "--mref", "0.2", "--type", "1.5"},
       {"dsvpwm", "show", "--theta", "0.1", "--mref", "0.2", "--type", "1", "--tmli", "0"},
-      {"dsvpwm", "show", "--theta", "0.1", "--mref", "0.2", "--type", "1", "--e2", "inf"},
       {"dsvpwm", "simulate", "--mref", "0.2", "--type", "1", "--tf", "1e-3", "-o", table},
       {"dsvpwm", "simulate", "--mref", "0.2", "--type", "1", "--dt", "abc", "--tf", "1e-3", "-o",
        table},
