@@ -236,11 +236,11 @@ TEST_F(DsvpwmCommandTest, DsvTypeSetsTheModulatorOfTheRun) {
   const std::string b1 = run({"--dsv-type", "4"}, "t4.dat");
   const std::string b1_again = run({"--dsv-type", "4"}, "t4b.dat");
   const std::string continuous = run({"--dsv-type", "1"}, "t1.dat");
-  const std::string unspecified = run({}, "tdefault.dat");
+  const std::string without_option = run({}, "tdefault.dat");
   EXPECT_NE(carrier, b1);
   EXPECT_NE(continuous, b1);
   EXPECT_EQ(b1, b1_again);
-  EXPECT_EQ(unspecified, continuous);
+  EXPECT_EQ(without_option, continuous);
 }
 
 }  // namespace
