@@ -7,6 +7,7 @@
 #include "bench/bench_ratio.h"
 #include "engine/numeric.h"
 #include "engine/run_simulation.h"
+#include "tests/example_machine.h"
 
 namespace {
 
@@ -14,22 +15,10 @@ constexpr int kSteps = 1000000;
 constexpr double kDt = 1e-6;
 
 mas::SimulationSettings Study() {
-  mas::SimulationSettings s;
-  s.dq.SetElectricalParameters(1.405, 1.395, 0.178039, 0.178039, 0.1722);
-  s.dq.SetMechanicalParameters(2, 0.0131, 0.0, 0.0, 10.0);
-  s.PushElectricalParameters();
+  mas::SimulationSettings s = mas::testing::ExampleStudy((kSteps - 0.5) * kDt, kDt);
+  s.dq.a30 = 10.0;
   s.PushMechanicalParameters();
-  s.t0 = 0.0;
-  s.dt = kDt;
-  s.tf = (kSteps - 0.5) * kDt;
-  s.PushStep();
-  s.TMLI = 1e-4;
   s.OutStep = 100;
-  s.E2 = 326.6;
-  s.fs = 50.0;
-  s.CreateOutputFile = false;
-  s.DisplayProgressBar = false;
-  s.FileLoaded = true;
   return s;
 }
 
@@ -98,11 +87,6 @@ BENCHMARK(BM_OpenLoopDoubleSvpwm)->Unit(benchmark::kMillisecond);
 // loop every PWM period of 1e-4 s, speed loop every 10 current samples, no output.
 void BM_VectorControlRunSimulation(benchmark::State& state) {
   mas::SimulationSettings s = Study();
-  s.mRs = 1.405;
-  s.mRr = 1.395;
-  s.mLs = s.mLr = 0.178039;
-  s.mM = 0.1722;
-  s.mp = 2;
   s.NTregI = 1;
   s.NTregW = 10;
   s.PushObserverParameters();

@@ -8,6 +8,7 @@
 
 #include "engine/numeric.h"
 #include "engine/run_simulation.h"
+#include "tests/example_machine.h"
 
 namespace mas {
 namespace {
@@ -15,11 +16,7 @@ namespace {
 // The 4 kW machine with a 28-bar cage whose equivalent two-axis parameters are close to
 // those of the examples' dq model.
 SimulationSettings CageStudy() {
-  SimulationSettings s;
-  s.dq.SetElectricalParameters(1.405, 1.395, 0.178039, 0.178039, 0.1722);
-  s.dq.SetMechanicalParameters(2, 0.0131, 0.0, 0.0, 0.0);
-  s.PushElectricalParameters();
-  s.PushMechanicalParameters();
+  SimulationSettings s = testing::ExampleStudy(0.01, 1e-5);
   s.cage.SetCageParameters(0.05, 0.12, 0.35e-3, 130, 28, 2.9e-3, 1.64e-4, 1.64e-2, 3.5e-6, 3.5e-4,
                            2e-8, 8.2e-7);
   s.cage.AllocateArrays();
@@ -27,16 +24,7 @@ SimulationSettings CageStudy() {
   s.cage.ResetRings();
   s.cage.SetDumpPath("");
   s.SpecialModel = true;
-  s.tf = 0.01;
-  s.dt = 1e-5;
-  s.PushStep();
-  s.TMLI = 1e-4;
   s.OutStep = 1000;
-  s.E2 = 326.6;
-  s.fs = 50.0;
-  s.CreateOutputFile = false;
-  s.DisplayProgressBar = false;
-  s.FileLoaded = true;
   return s;
 }
 

@@ -8,6 +8,7 @@
 
 #include "engine/numeric.h"
 #include "engine/run_simulation.h"
+#include "tests/example_machine.h"
 
 namespace mas {
 namespace {
@@ -15,29 +16,11 @@ namespace {
 // The 4 kW machine of the examples, the controller's copy matched to it, PI current
 // loops every PWM period (1e-4 s) and a PI speed loop every 10 current samples.
 SimulationSettings VectorControlStudy() {
-  SimulationSettings s;
-  s.dq.SetElectricalParameters(1.405, 1.395, 0.178039, 0.178039, 0.1722);
-  s.dq.SetMechanicalParameters(2, 0.0131, 0.0, 0.0, 0.0);
-  s.PushElectricalParameters();
-  s.PushMechanicalParameters();
-  s.mRs = 1.405;
-  s.mRr = 1.395;
-  s.mLs = s.mLr = 0.178039;
-  s.mM = 0.1722;
-  s.mp = 2;
-  s.mJ = 0.0131;
-  s.t0 = 0.0;
-  s.tf = 0.6;
-  s.dt = 1e-5;
-  s.PushStep();
-  s.TMLI = 1e-4;
+  SimulationSettings s = testing::ExampleStudy(0.6, 1e-5);
   s.NTregI = 1;
   s.NTregW = 10;
-  s.PushObserverParameters();
   s.PushObserverStep();
   s.OutStep = 1000;
-  s.E2 = 326.6;
-  s.fs = 50.0;
   s.VectCtrl = 1;
   s.IdsPI = s.IqsPI = s.WPI = true;
   s.Kpd = s.Kpq = 17.0;
@@ -53,9 +36,6 @@ SimulationSettings VectorControlStudy() {
   s.Wmref = {1000.0, 0.0, 0.0, 0.0};
   s.Crt = {0.3, 100.0, 100.0, 100.0};
   s.da3ref = {10.0, 0.0, 0.0, 0.0};
-  s.CreateOutputFile = false;
-  s.DisplayProgressBar = false;
-  s.FileLoaded = true;
   return s;
 }
 

@@ -7,6 +7,7 @@
 
 #include "engine/numeric.h"
 #include "engine/run_simulation.h"
+#include "tests/example_machine.h"
 
 namespace mas {
 namespace {
@@ -27,10 +28,13 @@ TEST(Experiment, InterpolatesOnHalfOpenIntervalsFromAPersistentCursor) {
     double wm, ias;
   };
   const Case cases[] = {
-      {0.0, true, 0, 10},     {0.05, true, 50, 15},  {0.1, true, 100, 20},
-      {0.25, true, 450, -5},  {0.3, false, 450, -5},  // the last time of the file is outside the
-                                                      // data
-      {0.15, true, 200, 10},                          // the cursor walks back
+      {0.0, true, 0, 10},
+      {0.05, true, 50, 15},
+      {0.1, true, 100, 20},
+      {0.25, true, 450, -5},
+      {0.3, false, 450, -5},  // the last time of the file is outside the
+                              // data
+      {0.15, true, 200, 10},  // the cursor walks back
       {-0.1, false, 200, 10},
   };
   for (const Case& c : cases) {
@@ -75,19 +79,10 @@ struct Identification {
   RecordingPlatform platform;
 
   Identification() {
-    s.dq.SetElectricalParameters(1.405, 1.395, 0.178039, 0.178039, 0.1722);
-    s.dq.SetMechanicalParameters(2, 0.0131, 0.0, 0.0, 2.0);
-    s.PushElectricalParameters();
+    s = testing::ExampleStudy(0.3, 1e-4);
+    s.dq.a30 = 2.0;
     s.PushMechanicalParameters();
-    s.tf = 0.3;
-    s.dt = 1e-4;
-    s.PushStep();
     s.OutStep = 10;
-    s.E2 = 326.6;
-    s.fs = 50.0;
-    s.CreateOutputFile = false;
-    s.DisplayProgressBar = false;
-    s.FileLoaded = true;
     // Record the machine's own start-up every 1 ms as the experiment.
     class Recorder : public OutputSink {
      public:

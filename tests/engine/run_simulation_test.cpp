@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/numeric.h"
+#include "tests/example_machine.h"
 
 namespace mas {
 namespace {
@@ -40,20 +41,9 @@ class MemorySink : public OutputSink {
 
 // An open-loop direct start of the 4 kW machine of the examples, as a loaded study.
 SimulationSettings OpenLoopStudy() {
-  SimulationSettings s;
-  s.dq.SetElectricalParameters(1.405, 1.395, 0.178039, 0.178039, 0.1722);
-  s.dq.SetMechanicalParameters(2, 0.0131, 0.0, 0.0, 0.0);
-  s.PushElectricalParameters();
-  s.PushMechanicalParameters();
-  s.t0 = 0.0;
-  s.tf = 0.01;
-  s.dt = 1e-4;
-  s.PushStep();
-  s.TMLI = 1e-4;
-  s.OutStep = 1;
-  s.E2 = 326.6;
-  s.fs = 50.0;
-  s.FileLoaded = true;
+  SimulationSettings s = testing::ExampleStudy(0.01, 1e-4);
+  s.CreateOutputFile = true;
+  s.DisplayProgressBar = true;
   return s;
 }
 
