@@ -135,8 +135,8 @@ void BM_RecorderLineAllColumns(benchmark::State& state) {
   run.est.Phi_alpha_s = 0.81, run.est.Phi_beta_s = -0.62, run.WmMeas = 151.3;
   run.IasMeas = 3.25, run.est.Ids = 4.2, run.est.Iqs = -1.7;
   const mas::ExperimentalData experiment;
-  const mas::RunView view{settings,         run,        settings.dq, settings.cage,
-                          settings.observer, experiment, 0};
+  const mas::RunView view{settings,   run, settings.dq, settings.cage, settings.observer,
+                          experiment, 0};
   mas::OutputRecorder recorder;
   if (!recorder.Open("/dev/null")) std::abort();
   recorder.WriteHeader(view);
