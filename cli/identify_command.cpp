@@ -1,0 +1,373 @@
+#include "cli/identify_command.h"
+
+#include <CLI/CLI.hpp>
+#include <charconv>
+#include <cmath>
+#include <exception>
+#include <string_view>
+#include <system_error>
+
+#include "cli/set_override.h"
+#include "engine/run_simulation.h"
+#include "files/output_recorder.h"
+#include "files/parameter_file.h"
+#include "identification/candidate_evaluator.h"
+#include "identification/experimental_file.h"
+#include "identification/genetic_algorithm.h"
+#include "identification/particle_swarm.h"
+#include "identification/random.h"
+#include "identification/workbench.h"
+
+namespace mas {
+namespace {
+
+constexpr const char* kIdentifyExitHelp =
+    "Codes de sortie :\n"
+    "  0    les générations (époques) demandées ont tourné ; --save-best a été écrit\n"
+    "  1    l'étude ou le fichier expérimental ne peut être lu, ou l'étude de --save-best\n"
+    "       ne peut être écrite (après le message)\n"
+    "  2    erreur d'utilisation : option ou argument invalide (rien n'est lancé ni écrit)\n"
+    "  3    refus : tables expérimentales impossibles à créer sur cette base de temps,\n"
+    "       --init avec Tr = 0, simulation d'un candidat refusée, candidat avec Tr = 0\n"
+    "  4    la simulation qui crée les tables expérimentales a divergé\n"
+    "  130  interrompue par Ctrl-C : l'optimisation s'arrête à la génération (époque) en\n"
+    "       cours, les journaux sont gardés et --save-best enregistre le meilleur jeu trouvé\n"
+    "Les journaux (Histor.cpp et debgen.cpp, ou outbest.dat et outTracix.dat) sont écrits\n"
+    "dans le dossier courant (ou --logs). Le fichier expérimental ExpNom est cherché\n"
+    "depuis le dossier courant : lancer depuis le dossier de l'étude, ou donner --exp.\n";
+
+constexpr const char* kDivergedText = "La simulation a divergée";
+
+std::string G(double value, int precision = 6) {
+  char buf[64];
+  const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, precision);
+  return std::string(buf, r.ptr);
+}
+
+std::string GenesText(const Genes& g) {
+  std::string s;
+  for (int j = 0; j < NGenes; ++j) {
+    s += "  ";
+    s += kGeneNames[j];
+    s += ' ';
+    s += G(g[j]);
+  }
+  return s;
+}
+
+// The front end's view of the candidates' messages: a diverged candidate is an ordinary
+// (very bad) score, so its message is counted and shown in the generation's line rather
+// than once per candidate; everything else goes through.
+class CountingPlatform final : public Platform {
+ public:
+  explicit CountingPlatform(Platform& inner) : inner_(inner) {}
+  void ShowMessage(std::string_view text, std::string_view caption, MessageIcon icon) override {
+    if (text == kDivergedText) {
+      ++diverged_;
+      return;
+    }
+    inner_.ShowMessage(text, caption, icon);
+  }
+  void SetStatusText(std::string_view text) override { inner_.SetStatusText(text); }
+  void SetProgress(int position) override { inner_.SetProgress(position); }
+  void SetWaitCursor(bool waiting) override { inner_.SetWaitCursor(waiting); }
+  bool EscapePressed() override { return inner_.EscapePressed(); }
+  void StartProcess(const std::string& command_line) override { inner_.StartProcess(command_line); }
+  int TakeDiverged() { return std::exchange(diverged_, 0); }
+
+ private:
+  Platform& inner_;
+  int diverged_ = 0;
+};
+
+std::string DivergedNote(int diverged) {
+  return diverged > 0
+             ? "  (" + std::to_string(diverged) + " divergé" + (diverged > 1 ? "s" : "") + ")"
+             : "";
+}
+
+int StatusOfEnd(EvaluationEnd end) {
+  switch (end) {
+    case EvaluationEnd::kComplete:
+      return kExitSuccess;
+    case EvaluationEnd::kInterrupted:
+      return kExitInterrupted;
+    case EvaluationEnd::kTrZero:
+    case EvaluationEnd::kRefused:
+      return kExitRefused;
+  }
+  return kExitRefused;
+}
+
+// Reads the study, the record, and builds the tables. Returns the exit status on failure.
+std::optional<int> Prepare(const IdentifyRequest& r, SimulationSettings& s, CarriedState& carried,
+                           CliEnvironment& env) {
+  // Every --set is checked before anything is read, so that a typing error costs nothing.
+  std::vector<Override> overrides;
+  try {
+    overrides = ParseOverrides(r.overrides);
+  } catch (const OverrideError& e) {
+    env.err << "Erreur: " << e.what() << '\n';
+    return kExitUsage;
+  }
+  s.ParamFileName = r.study;
+  try {
+    ReadParameterFile(s, env.platform, env.echo_path);
+    ApplyOverrides(s, overrides);
+  } catch (const ParameterFileError& e) {
+    env.platform.ShowMessage(e.what(), e.caption, MessageIcon::kStop);
+    return kExitParameterFile;
+  } catch (const OverrideError& e) {
+    env.err << "Erreur: " << e.what() << '\n';
+    return kExitUsage;
+  }
+  if (r.experiment) s.ExpNom = *r.experiment;
+  const ExperimentalReadResult read = ReadExperimentalFile(s, carried.experiment, env.platform);
+  if (!read.usable()) return kExitParameterFile;
+  // The reading marks every gene as optimised; the genes held on the command line stay held.
+  std::vector<Override> genes;
+  for (const Override& o : overrides) {
+    if (o.name.rfind("GenX", 0) == 0) genes.push_back(o);
+  }
+  ApplyOverrides(s, genes);
+  env.out << "Fichier expérimental : " << s.ExpNom << " (" << read.complete_rows << " lignes)\n";
+  // The tables are built without an output table: the candidates are scored against them.
+  const RunOutcome tables = BuildExperimentalTables(s, carried, env.platform, nullptr);
+  if (!s.ExpTableReady) {
+    if (tables.status == RunStatus::kDiverged) return kExitDiverged;
+    if (tables.status == RunStatus::kInterrupted) return kExitInterrupted;
+    return kExitRefused;
+  }
+  env.out << "Tables expérimentales : " << carried.experiment.ExpWmTable.size()
+          << " pas enregistrés de " << s.tf - s.t0 << " s\n";
+  return std::nullopt;
+}
+
+// --save-best and --simulate-best with the best parameter set.
+int Finish(const IdentifyRequest& r, const Genes& best, int status, SimulationSettings& s,
+           CarriedState& carried, CliEnvironment& env) {
+  env.out << "Meilleur jeu :" << GenesText(best) << "\n" << std::flush;
+  if (r.save_best) {
+    if (best[kGeneTr] == 0.0) {
+      env.platform.ShowMessage(kTrZeroGeneticSimulation, kCaptionError, MessageIcon::kStop);
+      return kExitRefused;
+    }
+    SimulationSettings saved = s;
+    MapGenesOntoMachine(best, saved);
+    try {
+      WriteParameterFile(saved, *r.save_best);
+    } catch (const ParameterFileError& e) {
+      env.platform.ShowMessage(e.what(), e.caption, MessageIcon::kStop);
+      return kExitParameterFile;
+    }
+    env.out << "Étude enregistrée : " << *r.save_best << "\n";
+  }
+  if (r.simulate_best && status == kExitSuccess) {
+    OutputRecorder recorder;
+    const RunOutcome run = SimulateCandidate(best, kTrZeroGeneticSimulation, s, carried,
+                                             env.platform, &recorder, false);
+    if (run.status != RunStatus::kReachedEnd) return ExitStatusFor(run.status);
+    env.out << "Simulation du meilleur jeu : " << s.OutFileName << "\n";
+  }
+  return status;
+}
+
+int RunGenetic(const IdentifyRequest& r, SimulationSettings& s, CarriedState& carried,
+               const CandidateEvaluator& evaluator, std::uint32_t seed, CliEnvironment& env) {
+  CountingPlatform platform(env.platform);
+  GeneticIdentification ga(SharedRandom(), r.log_folder);
+  if (r.init) {
+    // The population from one vector; the generator is seeded as "Randomize" would.
+    SharedRandom().Randomize(seed);
+    ga.RestartHistory(platform);
+    if (!ga.Initialise(0, *r.init, s, platform)) return kExitRefused;
+  } else {
+    ga.Randomize(s.GenX, seed, platform);
+  }
+  int status = kExitSuccess;
+  for (int n = 0; n < r.iterations; ++n) {
+    if (!TablesReadyForIdentification(s, platform)) return kExitRefused;
+    const GenerationReport report = ga.RunGeneration(s, carried, platform, evaluator);
+    const int diverged = platform.TakeDiverged();
+    if (report.end != EvaluationEnd::kComplete) {
+      status = StatusOfEnd(report.end);
+      break;
+    }
+    env.out << "génération " << ga.Gen << "  fitness " << G(ga.BestFitness) << "  coût "
+            << G(1 / ga.BestFitness) << GenesText(ga.XOld[0]) << DivergedNote(diverged) << "\n"
+            << std::flush;
+    // Ctrl-C also stops between two generations, whether or not the runs poll it.
+    if (platform.EscapePressed()) {
+      status = kExitInterrupted;
+      break;
+    }
+  }
+  return Finish(r, ga.XOld[0], status, s, carried, env);
+}
+
+int RunSwarm(const IdentifyRequest& r, SimulationSettings& s, CarriedState& carried,
+             const CandidateEvaluator& evaluator, std::uint32_t seed, CliEnvironment& env) {
+  CountingPlatform platform(env.platform);
+  ParticleSwarmIdentification pso(SharedRandom(), r.log_folder);
+  pso.UpdateWeights(r.pincrement, r.gincrement, r.w1, r.w2);
+  if (!pso.Allocate(r.n1, r.n2, s.GenX, seed, platform)) return kExitUsage;
+  int status = kExitSuccess;
+  for (int n = 0; n < r.iterations; ++n) {
+    if (!TablesReadyForIdentification(s, platform)) return kExitRefused;
+    const int epoch = pso.Epoch;
+    const EpochReport report = pso.RunEpoch(s, carried, platform, evaluator);
+    const int diverged = platform.TakeDiverged();
+    env.out << "époque " << epoch << "  gbest " << G(pso.gbest()) << " (particule " << pso.gbesti
+            << ")" << GenesText(pso.pbest[static_cast<std::size_t>(pso.gbesti)])
+            << DivergedNote(diverged) << "\n"
+            << std::flush;
+    if (report.end != EvaluationEnd::kComplete) {
+      status = StatusOfEnd(report.end);
+      break;
+    }
+    if (platform.EscapePressed()) {
+      status = kExitInterrupted;
+      break;
+    }
+  }
+  return Finish(r, pso.pbest[static_cast<std::size_t>(pso.gbesti)], status, s, carried, env);
+}
+
+}  // namespace
+
+std::optional<std::array<double, 8>> ParseGeneVector(const std::string& text) {
+  std::array<double, 8> genes{};
+  std::string_view rest(text);
+  for (int j = 0; j < 8; ++j) {
+    const std::size_t comma = rest.find(',');
+    if ((comma == std::string_view::npos) != (j == 7)) return std::nullopt;
+    std::string_view word = rest.substr(0, comma);
+    if (word.size() > 1 && word[0] == '+') word.remove_prefix(1);
+    const char* last = word.data() + word.size();
+    const auto res = std::from_chars(word.data(), last, genes[static_cast<std::size_t>(j)]);
+    if (word.empty() || res.ec != std::errc() || res.ptr != last ||
+        !std::isfinite(genes[static_cast<std::size_t>(j)])) {
+      return std::nullopt;
+    }
+    if (comma != std::string_view::npos) rest.remove_prefix(comma + 1);
+  }
+  return genes;
+}
+
+int IdentifyCommand(const IdentifyRequest& r, CliEnvironment& env) {
+  SimulationSettings s;
+  CarriedState carried;
+  if (const std::optional<int> failed = Prepare(r, s, carried, env)) return *failed;
+
+  const int threads = r.threads > 0 ? r.threads : MachineThreads();
+  const CandidateEvaluator evaluator(threads);
+  const std::uint32_t seed = r.seed ? *r.seed : CalendarSeconds();
+  env.out << "Graine " << seed << ", " << threads << " fil" << (threads > 1 ? "s" : "")
+          << (threads > 1 && RunsDependOnPreviousRun(s)
+                  ? " (chaque simulation dépend de la précédente : candidats évalués un par un)"
+                  : "")
+          << "\n"
+          << std::flush;
+  if (r.method == IdentifyRequest::Method::kGenetic) {
+    return RunGenetic(r, s, carried, evaluator, seed, env);
+  }
+  return RunSwarm(r, s, carried, evaluator, seed, env);
+}
+
+IdentifySubcommand::IdentifySubcommand(CLI::App& app) {
+  identify_ = app.add_subcommand(
+      "identify",
+      "Identifie les huit paramètres de la machine (Rs, Ts, Tr, sigma, J, a10, a20, a30) sur "
+      "un démarrage mesuré, par algorithme génétique (ga) ou essaim particulaire (pso).");
+  identify_->require_subcommand(1);
+  identify_->footer(kIdentifyExitHelp);
+
+  auto common = [](CLI::App* sub, IdentifyRequest& r, std::string& experiment, std::string& save,
+                   long long& seed) {
+    sub->add_option("study", r.study, "Fichier d'étude (*.mas)")
+        ->type_name("ETUDE.mas")
+        ->required();
+    sub->add_option("--set", r.overrides,
+                    "Change un paramètre après la lecture de l'étude (répétable) : gA=200, "
+                    "gt0=0.03, CostFunction=0, GenX.a10=0 (gène tenu)...")
+        ->type_name("NOM=VALEUR")
+        ->allow_extra_args(false);
+    sub->add_option("--exp", experiment, "Fichier expérimental (remplace ExpNom)")
+        ->type_name("FICHIER");
+    sub->add_option("--seed", seed, "Graine du générateur (défaut : l'heure, comme « Randomize »)")
+        ->type_name("S")
+        ->check(CLI::Range(0LL, 4294967295LL));
+    sub->add_option("--threads", r.threads, "Fils de calcul (défaut : un par cœur)")
+        ->type_name("T")
+        ->check(CLI::Range(1, 1024));
+    sub->add_option("--save-best", save,
+                    "Enregistre l'étude avec le meilleur jeu dans les paramètres de la machine")
+        ->type_name("SORTIE.mas");
+    sub->add_flag("--simulate-best", r.simulate_best,
+                  "Simule l'étude avec le meilleur jeu et écrit sa table de sortie");
+    sub->add_option("--logs", r.log_folder, "Dossier des journaux (défaut : dossier courant)")
+        ->type_name("DOSSIER");
+    sub->footer(kIdentifyExitHelp);
+  };
+
+  ga_ = identify_->add_subcommand("ga", "Algorithme génétique (55 individus par génération)");
+  ga_request_.method = IdentifyRequest::Method::kGenetic;
+  common(ga_, ga_request_, ga_experiment_, ga_save_, ga_seed_);
+  ga_->add_option("--generations", ga_request_.iterations, "Nombre de générations (défaut 10)")
+      ->type_name("N")
+      ->check(CLI::NonNegativeNumber);
+  ga_->add_option("--init", ga_init_,
+                  "Population initiale : tous les individus à ce jeu (au lieu d'un tirage)")
+      ->type_name("Rs,Ts,Tr,sigma,J,a10,a20,a30");
+
+  pso_ = identify_->add_subcommand("pso", "Essaim particulaire (affineurs et explorateurs)");
+  pso_request_.method = IdentifyRequest::Method::kSwarm;
+  common(pso_, pso_request_, pso_experiment_, pso_save_, pso_seed_);
+  pso_->add_option("--epochs", pso_request_.iterations, "Nombre d'époques (défaut 10)")
+      ->type_name("N")
+      ->check(CLI::NonNegativeNumber);
+  pso_->add_option("--n1", pso_request_.n1, "Affineurs (défaut 10)")
+      ->type_name("N1")
+      ->check(CLI::Range(0, 100000));
+  pso_->add_option("--n2", pso_request_.n2, "Explorateurs (défaut 10)")
+      ->type_name("N2")
+      ->check(CLI::Range(0, 100000));
+  pso_->add_option("--pincrement", pso_request_.pincrement,
+                   "Attraction vers le meilleur de la particule (défaut 0.01)")
+      ->type_name("X");
+  pso_->add_option("--gincrement", pso_request_.gincrement,
+                   "Attraction vers le meilleur global (défaut 0.01)")
+      ->type_name("X");
+  pso_->add_option("--w1", pso_request_.w1, "Inertie des affineurs (défaut 0.98)")->type_name("X");
+  pso_->add_option("--w2", pso_request_.w2, "Inertie des explorateurs (défaut 1.01)")
+      ->type_name("X");
+}
+
+bool IdentifySubcommand::Selected() const { return identify_ != nullptr && identify_->parsed(); }
+
+int IdentifySubcommand::Run(CliEnvironment& env) {
+  const bool genetic = ga_->parsed();
+  IdentifyRequest r = genetic ? ga_request_ : pso_request_;
+  CLI::App* sub = genetic ? ga_ : pso_;
+  if (sub->count("--exp") > 0) r.experiment = genetic ? ga_experiment_ : pso_experiment_;
+  if (sub->count("--save-best") > 0) r.save_best = genetic ? ga_save_ : pso_save_;
+  if (sub->count("--seed") > 0) r.seed = static_cast<std::uint32_t>(genetic ? ga_seed_ : pso_seed_);
+  if (genetic && ga_->count("--init") > 0) {
+    r.init = ParseGeneVector(ga_init_);
+    if (!r.init) {
+      env.err << "Erreur d'utilisation : --init " << ga_init_
+              << " : huit réels attendus, séparés par des virgules "
+                 "(Rs,Ts,Tr,sigma,J,a10,a20,a30)\nVoir « mas identify ga --help ».\n";
+      return kExitUsage;
+    }
+  }
+  for (double x : {r.pincrement, r.gincrement, r.w1, r.w2}) {
+    if (!std::isfinite(x)) {
+      env.err << "Erreur d'utilisation : les poids de l'essaim doivent être finis\n";
+      return kExitUsage;
+    }
+  }
+  return IdentifyCommand(r, env);
+}
+
+}  // namespace mas

@@ -1,0 +1,102 @@
+#pragma once
+// Scoring the candidates of one generation or epoch: every candidate is one complete
+// simulation of the start-up with its parameters in the machine, and the candidates of
+// one batch do not depend on one another, so they are simulated on all cores at once.
+//
+// The batch gives exactly what scoring the candidates one by one in index order gives,
+// bit for bit: the same costs, the same messages in the same order, the same end (the
+// first candidate with Tr = 0, the first interrupted run and the first refused run end the
+// batch there; candidates after it that other threads may already have simulated are
+// discarded, as the one-by-one order would never have run them), and the same study left
+// behind: the machine fields, models and carried run state (CostIdent, current window,
+// flux angle...) of the last candidate the one-by-one order would have simulated.
+//
+// How: each worker thread owns a copy of the study and of the carried state (the
+// experimental record and tables included, copied once per worker and batch), takes the
+// next candidate index in increasing order, maps it onto its own machine and runs it.
+// A run is a function of the study and the carried state; the few runs that also depend
+// on the run before them (see RunsDependOnPreviousRun) are scored one by one on the
+// caller's thread instead.
+
+#include <functional>
+#include <span>
+#include <vector>
+
+#include "engine/run_state.h"
+#include "engine/settings.h"
+#include "identification/machine_genes.h"
+#include "platform/platform.h"
+
+namespace mas {
+
+// Cost of a diverged run and of an interrupted one.
+inline constexpr double kDivergedCost = 1e50;
+inline constexpr double kInterruptedCost = -1.0;
+
+struct CandidateScore {
+  double cost = 0.0;     // kInterruptedCost when the run was interrupted (Escape)
+  bool refused = false;  // the run could not start or ran no mode: it showed why
+};
+
+// Scores the machine parameters that are in the study's machine fields. It may run on a
+// worker thread, with that worker's own study, carried state and platform.
+using ScoreFunction = std::function<CandidateScore(SimulationSettings&, CarriedState&, Platform&)>;
+
+// The identification cost: one simulation of the study without output table, in RunMode 1
+// ("Ias") or 6 ("Max de Ias") after CostIdent = 0, and the CostIdent it accumulated.
+CandidateScore SimulationScore(SimulationSettings& s, CarriedState& carried, Platform& platform);
+
+// Whether a run of this study depends on the run before it, beyond the candidate's own
+// parameters: the direct stator-flux angle and speed carried from run to run by the
+// stator-flux orientations (Flux_typ 5, 9, 10 in vector control), the cage's bar and ring
+// resistances changed by fault events and not reset at the start of a run, and the
+// double space-vector modulator's switching instants.
+bool RunsDependOnPreviousRun(const SimulationSettings& s);
+
+// Threads of the machine (at least 1).
+int MachineThreads();
+
+enum class EvaluationEnd {
+  kComplete,     // every candidate was scored
+  kTrZero,       // the candidate at stop_index has Tr = 0: it was neither mapped nor run
+  kInterrupted,  // the run of the candidate at stop_index was interrupted (cost -1)
+  kRefused,      // the run of the candidate at stop_index was refused
+};
+
+struct Evaluation {
+  // Costs of the candidates run, in index order (the interrupted or refused one last).
+  std::vector<double> costs;
+  EvaluationEnd end = EvaluationEnd::kComplete;
+  int stop_index = -1;  // the candidate where the batch ended, -1 when complete
+  bool parallel = false;
+};
+
+class CandidateEvaluator {
+ public:
+  // threads: worker threads for a batch (1 scores one by one on the caller's thread).
+  explicit CandidateEvaluator(int threads = MachineThreads(),
+                              ScoreFunction score = SimulationScore);
+
+  int threads() const { return threads_; }
+
+  // Scores the candidates in index order: maps each onto s, scores it, and ends at the
+  // first candidate with Tr = 0, the first interrupted run or the first refused run.
+  // Messages of the candidate runs reach `platform` in index order. During a parallel
+  // batch `platform` shows the batch's progress and, when the study displays progress
+  // (DisplayProgressBar, the only case in which a run polls Escape), its Escape key is
+  // polled and interrupts the runs under way.
+  Evaluation Evaluate(std::span<const Genes> candidates, SimulationSettings& s,
+                      CarriedState& carried, Platform& platform) const;
+
+ private:
+  Evaluation EvaluateOneByOne(std::span<const Genes> candidates, SimulationSettings& s,
+                              CarriedState& carried, Platform& platform) const;
+  Evaluation EvaluateInParallel(std::span<const Genes> candidates, int runnable,
+                                SimulationSettings& s, CarriedState& carried,
+                                Platform& platform) const;
+
+  int threads_;
+  ScoreFunction score_;
+};
+
+}  // namespace mas

@@ -1,0 +1,69 @@
+#pragma once
+// Reading the measured start-up ("dem1.dat" by default): a header line of column names,
+// then white-space separated numbers, as many per row as the header has names. Column 0
+// is the time (s); the columns ExpWmCol and ExpIasCol hold the speed (tr/mn) and the
+// phase current (A).
+//
+// Rules of the reading:
+//  - Every gene is marked as optimised (GenX all on) before anything else, whatever the
+//    outcome, and the raw record is emptied; the resampled tables and ExpTableReady are
+//    left as they are (they belong to the table build).
+//  - The header is the first line, without its line end (LF or CR LF). It must hold 1 to
+//    kExperimentalHeaderMax characters: an empty header, and a longer one, are refused
+//    with "Ligne d'entete trop longue". (The workbench has always read the header into a
+//    line of 894 characters; a longer header would be cut there and leave nothing
+//    readable after it, so refusing it says what is wrong instead of giving an empty
+//    record.)
+//  - The column count is the number of space- or tab-separated names of the header. Both
+//    column indices must lie in 0 .. count-1, otherwise "Probleme de n° de colones".
+//  - The numbers follow in any layout: line ends carry no meaning, so a row may be spread
+//    over several lines or several rows share one. A number is kept only when white space
+//    follows it: the very last number of a file that does not end with a line end is
+//    lost (records have always been read so, and the tables built from them must not
+//    change). A row cut short by the end of the file keeps the values read before the
+//    end, so the three arrays may then differ in length by one; interpolation uses only
+//    the rows present in all three.
+//  - Numbers are read with a point as decimal separator whatever the locale, in decimal
+//    or exponent form, with an optional sign. A word that is not such a finite number
+//    (text, "1,5", "1.5x", "nan", 1e400) ends the reading there: the rows complete before
+//    it are kept, the values of the row it cuts are dropped, and the user is told where.
+
+#include <string>
+
+#include "engine/experiment.h"
+#include "engine/settings.h"
+#include "platform/platform.h"
+
+namespace mas {
+
+// Longest header line accepted (characters, line end excluded).
+inline constexpr int kExperimentalHeaderMax = 894;
+
+enum class ExperimentalReadStatus {
+  kRead,               // the whole file was read
+  kStoppedAtBadValue,  // a word that is not a number ended the reading; the rows before it
+                       // are kept
+  kNotFound,           // "Fichier : <name> introuvable"
+  kHeaderRejected,     // "Ligne d'entete trop longue"
+  kBadColumns,         // "Probleme de n° de colones"
+};
+
+struct ExperimentalReadResult {
+  ExperimentalReadStatus status = ExperimentalReadStatus::kNotFound;
+  int columns = 0;        // names in the header
+  int complete_rows = 0;  // rows with all their columns
+  std::string message;    // the message shown, empty when the file was read whole
+  // The record can be used (possibly shortened by a bad word).
+  bool usable() const {
+    return status == ExperimentalReadStatus::kRead ||
+           status == ExperimentalReadStatus::kStoppedAtBadValue;
+  }
+};
+
+// Reads s.ExpNom into the raw record of `d` (ExpTime, ExpWm, ExpIas) with the columns
+// s.ExpWmCol and s.ExpIasCol, and sets every GenX flag of `s`. Failures are shown on
+// `platform` with the caption "Erreur de lecture" and leave the raw record empty.
+ExperimentalReadResult ReadExperimentalFile(SimulationSettings& s, ExperimentalData& d,
+                                            Platform& platform);
+
+}  // namespace mas

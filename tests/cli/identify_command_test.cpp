@@ -1,0 +1,194 @@
+#include "cli/identify_command.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "cli/set_override.h"
+#include "files/parameter_file.h"
+
+namespace mas {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Read(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// A short start-up study and a record of its own start-up, in a fresh folder.
+class MasIdentify : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("mas_identify_" + std::to_string(getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    env_.echo_path = Path("rd_echo.dat");
+    study_ = Path("study.mas");
+    SimulationSettings s;
+    ApplyOverrides(
+        s, ParseOverrides({"Rs=1.405", "Rr=1.395",  "Ls=0.178039", "Lr=0.178039", "M=0.1722",
+                           "p=2",      "J=0.0131",  "a30=2",       "Crsgn=1",     "tf=0.05",
+                           "dt=1e-4",  "TMLI=1e-4", "OutStep=10",  "E2=326.6",    "fs=50",
+                           "Wmt1=100", "Crt1=100",  "Rrt1=100",    "OutSel.Wm=1", "OutSel.Ias=1"}));
+    WriteParameterFile(s, study_);
+    // The "measurement": the study's start-up, every 0.5 ms, with a final line end.
+    std::string record = "t a b N I\n";
+    CliEnvironment quiet{out_, err_, platform_};
+    ASSERT_EQ(MasMain({"run", study_, "--set", "tf=0.06", "--set", "OutStep=5", "--output",
+                       Path("start.dat")},
+                      quiet),
+              0);
+    std::ifstream table(Path("start.dat"));
+    std::string line;
+    std::getline(table, line);
+    double t, wm, ias;
+    while (table >> t >> wm >> ias) {
+      record += std::to_string(t) + " 0 0 " + std::to_string(wm) + " " + std::to_string(ias) + "\n";
+    }
+    std::ofstream(Path("rec.dat")) << record;
+    out_.str("");
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  int Mas(std::vector<std::string> args) {
+    args.insert(args.end(), {"--exp", Path("rec.dat"), "--logs", dir_.string()});
+    return MasMain(args, env_);
+  }
+
+  fs::path dir_;
+  std::string study_;
+  std::ostringstream out_, err_;
+  RecordingPlatform platform_;
+  CliEnvironment env_{out_, err_, platform_};
+};
+
+TEST_F(MasIdentify, GeneticRunPrintsEachGenerationWritesItsLogsAndSavesTheBest) {
+  ASSERT_EQ(Mas({"identify", "ga", study_, "--generations", "2", "--seed", "5", "--threads", "2",
+                 "--set", "gA=200", "--set", "gt0=0.01", "--save-best", Path("best.mas")}),
+            0)
+      << err_.str();
+  const std::string out = out_.str();
+  EXPECT_NE(out.find("Graine 5, 2 fils"), std::string::npos) << out;
+  EXPECT_NE(out.find("génération 1  fitness "), std::string::npos) << out;
+  EXPECT_NE(out.find("génération 2  fitness "), std::string::npos) << out;
+  const std::string history = Read(dir_ / "Histor.cpp");
+  EXPECT_EQ(std::count(history.begin(), history.end(), '\n'), 3);
+  EXPECT_EQ(Read(dir_ / "debgen.cpp").rfind("Gen° 2\n", 0), 0u);
+
+  // The saved study holds the best set in its machine fields (five digits).
+  SimulationSettings best;
+  best.ParamFileName = Path("best.mas");
+  ReadParameterFile(best, platform_, Path("echo2.dat"));
+  const std::size_t at = out.find("Meilleur jeu :  Rs ");
+  ASSERT_NE(at, std::string::npos);
+  const double rs = std::stod(out.substr(at + 19));
+  EXPECT_NEAR(best.dq.Rs, rs, rs * 1e-4);
+  EXPECT_EQ(best.dq.Lr, best.dq.Ls);
+
+  // The same seed on one thread gives the same lines and logs.
+  auto generations = [](const std::string& text) {
+    const std::size_t from = text.find("génération 1");
+    return text.substr(from, text.find('\n', text.find("Meilleur jeu")) - from);
+  };
+  const std::string lines = generations(out);
+  out_.str("");
+  ASSERT_EQ(Mas({"identify", "ga", study_, "--generations", "2", "--seed", "5", "--threads", "1",
+                 "--set", "gA=200", "--set", "gt0=0.01"}),
+            0);
+  EXPECT_EQ(generations(out_.str()), lines);
+  EXPECT_EQ(Read(dir_ / "Histor.cpp"), history);
+}
+
+TEST_F(MasIdentify, InitialVectorAndHeldGenes) {
+  ASSERT_EQ(Mas({"identify", "ga", study_, "--generations", "3", "--seed", "1", "--init",
+                 "1.3,0.13,0.12,0.07,0.014,0.0001,0,1.5", "--set", "GenX.a10=0"}),
+            0)
+      << err_.str();
+  // a10 is held at its initial value, a20 starts at 0 and stays there.
+  EXPECT_NE(out_.str().find("génération 3"), std::string::npos);
+  EXPECT_NE(out_.str().find("a10 0.0001  a20 0  a30"), std::string::npos) << out_.str();
+}
+
+TEST_F(MasIdentify, ParticleSwarmRunPrintsEachEpochAndLogsIt) {
+  ASSERT_EQ(Mas({"identify", "pso", study_, "--epochs", "2", "--n1", "2", "--n2", "3", "--seed",
+                 "3", "--pincrement", "0.5", "--gincrement", "1.5", "--w1", "0.7", "--w2", "0.9"}),
+            0)
+      << err_.str();
+  EXPECT_NE(out_.str().find("époque 0  gbest "), std::string::npos) << out_.str();
+  EXPECT_NE(out_.str().find("époque 1  gbest "), std::string::npos) << out_.str();
+  const std::string best = Read(dir_ / "outbest.dat");
+  EXPECT_EQ(std::count(best.begin(), best.end(), '\n'), 3);
+  EXPECT_EQ(best.rfind("Epoch \tEval \tgbest \tRs \t", 0), 0u);
+}
+
+TEST_F(MasIdentify, FailuresEndWithTheirDocumentedStatus) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+    int status;
+  };
+  const Case cases[] = {
+      {"malformed initial vector", {"identify", "ga", study_, "--init", "1,2,3"}, 2},
+      {"nine values for eight genes", {"identify", "ga", study_, "--init", "1,2,3,4,5,6,7,8,9"}, 2},
+      {"unknown --set", {"identify", "ga", study_, "--set", "Nope=1"}, 2},
+      {"no method", {"identify", study_}, 2},
+      {"no particle", {"identify", "pso", study_, "--n1", "0", "--n2", "0"}, 2},
+      {"Tr = 0 in the initial vector",
+       {"identify", "ga", study_, "--init", "1,0.1,0,0.05,0.01,0,0,1"},
+       3},
+      {"no supply period for the current window", {"identify", "ga", study_, "--set", "fs=0"}, 3},
+      {"study missing", {"identify", "ga", Path("absent.mas")}, 1},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Mas(c.args), c.status) << c.what << "\n" << err_.str();
+  }
+  // A record that cannot be read.
+  EXPECT_EQ(
+      MasMain({"identify", "ga", study_, "--exp", Path("absent.dat"), "--logs", dir_.string()},
+              env_),
+      1);
+  EXPECT_EQ(platform_.messages.back().text, "Fichier : " + Path("absent.dat") + " introuvable");
+}
+
+TEST_F(MasIdentify, CtrlCStopsTheGenerationUnderWayAndStillSavesTheBest) {
+  // Escape polls of the reading and of the table build, counted on a run without
+  // generations; Ctrl-C then comes during the first candidate of the first generation.
+  RecordingPlatform counting;
+  CliEnvironment env{out_, err_, counting};
+  const std::vector<std::string> common = {
+      "--exp", Path("rec.dat"), "--logs", dir_.string(), "--threads", "1", "--seed", "2"};
+  std::vector<std::string> args = {"identify", "ga", study_, "--generations", "0"};
+  args.insert(args.end(), common.begin(), common.end());
+  ASSERT_EQ(MasMain(args, env), 0);
+  platform_.escape_after_polls = platform_.escape_polls + counting.escape_polls + 3;
+  args = {"identify", "ga", study_, "--generations", "5", "--save-best", Path("best.mas")};
+  args.insert(args.end(), common.begin(), common.end());
+  EXPECT_EQ(MasMain(args, env_), 130);
+  EXPECT_EQ(platform_.messages.back().text, "Une erreur s'est produite\n Arret d'optimisation.");
+  EXPECT_EQ(out_.str().find("génération 1"), std::string::npos);
+  EXPECT_TRUE(fs::exists(Path("best.mas")));
+}
+
+TEST_F(MasIdentify, HelpListsTheOptionsAndTheExitStatuses) {
+  EXPECT_EQ(MasMain({"identify", "ga", "--help"}, env_), 0);
+  for (const char* text : {"--generations", "--init", "--threads", "--save-best", "130"}) {
+    EXPECT_NE(out_.str().find(text), std::string::npos) << text;
+  }
+  out_.str("");
+  EXPECT_EQ(MasMain({"identify", "pso", "--help"}, env_), 0);
+  for (const char* text : {"--epochs", "--n1", "--pincrement", "--w2", "130"}) {
+    EXPECT_NE(out_.str().find(text), std::string::npos) << text;
+  }
+}
+
+}  // namespace
+}  // namespace mas

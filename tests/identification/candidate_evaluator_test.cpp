@@ -1,0 +1,395 @@
+#include "identification/candidate_evaluator.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "files/parameter_file.h"
+#include "identification/genetic_algorithm.h"
+#include "identification/particle_swarm.h"
+#include "identification/workbench.h"
+#include "identification_fixture.h"
+
+namespace mas {
+namespace {
+
+using testing::Bits;
+using testing::ReadFile;
+using testing::ScratchFolder;
+
+// Everything of the study and carried state that candidate runs change, as bits.
+std::vector<std::uint64_t> Fingerprint(const SimulationSettings& s, const CarriedState& c) {
+  const DqMachineModel& m = s.dq;
+  std::vector<double> v = {m.Rs,
+                           m.Rr,
+                           m.Ls,
+                           m.Lr,
+                           m.M,
+                           m.J,
+                           m.a10,
+                           m.a20,
+                           m.a30,
+                           m.sigma,
+                           m.Ts,
+                           m.Tr,
+                           m.RrAct,
+                           m.a1Act,
+                           m.a3Act,
+                           m.isAlpha(),
+                           m.isBeta(),
+                           m.PhisAlpha(),
+                           m.PhisBeta(),
+                           m.w(),
+                           m.Valphas,
+                           m.Vbetas,
+                           s.cage.Rs,
+                           s.cage.J,
+                           s.VqsrefMax,
+                           c.CostIdent,
+                           c.CostReg,
+                           c.ThetaDir,
+                           c.WsDir,
+                           c.experiment.MaxIas,
+                           c.experiment.ExpWmInterp,
+                           c.experiment.ExpIasInterp,
+                           static_cast<double>(c.experiment.ExpCursor)};
+  v.insert(v.end(), c.experiment.MaxIasWindow.begin(), c.experiment.MaxIasWindow.end());
+  std::vector<std::uint64_t> bits;
+  for (double x : v) bits.push_back(Bits(x));
+  return bits;
+}
+
+// Everything a GA session leaves behind.
+struct GaResult {
+  std::array<Genes, NPop> XOld{}, XNew{};
+  std::vector<std::uint64_t> fitness;
+  std::array<int, NPop> iOld{};
+  int Gen = 0;
+  std::uint32_t rng_state = 0;
+  std::string history, population, study_file;
+  std::vector<std::string> messages;
+  std::vector<std::uint64_t> fingerprint;
+  std::vector<GenerationReport> reports;
+};
+
+using Tweak = std::function<void(GeneticIdentification&)>;
+
+GaResult RunGa(const SimulationSettings& study, const CarriedState& carried_in, int threads,
+               int generations, const ScoreFunction& score = SimulationScore,
+               const Tweak& tweak = {}, int escape_after_polls = -1) {
+  ScratchFolder logs;
+  SimulationSettings s = study;
+  CarriedState carried = carried_in;
+  RecordingPlatform platform;
+  platform.escape_after_polls = escape_after_polls;
+  LcgRandom rng;
+  GeneticIdentification ga(rng, logs.path());
+  ga.Randomize(s.GenX, 2024, platform);
+  if (tweak) tweak(ga);
+  const CandidateEvaluator evaluator(threads, score);
+  GaResult r;
+  for (int n = 0; n < generations; ++n) {
+    r.reports.push_back(ga.RunGeneration(s, carried, platform, evaluator));
+  }
+  r.XOld = ga.XOld;
+  r.XNew = ga.XNew;
+  for (double f : ga.Fitness) r.fitness.push_back(Bits(f));
+  r.iOld = ga.iOld;
+  r.Gen = ga.Gen;
+  r.rng_state = rng.state();
+  r.history = ReadFile(logs.path() / "Histor.cpp");
+  r.population = ReadFile(logs.path() / "debgen.cpp");
+  WriteParameterFile(s, (logs.path() / "left.mas").string());
+  r.study_file = ReadFile(logs.path() / "left.mas");
+  for (const auto& m : platform.messages) r.messages.push_back(m.caption + ": " + m.text);
+  r.fingerprint = Fingerprint(s, carried);
+  return r;
+}
+
+void ExpectSame(const GaResult& one_by_one, const GaResult& parallel, const std::string& what) {
+  for (int i = 0; i < NPop; ++i) {
+    for (int j = 0; j < NGenes; ++j) {
+      ASSERT_EQ(Bits(one_by_one.XOld[i][j]), Bits(parallel.XOld[i][j])) << what << " " << i;
+      ASSERT_EQ(Bits(one_by_one.XNew[i][j]), Bits(parallel.XNew[i][j])) << what << " " << i;
+    }
+  }
+  EXPECT_EQ(one_by_one.fitness, parallel.fitness) << what;
+  EXPECT_EQ(one_by_one.iOld, parallel.iOld) << what;
+  EXPECT_EQ(one_by_one.Gen, parallel.Gen) << what;
+  EXPECT_EQ(one_by_one.rng_state, parallel.rng_state) << what;
+  EXPECT_EQ(one_by_one.history, parallel.history) << what;
+  EXPECT_EQ(one_by_one.population, parallel.population) << what;
+  EXPECT_EQ(one_by_one.study_file, parallel.study_file) << what;
+  EXPECT_EQ(one_by_one.messages, parallel.messages) << what;
+  EXPECT_EQ(one_by_one.fingerprint, parallel.fingerprint) << what;
+
+  ASSERT_EQ(one_by_one.reports.size(), parallel.reports.size());
+  for (std::size_t g = 0; g < one_by_one.reports.size(); ++g) {
+    EXPECT_EQ(one_by_one.reports[g].end, parallel.reports[g].end) << what;
+    EXPECT_EQ(one_by_one.reports[g].evaluated, parallel.reports[g].evaluated) << what;
+  }
+}
+
+struct Study {
+  std::string what;
+  SimulationSettings s;
+  CarriedState carried;
+  bool parallel = true;  // runs independent of one another
+};
+
+std::vector<Study> Studies() {
+  std::vector<Study> studies;
+  {
+    Study a{"open-loop start-up, Max de Ias", testing::StartUpStudy(0.06, 1e-4, 5), {}};
+    // With the progress display, diverging candidates show their message.
+    a.s.DisplayProgressBar = true;
+    testing::MeasureAndBuildTables(a.s, a.carried);
+    studies.push_back(a);
+    Study b = a;
+    b.what = "open-loop start-up, Ias";
+    b.s.CostFunction = 0;
+    studies.push_back(b);
+    Study c = a;
+    c.what = "runs longer than the tables";
+    c.s.tf = 0.08;  // every candidate says once that it passed the tables' end
+    studies.push_back(c);
+  }
+  // Vector control with PI loops: the machine the controller believes in is not the
+  // candidate's.
+  for (int flux : {0, 5}) {
+    Study v{
+        flux == 0 ? "vector control, indirect rotor flux" : "vector control, indirect stator flux",
+        {},
+        {}};
+    v.s.ParamFileName = std::string(MAS_SOURCE_DIR) + "/examples/vector_control_pi.mas";
+    RecordingPlatform quiet;
+    ScratchFolder echo;
+    ReadParameterFile(v.s, quiet, echo.File("rd_echo.dat"));
+    v.s.tf = 0.05;
+    v.s.dt = 5e-5;
+    v.s.PushStep();
+    v.s.OutStep = 10;
+    v.s.Flux_typ = flux;
+    v.s.GenX.fill(true);
+    v.s.CreateOutputFile = false;
+    v.s.DisplayProgressBar = false;
+    testing::MeasureAndBuildTables(v.s, v.carried);
+    v.parallel = flux == 0;
+    studies.push_back(v);
+    if (flux == 0) {
+      // The q voltage limit recomputed at each step is left as the last run left it.
+      Study free = v;
+      free.what = "vector control, free q voltage limit";
+      free.s.VqsrefMaxFree = true;
+      studies.push_back(free);
+    }
+  }
+  return studies;
+}
+
+// A few candidates with electrical time constants far below the step: their runs diverge.
+const Tweak kStiff = [](GeneticIdentification& ga) {
+  for (int i : {7, 8, 40, 54}) {
+    ga.XOld[i][kGeneTs] = 0.0003;
+    ga.XOld[i][kGeneSigma] = 0.01;
+  }
+};
+
+TEST(CandidateEvaluator, ParallelGenerationsGiveExactlyTheOneByOneResults) {
+  for (const Study& study : Studies()) {
+    ASSERT_TRUE(study.s.ExpTableReady) << study.what;
+    EXPECT_EQ(RunsDependOnPreviousRun(study.s), !study.parallel) << study.what;
+    const GaResult reference = RunGa(study.s, study.carried, 1, 2, SimulationScore, kStiff);
+    EXPECT_EQ(reference.reports[0].end, EvaluationEnd::kComplete) << study.what;
+    // The stiff candidates diverge, and say so when the study displays progress.
+    EXPECT_EQ(reference.messages.empty(), !study.s.DisplayProgressBar) << study.what;
+    for (int threads : {2, 3}) {
+      const GaResult parallel = RunGa(study.s, study.carried, threads, 2, SimulationScore, kStiff);
+      EXPECT_EQ(parallel.reports[0].parallel, study.parallel) << study.what;
+      ExpectSame(reference, parallel, study.what + ", " + std::to_string(threads) + " threads");
+    }
+  }
+}
+
+TEST(CandidateEvaluator, TheFirstCandidateThatEndsTheBatchEndsItAsOneByOne) {
+  const Study study = Studies()[0];
+  // A marker candidate (its stator resistance) is interrupted or refused by the cost.
+  const double marker = 0.7777;
+  auto ending = [marker](bool refuse) {
+    return [marker, refuse](SimulationSettings& s, CarriedState& c, Platform& p) {
+      CandidateScore score = SimulationScore(s, c, p);
+      if (s.dq.Rs == marker) {
+        p.ShowMessage("fin du lot", "test", MessageIcon::kInformation);
+        if (refuse) {
+          score.refused = true;
+        } else {
+          score.cost = kInterruptedCost;
+        }
+      }
+      return score;
+    };
+  };
+  struct Case {
+    const char* what;
+    int index;
+    bool tr_zero;
+    bool refuse;
+    EvaluationEnd end;
+  };
+  const Case cases[] = {
+      {"Tr = 0 in the middle", 20, true, false, EvaluationEnd::kTrZero},
+      {"Tr = 0 first", 0, true, false, EvaluationEnd::kTrZero},
+      {"interrupted in the middle", 31, false, false, EvaluationEnd::kInterrupted},
+      {"refused near the end", 53, false, true, EvaluationEnd::kRefused},
+      {"interrupted last", 54, false, false, EvaluationEnd::kInterrupted},
+  };
+  for (const Case& c : cases) {
+    const Tweak tweak = [&c, marker](GeneticIdentification& ga) {
+      if (c.tr_zero) {
+        ga.XOld[c.index][kGeneTr] = 0.0;
+      } else {
+        ga.XOld[c.index][kGeneRs] = marker;
+      }
+    };
+    const ScoreFunction score = ending(c.refuse);
+    const GaResult reference = RunGa(study.s, study.carried, 1, 1, score, tweak);
+    EXPECT_EQ(reference.reports[0].end, c.end) << c.what;
+    for (int threads : {2, 3}) {
+      ExpectSame(reference, RunGa(study.s, study.carried, threads, 1, score, tweak),
+                 std::string(c.what) + ", " + std::to_string(threads) + " threads");
+    }
+  }
+}
+
+TEST(CandidateEvaluator, EscapeInterruptsTheBatchAtItsFirstCandidate) {
+  const Study study = Studies()[0];
+  // Escape is already down when the generation starts: the first run stops at its first
+  // poll, one by one or on every thread.
+  const GaResult reference = RunGa(study.s, study.carried, 1, 1, SimulationScore, {}, 0);
+  ASSERT_EQ(reference.reports[0].end, EvaluationEnd::kInterrupted);
+  EXPECT_EQ(reference.reports[0].evaluated, 0);
+  EXPECT_EQ(reference.messages.back(), std::string("Erreur: ") + kRunErrorMessage);
+  ExpectSame(reference, RunGa(study.s, study.carried, 3, 1, SimulationScore, {}, 0), "escape");
+
+  // Without the progress display a run never polls Escape: neither does the batch.
+  SimulationSettings silent = study.s;
+  silent.DisplayProgressBar = false;
+  const GaResult unpolled = RunGa(silent, study.carried, 3, 1, SimulationScore, {}, 0);
+  EXPECT_EQ(unpolled.reports[0].end, EvaluationEnd::kComplete);
+}
+
+TEST(CandidateEvaluator, ParallelEpochsGiveExactlyTheOneByOneSwarm) {
+  const Study study = Studies()[0];
+  auto run = [&](int threads) {
+    ScratchFolder logs;
+    SimulationSettings s = study.s;
+    CarriedState carried = study.carried;
+    RecordingPlatform platform;
+    LcgRandom rng;
+    ParticleSwarmIdentification pso(rng, logs.path());
+    EXPECT_TRUE(pso.Allocate(7, 6, s.GenX, 77, platform));
+    pso.UpdateWeights(0.5, 1.5, 0.7, 0.9);
+    const CandidateEvaluator evaluator(threads);
+    for (int n = 0; n < 3; ++n) pso.RunEpoch(s, carried, platform, evaluator);
+    std::vector<std::uint64_t> bits;
+    for (const auto* a : {&pso.X, &pso.V, &pso.pbest}) {
+      for (const Genes& g : *a) {
+        for (double x : g) bits.push_back(Bits(x));
+      }
+    }
+    for (const auto* a : {&pso.Eval, &pso.pbestVal}) {
+      for (double x : *a) bits.push_back(Bits(x));
+    }
+    bits.push_back(static_cast<std::uint64_t>(pso.gbesti));
+    bits.push_back(rng.state());
+    const std::vector<std::uint64_t> left = Fingerprint(s, carried);
+    bits.insert(bits.end(), left.begin(), left.end());
+    return std::tuple(bits, ReadFile(logs.path() / "outbest.dat"),
+                      ReadFile(logs.path() / "outTracix.dat"), platform.messages.size());
+  };
+  const auto reference = run(1);
+  EXPECT_EQ(run(2), reference);
+  EXPECT_EQ(run(3), reference);
+}
+
+TEST(CandidateEvaluator, RunsThatCarryStateToTheNextRunAreRecognised) {
+  struct Case {
+    const char* what;
+    std::function<void(SimulationSettings&)> change;
+    bool depends;
+  };
+  const Case cases[] = {
+      {"open loop", [](SimulationSettings&) {}, false},
+      {"vector control, indirect rotor flux", [](SimulationSettings& s) { s.VectCtrl = 1; }, false},
+      {"stator flux 5 outside vector control", [](SimulationSettings& s) { s.Flux_typ = 5; },
+       false},
+      {"vector control, stator flux 5",
+       [](SimulationSettings& s) {
+         s.VectCtrl = 1;
+         s.Flux_typ = 5;
+       },
+       true},
+      {"vector control, blend 9",
+       [](SimulationSettings& s) {
+         s.VectCtrl = 1;
+         s.Flux_typ = 9;
+       },
+       true},
+      {"vector control, sensorless blend 10",
+       [](SimulationSettings& s) {
+         s.VectCtrl = 1;
+         s.Flux_typ = 10;
+       },
+       true},
+      {"vector control, observer 4",
+       [](SimulationSettings& s) {
+         s.VectCtrl = 1;
+         s.Flux_typ = 4;
+       },
+       false},
+      {"cage, bar fault reset at each run",
+       [](SimulationSettings& s) {
+         s.SpecialModel = true;
+         s.BarreInit = s.AnneauInit = true;
+       },
+       false},
+      {"cage, bar fault kept from run to run",
+       [](SimulationSettings& s) {
+         s.SpecialModel = true;
+         s.AnneauInit = true;
+       },
+       true},
+      {"cage, ring fault kept from run to run",
+       [](SimulationSettings& s) {
+         s.SpecialModel = true;
+         s.BarreInit = true;
+         s.Ren[2] = 3;
+         s.ReCasset[2] = 0.01;
+       },
+       true},
+      {"cage, faults after the end of the run",
+       [](SimulationSettings& s) {
+         s.SpecialModel = true;
+         s.RbCasset.fill(5.0);
+         s.ReCasset.fill(5.0);
+       },
+       false},
+      {"double space-vector modulator", [](SimulationSettings& s) { s.dsvPWM = true; }, true},
+  };
+  for (const Case& c : cases) {
+    SimulationSettings s = testing::StartUpStudy(0.1, 1e-4, 10);
+    s.cage.Nr = 28;
+    s.BarreInit = s.AnneauInit = false;
+    s.RbCasset.fill(100.0);
+    s.ReCasset.fill(100.0);
+    s.RbCasset[1] = 0.02;  // bar 0 breaks during the run
+    c.change(s);
+    EXPECT_EQ(RunsDependOnPreviousRun(s), c.depends) << c.what;
+  }
+}
+
+}  // namespace
+}  // namespace mas
