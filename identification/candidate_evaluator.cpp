@@ -167,40 +167,51 @@ CandidateEvaluator::CandidateEvaluator(int threads, ScoreFunction score)
 Evaluation CandidateEvaluator::Evaluate(std::span<const Genes> candidates, SimulationSettings& s,
                                         CarriedState& carried, Platform& platform) const {
   // Candidates from the first Tr = 0 on are never run.
-  int runnable = 0;
-  const int n = static_cast<int>(candidates.size());
-  while (runnable < n && candidates[static_cast<std::size_t>(runnable)][kGeneTr] != 0.0) {
-    ++runnable;
+  CandidateBatch batch;
+  batch.count = static_cast<int>(candidates.size());
+  batch.runnable = 0;
+  while (batch.runnable < batch.count &&
+         candidates[static_cast<std::size_t>(batch.runnable)][kGeneTr] != 0.0) {
+    ++batch.runnable;
   }
-  if (threads_ <= 1 || runnable <= 1 || RunsDependOnPreviousRun(s)) {
-    return EvaluateOneByOne(candidates, s, carried, platform);
-  }
-  return EvaluateInParallel(candidates, runnable, s, carried, platform);
+  batch.apply = [candidates](int i, SimulationSettings& study) {
+    MapGenesOntoMachine(candidates[static_cast<std::size_t>(i)], study);
+  };
+  return Evaluate(batch, s, carried, platform);
 }
 
-Evaluation CandidateEvaluator::EvaluateOneByOne(std::span<const Genes> candidates,
+Evaluation CandidateEvaluator::Evaluate(const CandidateBatch& batch, SimulationSettings& s,
+                                        CarriedState& carried, Platform& platform) const {
+  const int runnable = std::clamp(batch.runnable, 0, batch.count);
+  if (threads_ <= 1 || runnable <= 1 || RunsDependOnPreviousRun(s)) {
+    return EvaluateOneByOne(batch, runnable, s, carried, platform);
+  }
+  return EvaluateInParallel(batch, runnable, s, carried, platform);
+}
+
+Evaluation CandidateEvaluator::EvaluateOneByOne(const CandidateBatch& batch, int runnable,
                                                 SimulationSettings& s, CarriedState& carried,
                                                 Platform& platform) const {
   Evaluation ev;
-  for (std::size_t i = 0; i < candidates.size(); ++i) {
-    if (candidates[i][kGeneTr] == 0.0) {
+  for (int i = 0; i < batch.count; ++i) {
+    if (i >= runnable) {
       ev.end = EvaluationEnd::kTrZero;
-      ev.stop_index = static_cast<int>(i);
+      ev.stop_index = i;
       return ev;
     }
-    MapGenesOntoMachine(candidates[i], s);
+    batch.apply(i, s);
     const CandidateScore score = score_(s, carried, platform);
     ev.costs.push_back(score.cost);
     if (EndsBatch(score)) {
       ev.end = score.refused ? EvaluationEnd::kRefused : EvaluationEnd::kInterrupted;
-      ev.stop_index = static_cast<int>(i);
+      ev.stop_index = i;
       return ev;
     }
   }
   return ev;
 }
 
-Evaluation CandidateEvaluator::EvaluateInParallel(std::span<const Genes> candidates, int runnable,
+Evaluation CandidateEvaluator::EvaluateInParallel(const CandidateBatch& batch, int runnable,
                                                   SimulationSettings& s, CarriedState& carried,
                                                   Platform& platform) const {
   struct Slot {
@@ -251,7 +262,7 @@ Evaluation CandidateEvaluator::EvaluateInParallel(std::span<const Genes> candida
         own_platform.CollectInto(&slot.messages);
         bool ends = false;
         try {
-          MapGenesOntoMachine(candidates[static_cast<std::size_t>(i)], own);
+          batch.apply(i, own);
           slot.written.MarkBeforeRun(own, own_carried);
           slot.score = score_(own, own_carried, own_platform);
           slot.written.ReadAfterRun(own, own_carried);
@@ -337,7 +348,7 @@ Evaluation CandidateEvaluator::EvaluateInParallel(std::span<const Genes> candida
   if (EndsBatch(final_slot.score)) {
     ev.end = final_slot.score.refused ? EvaluationEnd::kRefused : EvaluationEnd::kInterrupted;
     ev.stop_index = last;
-  } else if (runnable < static_cast<int>(candidates.size())) {
+  } else if (runnable < batch.count) {
     ev.end = EvaluationEnd::kTrZero;
     ev.stop_index = runnable;
   }

@@ -58,7 +58,8 @@ int MachineThreads();
 
 enum class EvaluationEnd {
   kComplete,     // every candidate was scored
-  kTrZero,       // the candidate at stop_index has Tr = 0: it was neither mapped nor run
+  kTrZero,       // the candidate at stop_index cannot run (for machine genes: Tr = 0): it
+                 // was neither written into the study nor run
   kInterrupted,  // the run of the candidate at stop_index was interrupted (cost -1)
   kRefused,      // the run of the candidate at stop_index was refused
 };
@@ -69,6 +70,17 @@ struct Evaluation {
   EvaluationEnd end = EvaluationEnd::kComplete;
   int stop_index = -1;  // the candidate where the batch ended, -1 when complete
   bool parallel = false;
+};
+
+// A batch of candidates of any optimiser: how many, how many from the first can run
+// (candidates from `runnable` on are never run: the batch ends there), and how candidate i
+// is written into a study (the machine fields for the identification, the speed
+// regulator's settings for its tuning). `apply` is called from worker threads, each with
+// its own study: it must only read the candidates.
+struct CandidateBatch {
+  int count = 0;
+  int runnable = 0;
+  std::function<void(int, SimulationSettings&)> apply;
 };
 
 class CandidateEvaluator {
@@ -87,13 +99,15 @@ class CandidateEvaluator {
   // polled and interrupts the runs under way.
   Evaluation Evaluate(std::span<const Genes> candidates, SimulationSettings& s,
                       CarriedState& carried, Platform& platform) const;
+  // The same for any batch of candidates.
+  Evaluation Evaluate(const CandidateBatch& batch, SimulationSettings& s, CarriedState& carried,
+                      Platform& platform) const;
 
  private:
-  Evaluation EvaluateOneByOne(std::span<const Genes> candidates, SimulationSettings& s,
+  Evaluation EvaluateOneByOne(const CandidateBatch& batch, int runnable, SimulationSettings& s,
                               CarriedState& carried, Platform& platform) const;
-  Evaluation EvaluateInParallel(std::span<const Genes> candidates, int runnable,
-                                SimulationSettings& s, CarriedState& carried,
-                                Platform& platform) const;
+  Evaluation EvaluateInParallel(const CandidateBatch& batch, int runnable, SimulationSettings& s,
+                                CarriedState& carried, Platform& platform) const;
 
   int threads_;
   ScoreFunction score_;
