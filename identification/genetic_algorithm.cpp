@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "identification/genetic_operators.h"
 #include "identification/workbench.h"
 
 namespace mas {
@@ -9,9 +10,6 @@ namespace {
 
 constexpr const char* kHistoryHeader =
     "Gen°  Fitness  \tbest \tRs \tTs \tTr \tsigma \tJ \ta10 \ta20 \ta30\n";
-
-// Factor of a mutation of amplitude amp from one draw r.
-double MutationFactor(int r, double amp) { return (0.5 - (r % 5000) * 0.0002) * amp + 1; }
 
 // A mutated gene that is not positive, or a leakage coefficient of 1 or more, is not kept.
 double KeepUsable(int gene, double mutated, double parent) {
@@ -21,8 +19,6 @@ double KeepUsable(int gene, double mutated, double parent) {
 }
 
 }  // namespace
-
-double FitnessOfCost(double cost) { return cost == 0.0 ? kFitnessOfZeroCost : 1 / cost; }
 
 GeneticIdentification::GeneticIdentification(LcgRandom& rng, std::filesystem::path log_folder)
     : rng_(rng),
@@ -107,19 +103,10 @@ RunOutcome GeneticIdentification::SimulateBest(SimulationSettings& s, CarriedSta
 }
 
 void GeneticIdentification::SortBestFirst() {
-  // Bubble sort, best first: equal fitnesses keep their order.
-  bool swapped = true;
-  while (swapped) {
-    swapped = false;
-    for (int i = 0; i + 1 < NPop; ++i) {
-      if (Fitness[i] < Fitness[i + 1]) {
-        std::swap(XOld[i], XOld[i + 1]);
-        std::swap(Fitness[i], Fitness[i + 1]);
-        std::swap(iOld[i], iOld[i + 1]);
-        swapped = true;
-      }
-    }
-  }
+  StableSortBestFirst(Fitness, [this](int i) {
+    std::swap(XOld[i], XOld[i + 1]);
+    std::swap(iOld[i], iOld[i + 1]);
+  });
 }
 
 void GeneticIdentification::BuildNextGeneration() {

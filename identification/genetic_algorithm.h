@@ -28,6 +28,7 @@
 #include "engine/run_state.h"
 #include "engine/settings.h"
 #include "identification/candidate_evaluator.h"
+#include "identification/genetic_operators.h"
 #include "identification/log_format.h"
 #include "identification/machine_genes.h"
 #include "identification/random.h"
@@ -46,8 +47,6 @@ inline constexpr double Amp2 = 0.1;
 inline constexpr double Amp3 = 0.5;
 inline constexpr double Amp4 = 0.01;
 inline constexpr double CrossW = 0.5;
-// Fitness of a candidate whose cost is exactly 0.
-inline constexpr double kFitnessOfZeroCost = 1e20;
 
 inline constexpr const char* kHistoryFileName = "Histor.cpp";
 inline constexpr const char* kPopulationFileName = "debgen.cpp";
@@ -111,8 +110,5 @@ class GeneticIdentification {
   LogFile history_;
   LogFile population_;
 };
-
-// Fitness of a cost: its inverse, kFitnessOfZeroCost for a cost of exactly 0.
-double FitnessOfCost(double cost);
 
 }  // namespace mas
