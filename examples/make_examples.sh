@@ -110,3 +110,11 @@ save cage_start.mas "${cage[@]}" tf=1 Crt1=0.5 da3ref1=20
 # then ripple at twice the slip frequency (about 4 Hz). Each run starts from healthy bars.
 save broken_bar.mas "${cage[@]}" tf=2.5 Crt1=0.3 da3ref1=26 \
   RbCasset1=1 Rbn1=0 RbRef1=0.0164 BarreInit=1 AnneauInit=1
+
+# Speed-regulator tuning studies (mas tune ip|fuzzy): the vector-control scenario above
+# (speed step, load step, reversal) with the IP, respectively the fuzzy, speed regulator
+# selected, on a coarser step so that a generation of 45 or 55 runs takes a second.
+save tuning_ip.mas "${control[@]}" "${scenario[@]}" VectCtrl=1 Flux_typ=0 dt=5e-05 OutStep=4 \
+  WPI=0 WIP=1 KpW=0.1 KiW=0.001 TtW=1
+save tuning_fuzzy.mas "${control[@]}" "${scenario[@]}" VectCtrl=1 Flux_typ=0 dt=5e-05 OutStep=4 \
+  WPI=0 WFlou=1 WFErr=0.005 WFdErr=0.1 WFdU=0.1

@@ -1,0 +1,150 @@
+#include "cli/tune_command.h"
+
+#include <CLI/CLI.hpp>
+#include <filesystem>
+
+#include "cli/set_override.h"
+#include "files/number_format.h"
+#include "files/parameter_file.h"
+#include "identification/genetic_operators.h"
+
+namespace mas {
+namespace {
+
+constexpr const char* kTuneExitHelp =
+    "Codes de sortie :\n"
+    "  0    les générations demandées ont été faites\n"
+    "  1    l'étude ne peut être lue ou l'étude ajustée ne peut être écrite\n"
+    "  2    erreur d'utilisation (option, --set)\n"
+    "  3    étude refusée : pas de boucle de vitesse, régulateur d'un autre type, ou une\n"
+    "       simulation refusée\n"
+    "  130  interrompue par Ctrl-C\n";
+
+std::string GenesText(const RegulatorGenes& g) {
+  std::string text;
+  for (double v : g) text += ' ' + FormatLeftG(v, 6, 0);
+  return text;
+}
+
+}  // namespace
+
+int TuneCommand(const TuneRequest& r, CliEnvironment& env) {
+  std::vector<Override> overrides;
+  try {
+    overrides = ParseOverrides(r.overrides);
+  } catch (const OverrideError& e) {
+    env.err << "Erreur: " << e.what() << '\n';
+    return kExitUsage;
+  }
+  SimulationSettings s;
+  s.ParamFileName = r.study;
+  try {
+    ReadParameterFile(s, env.platform, env.echo_path);
+    ApplyOverrides(s, overrides);
+  } catch (const ParameterFileError& e) {
+    env.platform.ShowMessage(e.what(), e.caption, MessageIcon::kStop);
+    return kExitParameterFile;
+  } catch (const OverrideError& e) {
+    env.err << "Erreur: " << e.what() << '\n';
+    return kExitUsage;
+  }
+  if (const std::string refusal = TuningRefusal(r.kind, s); !refusal.empty()) {
+    env.platform.ShowMessage(refusal, "Erreur", MessageIcon::kStop);
+    return kExitRefused;
+  }
+
+  const int threads = r.threads > 0 ? r.threads : MachineThreads();
+  const CandidateEvaluator evaluator(threads, TuningScore);
+  LcgRandom& rng = SharedRandom();
+  SpeedRegulatorTuning tuning(r.kind, rng, r.log_folder);
+  const std::uint32_t seed = r.seed ? *r.seed : CalendarSeconds();
+  if (r.recover) {
+    rng.Randomize(seed);
+    tuning.Recover(s);
+  } else {
+    tuning.Randomize(seed, env.platform);
+  }
+  env.out << "Graine " << seed << ", " << threads << " fil" << (threads > 1 ? "s" : "") << ", "
+          << tuning.NPop() << " individus"
+          << (r.recover ? " autour des réglages de l'étude" : " tirés au hasard") << "\n"
+          << std::flush;
+
+  CarriedState carried;
+  const bool ip = r.kind == TunedRegulator::kIP;
+  env.out << "Gén.  Fitness max   " << (ip ? "KpW KiW TtW" : "WFErr WFdErr WFdU") << "\n";
+  for (int g = 0; g < r.generations; ++g) {
+    const TuningReport report = tuning.RunGeneration(s, carried, env.platform, evaluator);
+    if (report.end == EvaluationEnd::kInterrupted) return kExitInterrupted;
+    if (report.end != EvaluationEnd::kComplete) return kExitRefused;
+    // The new individual 0 is the best of the generation, kept by elitism.
+    env.out << tuning.Gen << "  " << FormatLeftG(tuning.BestFitness, 6, 12)
+            << GenesText(tuning.XOld[0]) << "\n"
+            << std::flush;
+  }
+  if (r.save_best) {
+    WriteRegulatorGenes(r.kind, tuning.XOld[0], s);
+    try {
+      WriteParameterFile(s, *r.save_best);
+    } catch (const ParameterFileError& e) {
+      env.platform.ShowMessage(e.what(), e.caption, MessageIcon::kStop);
+      return kExitParameterFile;
+    }
+    env.out << "Étude ajustée : " << *r.save_best << "\n";
+  }
+  return kExitSuccess;
+}
+
+TuneSubcommand::TuneSubcommand(CLI::App& app) {
+  tune_ = app.add_subcommand("tune",
+                             "Ajuste par algorithme génétique le régulateur de vitesse IP (ip) ou "
+                             "flou (fuzzy) de l'étude sur son propre scénario.");
+  tune_->require_subcommand(1);
+  tune_->footer(kTuneExitHelp);
+  auto common = [](CLI::App* sub, TuneRequest& r, long long& seed, std::string& save) {
+    sub->add_option("study", r.study, "Fichier d'étude (*.mas)")
+        ->type_name("ETUDE.mas")
+        ->required();
+    sub->add_option("--set", r.overrides,
+                    "Change un paramètre après la lecture de l'étude (répétable) : gWmF=1, "
+                    "gIasF=5, Vf=1...")
+        ->type_name("NOM=VALEUR")
+        ->allow_extra_args(false);
+    sub->add_option("--generations", r.generations, "Nombre de générations (défaut 10)")
+        ->type_name("N")
+        ->check(CLI::Range(0, 1000000));
+    sub->add_option("--seed", seed, "Graine du générateur (défaut : l'heure, comme « Randomize »)")
+        ->type_name("S")
+        ->check(CLI::Range(0LL, 4294967295LL));
+    sub->add_flag("--recover", r.recover,
+                  "Population autour des réglages actuels de l'étude (« Récupérer »)");
+    sub->add_option("--threads", r.threads, "Fils de calcul (défaut : un par cœur)")
+        ->type_name("T")
+        ->check(CLI::Range(1, 1024));
+    sub->add_option("--save-best", save,
+                    "Enregistre l'étude avec le meilleur réglage du régulateur de vitesse")
+        ->type_name("SORTIE.mas");
+    sub->add_option("--logs", r.log_folder, "Dossier des journaux (défaut : dossier courant)")
+        ->type_name("DOSSIER");
+    sub->footer(kTuneExitHelp);
+  };
+  ip_ = tune_->add_subcommand("ip", "Régulateur IP : KpW, KiW, TtW (45 individus)");
+  ip_request_.kind = TunedRegulator::kIP;
+  common(ip_, ip_request_, ip_seed_, ip_save_);
+  fuzzy_ = tune_->add_subcommand("fuzzy", "Régulateur flou : WFErr, WFdErr, WFdU (55 individus)");
+  fuzzy_request_.kind = TunedRegulator::kFuzzy;
+  common(fuzzy_, fuzzy_request_, fuzzy_seed_, fuzzy_save_);
+}
+
+bool TuneSubcommand::Selected() const { return tune_ != nullptr && tune_->parsed(); }
+
+int TuneSubcommand::Run(CliEnvironment& env) {
+  const bool ip = ip_->parsed();
+  TuneRequest r = ip ? ip_request_ : fuzzy_request_;
+  const long long seed = ip ? ip_seed_ : fuzzy_seed_;
+  if (seed >= 0) r.seed = static_cast<std::uint32_t>(seed);
+  const std::string& save = ip ? ip_save_ : fuzzy_save_;
+  if (!save.empty()) r.save_best = save;
+  return TuneCommand(r, env);
+}
+
+}  // namespace mas
