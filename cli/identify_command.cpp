@@ -147,9 +147,11 @@ std::optional<int> Prepare(const IdentifyRequest& r, SimulationSettings& s, Carr
 int Finish(const IdentifyRequest& r, const Genes& best, int status, SimulationSettings& s,
            CarriedState& carried, CliEnvironment& env) {
   env.out << "Meilleur jeu :" << GenesText(best) << "\n" << std::flush;
+  const char* tr_zero = r.method == IdentifyRequest::Method::kGenetic ? kTrZeroGeneticSimulation
+                                                                      : kTrZeroSwarmSimulation;
   if (r.save_best) {
     if (best[kGeneTr] == 0.0) {
-      env.platform.ShowMessage(kTrZeroGeneticSimulation, kCaptionError, MessageIcon::kStop);
+      env.platform.ShowMessage(tr_zero, kCaptionError, MessageIcon::kStop);
       return kExitRefused;
     }
     SimulationSettings saved = s;
@@ -164,8 +166,8 @@ int Finish(const IdentifyRequest& r, const Genes& best, int status, SimulationSe
   }
   if (r.simulate_best && status == kExitSuccess) {
     OutputRecorder recorder;
-    const RunOutcome run = SimulateCandidate(best, kTrZeroGeneticSimulation, s, carried,
-                                             env.platform, &recorder, false);
+    const RunOutcome run =
+        SimulateCandidate(best, tr_zero, s, carried, env.platform, &recorder, false);
     if (run.status != RunStatus::kReachedEnd) return ExitStatusFor(run.status);
     env.out << "Simulation du meilleur jeu : " << s.OutFileName << "\n";
   }
@@ -211,6 +213,21 @@ int RunSwarm(const IdentifyRequest& r, SimulationSettings& s, CarriedState& carr
   ParticleSwarmIdentification pso(SharedRandom(), r.log_folder);
   pso.UpdateWeights(r.pincrement, r.gincrement, r.w1, r.w2);
   if (!pso.Allocate(r.n1, r.n2, s.GenX, seed, platform)) return kExitUsage;
+  if (r.init) {
+    // The guess as the swarm's global best: every particle scores it once, then the swarm
+    // is drawn again over the whole search range keeping that best (position and cost),
+    // so that the particles fly towards it from everywhere. The logs start after it.
+    if (!pso.InitialiseSwarm(0, *r.init, false, s, platform)) return kExitRefused;
+    const EpochReport report = pso.RunEpoch(s, carried, platform, evaluator);
+    platform.TakeDiverged();
+    env.out << "départ  gbest " << G(pso.gbest()) << GenesText(*r.init) << "\n" << std::flush;
+    if (report.end != EvaluationEnd::kComplete) {
+      return Finish(r, pso.pbest[static_cast<std::size_t>(pso.gbesti)], StatusOfEnd(report.end), s,
+                    carried, env);
+    }
+    pso.RandomizeSwarm(true, s.GenX, seed + 1);
+    pso.CreateLogs(s.GenX, platform);
+  }
   int status = kExitSuccess;
   for (int n = 0; n < r.iterations; ++n) {
     if (!TablesReadyForIdentification(s, platform)) return kExitRefused;
@@ -341,6 +358,10 @@ IdentifySubcommand::IdentifySubcommand(CLI::App& app) {
   pso_->add_option("--w1", pso_request_.w1, "Inertie des affineurs (défaut 0.98)")->type_name("X");
   pso_->add_option("--w2", pso_request_.w2, "Inertie des explorateurs (défaut 1.01)")
       ->type_name("X");
+  pso_->add_option("--init", pso_init_,
+                   "Meilleur global de départ : ce jeu est évalué, puis l'essaim est tiré à "
+                   "nouveau (graine S+1) en le gardant comme meilleur global")
+      ->type_name("Rs,Ts,Tr,sigma,J,a10,a20,a30");
 }
 
 bool IdentifySubcommand::Selected() const { return identify_ != nullptr && identify_->parsed(); }
@@ -352,12 +373,14 @@ int IdentifySubcommand::Run(CliEnvironment& env) {
   if (sub->count("--exp") > 0) r.experiment = genetic ? ga_experiment_ : pso_experiment_;
   if (sub->count("--save-best") > 0) r.save_best = genetic ? ga_save_ : pso_save_;
   if (sub->count("--seed") > 0) r.seed = static_cast<std::uint32_t>(genetic ? ga_seed_ : pso_seed_);
-  if (genetic && ga_->count("--init") > 0) {
-    r.init = ParseGeneVector(ga_init_);
+  if (sub->count("--init") > 0) {
+    const std::string& text = genetic ? ga_init_ : pso_init_;
+    r.init = ParseGeneVector(text);
     if (!r.init) {
-      env.err << "Erreur d'utilisation : --init " << ga_init_
+      env.err << "Erreur d'utilisation : --init " << text
               << " : huit réels attendus, séparés par des virgules "
-                 "(Rs,Ts,Tr,sigma,J,a10,a20,a30)\nVoir « mas identify ga --help ».\n";
+                 "(Rs,Ts,Tr,sigma,J,a10,a20,a30)\nVoir « mas identify "
+              << (genetic ? "ga" : "pso") << " --help ».\n";
       return kExitUsage;
     }
   }

@@ -7,18 +7,20 @@
 //                  [--simulate-best] [--logs DIR]
 //   mas identify pso STUDY.mas [--set NAME=VALUE]... [--exp FILE] [--epochs N] [--n1 N1] [--n2 N2]
 //                  [--pincrement X] [--gincrement X] [--w1 X] [--w2 X] [--seed S]
-//                  [--threads T] [--save-best OUT.mas] [--simulate-best] [--logs DIR]
+//                  [--init Rs,Ts,Tr,sigma,J,a10,a20,a30] [--threads T] [--save-best OUT.mas]
+//                  [--simulate-best] [--logs DIR]
 //
 // The command reads the study, applies the --set overrides (the cost weights gWmF, gIasF,
 // gA, gt0 and CostFunction, like every dialog-only setting, are not stored in a study),
-// reads the experimental record (ExpNom, or --exp, which
-// also replaces ExpNom in a saved study), builds the experimental tables on the study's
-// time base (reading the record marks every gene as optimised: --set GenX... is applied
-// again after it, so that genes can be held), initialises the optimiser (a random population or
-// swarm from the seed, or the GA's population from --init), runs the generations or epochs printing
-// one line each, and writes the optimiser's logs in the current folder (or --logs). --save-best
-// writes the study with the best parameters in the machine fields; --simulate-best runs
-// the study once with them, writing its output table.
+// reads the experimental record (ExpNom, or --exp, which also replaces ExpNom in a saved
+// study) and builds the experimental tables on the study's time base. Reading the record
+// marks every gene as optimised: --set GenX... is applied again after it, so that genes
+// can be held. It then initialises the optimiser (a random population or swarm from the
+// seed; with --init, the GA's whole population at that set, or the swarm's global best
+// at that set), runs the generations or epochs printing one line each, and writes the
+// optimiser's logs in the current folder (or --logs). --save-best writes the study with
+// the best parameters in the machine fields; --simulate-best runs the study once with
+// them, writing its output table.
 
 #include <array>
 #include <cstdint>
@@ -38,12 +40,14 @@ struct IdentifyRequest {
   enum class Method { kGenetic, kSwarm };
   Method method = Method::kGenetic;
   std::string study;
-  std::vector<std::string> overrides;         // "NAME=VALUE", applied in order after the study
-  std::optional<std::string> experiment;      // replaces ExpNom
-  int iterations = 10;                        // generations or epochs
-  std::optional<std::uint32_t> seed;          // none: the calendar time, as "Randomize"
-  std::optional<std::array<double, 8>> init;  // GA: every individual from this vector
-  int threads = 0;                            // 0: one per core
+  std::vector<std::string> overrides;     // "NAME=VALUE", applied in order after the study
+  std::optional<std::string> experiment;  // replaces ExpNom
+  int iterations = 10;                    // generations or epochs
+  std::optional<std::uint32_t> seed;      // none: the calendar time, as "Randomize"
+  // GA: every individual from this vector. PSO: this vector scored as the global best of a
+  // swarm then drawn again at random (seed + 1) keeping it.
+  std::optional<std::array<double, 8>> init;
+  int threads = 0;  // 0: one per core
   std::optional<std::string> save_best;
   bool simulate_best = false;
   std::string log_folder = ".";
@@ -76,7 +80,7 @@ class IdentifySubcommand {
   CLI::App* pso_ = nullptr;
   IdentifyRequest ga_request_;
   IdentifyRequest pso_request_;
-  std::string ga_init_;
+  std::string ga_init_, pso_init_;
   std::string ga_experiment_, pso_experiment_;
   std::string ga_save_, pso_save_;
   long long ga_seed_ = 0, pso_seed_ = 0;

@@ -101,8 +101,11 @@ class ParticleSwarmIdentification {
   void CreateLogs(const std::array<bool, NGenes>& GenX, Platform& platform);
 
   int Particles() const { return static_cast<int>(X.size()); }
-  // Cost of the global best.
-  double gbest() const { return pbestVal[static_cast<std::size_t>(gbesti)]; }
+  // Cost of the global best (kNoBestCost before the swarm is allocated).
+  double gbest() const {
+    return gbesti >= 0 && gbesti < Particles() ? pbestVal[static_cast<std::size_t>(gbesti)]
+                                               : kNoBestCost;
+  }
 
   int N1 = 10;
   int N2 = 10;

@@ -108,14 +108,18 @@ TEST_F(MasIdentify, GeneticRunPrintsEachGenerationWritesItsLogsAndSavesTheBest) 
   EXPECT_EQ(Read(dir_ / "Histor.cpp"), history);
 }
 
-TEST_F(MasIdentify, InitialVectorAndHeldGenes) {
+TEST_F(MasIdentify, InitialVectorHeldGenesAndTheBestSetsRun) {
   ASSERT_EQ(Mas({"identify", "ga", study_, "--generations", "3", "--seed", "1", "--init",
-                 "1.3,0.13,0.12,0.07,0.014,0.0001,0,1.5", "--set", "GenX.a10=0"}),
+                 "1.3,0.13,0.12,0.07,0.014,0.0001,0,1.5", "--set", "GenX.a10=0", "--simulate-best",
+                 "--set", "OutFileName=" + Path("best.dat")}),
             0)
       << err_.str();
   // a10 is held at its initial value, a20 starts at 0 and stays there.
   EXPECT_NE(out_.str().find("génération 3"), std::string::npos);
   EXPECT_NE(out_.str().find("a10 0.0001  a20 0  a30"), std::string::npos) << out_.str();
+  // The best set's run writes its output table.
+  EXPECT_NE(out_.str().find("Simulation du meilleur jeu : " + Path("best.dat")), std::string::npos);
+  EXPECT_EQ(Read(Path("best.dat")).rfind("time(s)", 0), 0u);
 }
 
 TEST_F(MasIdentify, ParticleSwarmRunPrintsEachEpochAndLogsIt) {
@@ -128,6 +132,22 @@ TEST_F(MasIdentify, ParticleSwarmRunPrintsEachEpochAndLogsIt) {
   const std::string best = Read(dir_ / "outbest.dat");
   EXPECT_EQ(std::count(best.begin(), best.end(), '\n'), 3);
   EXPECT_EQ(best.rfind("Epoch \tEval \tgbest \tRs \t", 0), 0u);
+
+  // From a guess: scored first as the global best, which the later epochs can only improve.
+  out_.str("");
+  ASSERT_EQ(Mas({"identify", "pso", study_, "--epochs", "3", "--n1", "2", "--n2", "2", "--seed",
+                 "3", "--init", "1.4,0.127,0.128,0.0645,0.0131,0,0,2"}),
+            0)
+      << err_.str();
+  const std::string out = out_.str();
+  ASSERT_NE(out.find("départ  gbest "), std::string::npos) << out;
+  const double start = std::stod(out.substr(out.find("départ  gbest ") + 15));
+  const std::size_t last = out.find("époque 2  gbest ");
+  ASSERT_NE(last, std::string::npos) << out;
+  EXPECT_LE(std::stod(out.substr(last + 16)), start);
+  // The logs start with the swarm drawn around the guess: a header and three epochs.
+  const std::string logged = Read(dir_ / "outbest.dat");
+  EXPECT_EQ(std::count(logged.begin(), logged.end(), '\n'), 4);
 }
 
 TEST_F(MasIdentify, FailuresEndWithTheirDocumentedStatus) {
@@ -151,6 +171,9 @@ TEST_F(MasIdentify, FailuresEndWithTheirDocumentedStatus) {
   for (const Case& c : cases) {
     EXPECT_EQ(Mas(c.args), c.status) << c.what << "\n" << err_.str();
   }
+  // The exit statuses are documented in the help.
+  EXPECT_EQ(MasMain({"identify", "pso", "--help"}, env_), 0);
+  EXPECT_NE(out_.str().find("130  interrompue par Ctrl-C"), std::string::npos);
   // A record that cannot be read.
   EXPECT_EQ(
       MasMain({"identify", "ga", study_, "--exp", Path("absent.dat"), "--logs", dir_.string()},
@@ -176,18 +199,6 @@ TEST_F(MasIdentify, CtrlCStopsTheGenerationUnderWayAndStillSavesTheBest) {
   EXPECT_EQ(platform_.messages.back().text, "Une erreur s'est produite\n Arret d'optimisation.");
   EXPECT_EQ(out_.str().find("génération 1"), std::string::npos);
   EXPECT_TRUE(fs::exists(Path("best.mas")));
-}
-
-TEST_F(MasIdentify, HelpListsTheOptionsAndTheExitStatuses) {
-  EXPECT_EQ(MasMain({"identify", "ga", "--help"}, env_), 0);
-  for (const char* text : {"--generations", "--init", "--threads", "--save-best", "130"}) {
-    EXPECT_NE(out_.str().find(text), std::string::npos) << text;
-  }
-  out_.str("");
-  EXPECT_EQ(MasMain({"identify", "pso", "--help"}, env_), 0);
-  for (const char* text : {"--epochs", "--n1", "--pincrement", "--w2", "130"}) {
-    EXPECT_NE(out_.str().find(text), std::string::npos) << text;
-  }
 }
 
 }  // namespace

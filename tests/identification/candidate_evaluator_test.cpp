@@ -23,56 +23,26 @@ using testing::ScratchFolder;
 // Everything of the study and carried state that candidate runs change, as bits.
 std::vector<std::uint64_t> Fingerprint(const SimulationSettings& s, const CarriedState& c) {
   const DqMachineModel& m = s.dq;
-  std::vector<double> v = {m.Rs,
-                           m.Rr,
-                           m.Ls,
-                           m.Lr,
-                           m.M,
-                           m.J,
-                           m.a10,
-                           m.a20,
-                           m.a30,
-                           m.sigma,
-                           m.Ts,
-                           m.Tr,
-                           m.RrAct,
-                           m.a1Act,
-                           m.a3Act,
-                           m.isAlpha(),
-                           m.isBeta(),
-                           m.PhisAlpha(),
-                           m.PhisBeta(),
-                           m.w(),
-                           m.Valphas,
-                           m.Vbetas,
-                           s.cage.Rs,
-                           s.cage.J,
-                           s.VqsrefMax,
-                           c.CostIdent,
-                           c.CostReg,
-                           c.ThetaDir,
-                           c.WsDir,
-                           c.experiment.MaxIas,
-                           c.experiment.ExpWmInterp,
-                           c.experiment.ExpIasInterp,
-                           static_cast<double>(c.experiment.ExpCursor)};
+  const ExperimentalData& d = c.experiment;
+  std::vector<double> v = {m.Rs, m.Rr, m.Ls, m.Lr, m.M, m.J, m.a10, m.a20, m.a30, m.sigma};
+  v.insert(v.end(), {m.Ts, m.Tr, m.RrAct, m.a1Act, m.a3Act, m.isAlpha(), m.isBeta(), m.w()});
+  v.insert(v.end(), {m.PhisAlpha(), m.PhisBeta(), m.Valphas, m.Vbetas, s.cage.Rs, s.cage.J});
+  v.insert(v.end(), {s.VqsrefMax, c.CostIdent, c.CostReg, c.ThetaDir, c.WsDir, d.MaxIas});
+  v.insert(v.end(), {d.ExpWmInterp, d.ExpIasInterp, static_cast<double>(d.ExpCursor)});
   v.insert(v.end(), c.experiment.MaxIasWindow.begin(), c.experiment.MaxIasWindow.end());
   std::vector<std::uint64_t> bits;
   for (double x : v) bits.push_back(Bits(x));
   return bits;
 }
 
-// Everything a GA session leaves behind.
+// Everything a GA session leaves behind: population, fitnesses, generator, logs, the
+// study and carried state, the messages and how each generation ended.
 struct GaResult {
-  std::array<Genes, NPop> XOld{}, XNew{};
-  std::vector<std::uint64_t> fitness;
-  std::array<int, NPop> iOld{};
-  int Gen = 0;
-  std::uint32_t rng_state = 0;
+  std::vector<std::uint64_t> numbers;
   std::string history, population, study_file;
   std::vector<std::string> messages;
-  std::vector<std::uint64_t> fingerprint;
-  std::vector<GenerationReport> reports;
+  std::vector<std::pair<EvaluationEnd, int>> ends;
+  bool parallel = false;
 };
 
 using Tweak = std::function<void(GeneticIdentification&)>;
@@ -92,45 +62,35 @@ GaResult RunGa(const SimulationSettings& study, const CarriedState& carried_in, 
   const CandidateEvaluator evaluator(threads, score);
   GaResult r;
   for (int n = 0; n < generations; ++n) {
-    r.reports.push_back(ga.RunGeneration(s, carried, platform, evaluator));
+    const GenerationReport report = ga.RunGeneration(s, carried, platform, evaluator);
+    r.ends.emplace_back(report.end, report.evaluated);
+    r.parallel = report.parallel;
   }
-  r.XOld = ga.XOld;
-  r.XNew = ga.XNew;
-  for (double f : ga.Fitness) r.fitness.push_back(Bits(f));
-  r.iOld = ga.iOld;
-  r.Gen = ga.Gen;
-  r.rng_state = rng.state();
+  for (const auto* population : {&ga.XOld, &ga.XNew}) {
+    for (const Genes& g : *population) {
+      for (double x : g) r.numbers.push_back(Bits(x));
+    }
+  }
+  for (double f : ga.Fitness) r.numbers.push_back(Bits(f));
+  r.numbers.insert(r.numbers.end(), ga.iOld.begin(), ga.iOld.end());
+  r.numbers.insert(r.numbers.end(), {static_cast<std::uint64_t>(ga.Gen), rng.state()});
+  const std::vector<std::uint64_t> left = Fingerprint(s, carried);
+  r.numbers.insert(r.numbers.end(), left.begin(), left.end());
   r.history = ReadFile(logs.path() / "Histor.cpp");
   r.population = ReadFile(logs.path() / "debgen.cpp");
   WriteParameterFile(s, (logs.path() / "left.mas").string());
   r.study_file = ReadFile(logs.path() / "left.mas");
   for (const auto& m : platform.messages) r.messages.push_back(m.caption + ": " + m.text);
-  r.fingerprint = Fingerprint(s, carried);
   return r;
 }
 
 void ExpectSame(const GaResult& one_by_one, const GaResult& parallel, const std::string& what) {
-  for (int i = 0; i < NPop; ++i) {
-    for (int j = 0; j < NGenes; ++j) {
-      ASSERT_EQ(Bits(one_by_one.XOld[i][j]), Bits(parallel.XOld[i][j])) << what << " " << i;
-      ASSERT_EQ(Bits(one_by_one.XNew[i][j]), Bits(parallel.XNew[i][j])) << what << " " << i;
-    }
-  }
-  EXPECT_EQ(one_by_one.fitness, parallel.fitness) << what;
-  EXPECT_EQ(one_by_one.iOld, parallel.iOld) << what;
-  EXPECT_EQ(one_by_one.Gen, parallel.Gen) << what;
-  EXPECT_EQ(one_by_one.rng_state, parallel.rng_state) << what;
+  EXPECT_EQ(one_by_one.numbers, parallel.numbers) << what;
   EXPECT_EQ(one_by_one.history, parallel.history) << what;
   EXPECT_EQ(one_by_one.population, parallel.population) << what;
   EXPECT_EQ(one_by_one.study_file, parallel.study_file) << what;
   EXPECT_EQ(one_by_one.messages, parallel.messages) << what;
-  EXPECT_EQ(one_by_one.fingerprint, parallel.fingerprint) << what;
-
-  ASSERT_EQ(one_by_one.reports.size(), parallel.reports.size());
-  for (std::size_t g = 0; g < one_by_one.reports.size(); ++g) {
-    EXPECT_EQ(one_by_one.reports[g].end, parallel.reports[g].end) << what;
-    EXPECT_EQ(one_by_one.reports[g].evaluated, parallel.reports[g].evaluated) << what;
-  }
+  EXPECT_EQ(one_by_one.ends, parallel.ends) << what;
 }
 
 struct Study {
@@ -203,12 +163,12 @@ TEST(CandidateEvaluator, ParallelGenerationsGiveExactlyTheOneByOneResults) {
     ASSERT_TRUE(study.s.ExpTableReady) << study.what;
     EXPECT_EQ(RunsDependOnPreviousRun(study.s), !study.parallel) << study.what;
     const GaResult reference = RunGa(study.s, study.carried, 1, 2, SimulationScore, kStiff);
-    EXPECT_EQ(reference.reports[0].end, EvaluationEnd::kComplete) << study.what;
+    EXPECT_EQ(reference.ends[0].first, EvaluationEnd::kComplete) << study.what;
     // The stiff candidates diverge, and say so when the study displays progress.
     EXPECT_EQ(reference.messages.empty(), !study.s.DisplayProgressBar) << study.what;
     for (int threads : {2, 3}) {
       const GaResult parallel = RunGa(study.s, study.carried, threads, 2, SimulationScore, kStiff);
-      EXPECT_EQ(parallel.reports[0].parallel, study.parallel) << study.what;
+      EXPECT_EQ(parallel.parallel, study.parallel) << study.what;
       ExpectSame(reference, parallel, study.what + ", " + std::to_string(threads) + " threads");
     }
   }
@@ -256,7 +216,7 @@ TEST(CandidateEvaluator, TheFirstCandidateThatEndsTheBatchEndsItAsOneByOne) {
     };
     const ScoreFunction score = ending(c.refuse);
     const GaResult reference = RunGa(study.s, study.carried, 1, 1, score, tweak);
-    EXPECT_EQ(reference.reports[0].end, c.end) << c.what;
+    EXPECT_EQ(reference.ends[0].first, c.end) << c.what;
     for (int threads : {2, 3}) {
       ExpectSame(reference, RunGa(study.s, study.carried, threads, 1, score, tweak),
                  std::string(c.what) + ", " + std::to_string(threads) + " threads");
@@ -269,8 +229,7 @@ TEST(CandidateEvaluator, EscapeInterruptsTheBatchAtItsFirstCandidate) {
   // Escape is already down when the generation starts: the first run stops at its first
   // poll, one by one or on every thread.
   const GaResult reference = RunGa(study.s, study.carried, 1, 1, SimulationScore, {}, 0);
-  ASSERT_EQ(reference.reports[0].end, EvaluationEnd::kInterrupted);
-  EXPECT_EQ(reference.reports[0].evaluated, 0);
+  ASSERT_EQ(reference.ends[0], std::pair(EvaluationEnd::kInterrupted, 0));
   EXPECT_EQ(reference.messages.back(), std::string("Erreur: ") + kRunErrorMessage);
   ExpectSame(reference, RunGa(study.s, study.carried, 3, 1, SimulationScore, {}, 0), "escape");
 
@@ -278,7 +237,7 @@ TEST(CandidateEvaluator, EscapeInterruptsTheBatchAtItsFirstCandidate) {
   SimulationSettings silent = study.s;
   silent.DisplayProgressBar = false;
   const GaResult unpolled = RunGa(silent, study.carried, 3, 1, SimulationScore, {}, 0);
-  EXPECT_EQ(unpolled.reports[0].end, EvaluationEnd::kComplete);
+  EXPECT_EQ(unpolled.ends[0].first, EvaluationEnd::kComplete);
 }
 
 TEST(CandidateEvaluator, ParallelEpochsGiveExactlyTheOneByOneSwarm) {
@@ -317,77 +276,39 @@ TEST(CandidateEvaluator, ParallelEpochsGiveExactlyTheOneByOneSwarm) {
 
 TEST(CandidateEvaluator, RunsThatCarryStateToTheNextRunAreRecognised) {
   struct Case {
-    const char* what;
-    std::function<void(SimulationSettings&)> change;
-    bool depends;
+    int vect, flux;          // VectCtrl, Flux_typ
+    bool cage, bars, rings;  // SpecialModel, BarreInit, AnneauInit
+    double bar_at, ring_at;  // times of a bar and of a ring fault (the run ends at 0.1 s)
+    bool dsv, depends;
   };
   const Case cases[] = {
-      {"open loop", [](SimulationSettings&) {}, false},
-      {"vector control, indirect rotor flux", [](SimulationSettings& s) { s.VectCtrl = 1; }, false},
-      {"stator flux 5 outside vector control", [](SimulationSettings& s) { s.Flux_typ = 5; },
-       false},
-      {"vector control, stator flux 5",
-       [](SimulationSettings& s) {
-         s.VectCtrl = 1;
-         s.Flux_typ = 5;
-       },
-       true},
-      {"vector control, blend 9",
-       [](SimulationSettings& s) {
-         s.VectCtrl = 1;
-         s.Flux_typ = 9;
-       },
-       true},
-      {"vector control, sensorless blend 10",
-       [](SimulationSettings& s) {
-         s.VectCtrl = 1;
-         s.Flux_typ = 10;
-       },
-       true},
-      {"vector control, observer 4",
-       [](SimulationSettings& s) {
-         s.VectCtrl = 1;
-         s.Flux_typ = 4;
-       },
-       false},
-      {"cage, bar fault reset at each run",
-       [](SimulationSettings& s) {
-         s.SpecialModel = true;
-         s.BarreInit = s.AnneauInit = true;
-       },
-       false},
-      {"cage, bar fault kept from run to run",
-       [](SimulationSettings& s) {
-         s.SpecialModel = true;
-         s.AnneauInit = true;
-       },
-       true},
-      {"cage, ring fault kept from run to run",
-       [](SimulationSettings& s) {
-         s.SpecialModel = true;
-         s.BarreInit = true;
-         s.Ren[2] = 3;
-         s.ReCasset[2] = 0.01;
-       },
-       true},
-      {"cage, faults after the end of the run",
-       [](SimulationSettings& s) {
-         s.SpecialModel = true;
-         s.RbCasset.fill(5.0);
-         s.ReCasset.fill(5.0);
-       },
-       false},
-      {"double space-vector modulator", [](SimulationSettings& s) { s.dsvPWM = true; }, true},
+      {0, 0, false, false, false, 0.02, 0.02, false, false},  // open loop, dq model
+      {1, 0, false, false, false, 100, 100, false, false},
+      {0, 5, false, false, false, 100, 100, false, false},  // stator flux outside vector control
+      {1, 4, false, false, false, 100, 100, false, false},
+      {1, 5, false, false, false, 100, 100, false, true},
+      {1, 9, false, false, false, 100, 100, false, true},
+      {1, 10, false, false, false, 100, 100, false, true},
+      {0, 0, true, true, true, 0.02, 0.02, false, false},  // faults reset at each run
+      {0, 0, true, false, true, 0.02, 100, false, true},   // a broken bar kept
+      {0, 0, true, true, false, 100, 0.02, false, true},   // a broken ring portion kept
+      {0, 0, true, false, false, 5.0, 5.0, false, false},  // faults after the end of the run
+      {0, 0, false, false, false, 100, 100, true, true},   // double SVPWM
   };
   for (const Case& c : cases) {
     SimulationSettings s = testing::StartUpStudy(0.1, 1e-4, 10);
+    s.VectCtrl = c.vect;
+    s.Flux_typ = c.flux;
+    s.SpecialModel = c.cage;
+    s.BarreInit = c.bars;
+    s.AnneauInit = c.rings;
     s.cage.Nr = 28;
-    s.BarreInit = s.AnneauInit = false;
     s.RbCasset.fill(100.0);
     s.ReCasset.fill(100.0);
-    s.RbCasset[1] = 0.02;  // bar 0 breaks during the run
-    c.change(s);
-    EXPECT_EQ(RunsDependOnPreviousRun(s), c.depends) << c.what;
+    s.RbCasset[1] = c.bar_at;
+    s.ReCasset[2] = c.ring_at;
+    s.dsvPWM = c.dsv;
+    EXPECT_EQ(RunsDependOnPreviousRun(s), c.depends) << &c - cases;
   }
 }
 

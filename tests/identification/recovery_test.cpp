@@ -77,7 +77,7 @@ TEST(Recovery, GeneticAlgorithmFindsTheMachineOfTheExampleRecord) {
   rng.Randomize(7);
   ASSERT_TRUE(ga.Initialise(0, kGuess, r.s, r.platform));
   const CandidateEvaluator evaluator(MachineThreads());
-  const int generations = kSanitized ? 10 : 120;
+  const int generations = kSanitized ? 20 : 120;
   for (int n = 0; n < generations; ++n) {
     ASSERT_EQ(ga.RunGeneration(r.s, r.carried, r.platform, evaluator).end,
               EvaluationEnd::kComplete);
@@ -109,7 +109,7 @@ TEST(Recovery, ParticleSwarmFindsTheMachineOfTheExampleRecord) {
   pso.RunEpoch(r.s, r.carried, r.platform, evaluator);
   const double guess_cost = pso.gbest();
   pso.RandomizeSwarm(true, r.s.GenX, 8);
-  const int epochs = kSanitized ? 15 : 150;
+  const int epochs = kSanitized ? 50 : 150;
   for (int n = 0; n < epochs; ++n) {
     ASSERT_EQ(pso.RunEpoch(r.s, r.carried, r.platform, evaluator).end, EvaluationEnd::kComplete);
   }
