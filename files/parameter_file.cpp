@@ -2,6 +2,7 @@
 
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -108,14 +109,25 @@ constexpr int kWidth = 7;      // field width of every value
 constexpr int kCommentCode = 8;
 constexpr int kMaxCode = 38;
 
-// Appends one field's current content as "%-<width>.5g" (reals) or "%-<width>d".
-void AppendField(std::string& out, const FieldRef& f, int width) {
+// The largest magnitude the file holds. Five significant digits round the doubles above
+// it, up to the largest one, to 1.7977e+308, which lies beyond the range of a double and
+// which the reader therefore refuses; the writer gives those values as this one instead.
+constexpr double kLargestWrittenReal = 1.7976e308;
+
+// Appends one field's current content as "%-<width>.5g" (reals) or "%-<width>d". For the
+// file (`readable`), reals beyond kLargestWrittenReal are written as kLargestWrittenReal.
+void AppendField(std::string& out, const FieldRef& f, int width, bool readable = false) {
   char buf[kMaxNumberChars + 16];
   char* end = buf;
   switch (f.type) {
-    case ValueType::kReal:
-      end = AppendLeftG(buf, f.real(), kPrecision, width);
+    case ValueType::kReal: {
+      double v = f.real();
+      if (readable && std::isfinite(v) && std::fabs(v) > kLargestWrittenReal) {
+        v = std::copysign(kLargestWrittenReal, v);
+      }
+      end = AppendLeftG(buf, v, kPrecision, width);
       break;
+    }
     case ValueType::kInt:
     case ValueType::kIntFlag:
       end = AppendLeftInt(buf, f.integer(), width);
@@ -158,7 +170,7 @@ std::string ParameterFileText(SimulationSettings& s) {
       } else if (i > 0) {
         out += "  ";
       }
-      AppendField(out, record.fields[i], kWidth);
+      AppendField(out, record.fields[i], kWidth, /*readable=*/true);
     }
     out += '\n';
   }

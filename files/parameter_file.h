@@ -9,7 +9,8 @@
 // order of ParameterRecords (engine/settings_fields.h); values are separated by white
 // space, line ends included. Reals are written "%-7.5g", integers and flags "%-7d", with
 // a point whatever the locale, so that a write then a read rounds every real to five
-// significant digits.
+// significant digits. The doubles that would round beyond the range of a double (from
+// 1.79765e308 up) are written as 1.7976e+308, so that every file written reads back.
 //
 // Reader behaviour worth knowing:
 //  - Records may come in any order, repeat (the last wins), be missing (their settings

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <cfloat>
 #include <climits>
 #include <cmath>
 #include <csignal>
@@ -195,6 +196,33 @@ TEST_F(ParameterFileTest, WriteThenReadGivesEveryFieldBackWithRealsRoundedToFive
         EXPECT_EQ(g.integer(), w.integer());
       }
     }
+  }
+}
+
+// The largest doubles round to 1.7977e+308 at five digits, beyond the range of a double,
+// which the reader refuses: the writer must give them as the largest five-digit value that
+// reads back, or a study holding one could be saved but never opened again.
+TEST_F(ParameterFileTest, LargestFiniteRealsAreWrittenSoThatTheyReadBack) {
+  const struct {
+    double value;
+    const char* written;
+    double read;
+  } cases[] = {
+      {DBL_MAX, "1.7976e+308", 1.7976e308},
+      {-DBL_MAX, "-1.7976e+308", -1.7976e308},
+      {1.79765e308, "1.7976e+308", 1.7976e308},
+      {1.79764e308, "1.7976e+308", 1.7976e308},
+      {HUGE_VAL, "inf", HUGE_VAL},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.written);
+    SimulationSettings s;
+    s.dq.Rs = c.value;
+    const std::string text = Stored(s);
+    EXPECT_THAT(text, HasSubstr("\n1  " + std::string(c.written) + " "));
+    SimulationSettings back;
+    ASSERT_NO_THROW(Read(back, text));
+    EXPECT_EQ(back.dq.Rs, c.read);
   }
 }
 
