@@ -18,6 +18,8 @@ constexpr double kHalfSqrt3 = 0.86602540378443864676;  // sin(2 pi/3)
 // Cost given to a diverged run and to an interrupted one.
 constexpr double kDivergedCost = 1e50;
 constexpr double kInterruptedCost = -1.0;
+// Most steps (tf - t0)/dt a run may ask for.
+constexpr double kMaxRunSteps = 1e9;
 // Torque from which a run counts as diverged (N m), and current likewise (A).
 constexpr double kTorqueLimit = 10000.0;
 constexpr double kCurrentLimit = 1e30;
@@ -128,12 +130,22 @@ class SimulationRun {
 
 std::string SimulationRun::RefusalReason() const {
   const SimulationSettings& s = s_;
-  // A run whose time cannot pass tf would never end.
+  // A run whose time cannot pass tf would never end. Every t from t0 to tf must move by
+  // dt, so dt must reach the spacing of the doubles at the largest |t|: a step of half
+  // that spacing passes a test at tf (rounded up to the even neighbour) and then rounds
+  // back to t at every even t, for ever.
   const double t_span = std::max(std::fabs(s.t0), std::fabs(s.tf));
   if (!std::isfinite(s.dt) || !(s.dt > 0.0) || !std::isfinite(s.t0) || !std::isfinite(s.tf) ||
-      !(t_span + s.dt > t_span)) {
+      !(s.dt >= std::nextafter(t_span, kNever) - t_span)) {
     return "Paramètres temporels invalides : le pas dt doit être positif, fini et assez grand "
            "pour faire avancer le temps de t0 à tf";
+  }
+  // With dt at least that spacing each step advances t by at least dt/2, so a run has at
+  // most 2 (tf - t0)/dt + 1 steps: the bound keeps them countable by the int counters and
+  // a run within hours.
+  if (!((s.tf - s.t0) / s.dt <= kMaxRunSteps)) {
+    return "Paramètres temporels invalides : plus d'un milliard de pas de t0 à tf "
+           "(augmenter dt ou réduire tf - t0)";
   }
   if (run_mode_ < 0 || run_mode_ > 6) {
     return "Mode de calcul " + std::to_string(run_mode_) + " inconnu";
