@@ -222,7 +222,6 @@ constexpr bool RowsIncrease() {
 static_assert(RowsIncrease(), "the column table must stay in row order");
 
 constexpr std::string_view kTimeHeader = "time(s)     ";
-constexpr int kNameWidth = 16;
 
 // One per-bar pass: its header prefix(es), its selection and its value.
 struct PerBarPass {

@@ -2,7 +2,8 @@
 # Installs, with apt-get, the Debian packages the workbench needs to build and test,
 # but only those that are missing. Shared by ./run and ./test.
 set -euo pipefail
-packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev clang-format)
+packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev clang-format
+          clang libfuzzer-14-dev libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
