@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -54,7 +55,7 @@ constexpr int kRunsPerShard = 5000;
 // The draw being run, printed if a sanitizer stops the process.
 std::string g_current_draw;
 
-void PrintCurrentDraw() {
+[[maybe_unused]] void PrintCurrentDraw() {
   std::fprintf(stderr, "\nTirage en cours : %s\n", g_current_draw.c_str());
 }
 
