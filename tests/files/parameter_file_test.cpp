@@ -373,6 +373,29 @@ TEST_F(ParameterFileTest, FilesThatCannotBeOpenedAreReported) {
   EXPECT_FALSE(s.FileLoaded);
 }
 
+TEST_F(ParameterFileTest, ATimeBaseOrSupplyChangeMarksTheExperimentalTablesStale) {
+  struct Case {
+    const char* text;
+    bool still_ready;
+  };
+  const Case cases[] = {
+      {"3 0 1 0 1e-5 1e-4\n10 0 10\n4 230 50\n", true},  // the time base the tables fit
+      {"3 0 1 0 2e-5 1e-4\n", false},                    // another step
+      {"3 0 2 0 1e-5 1e-4\n", false},                    // another end time
+      {"10 0 20\n", false},                              // another recording step
+      {"4 230 60\n", false},                             // another supply period
+      {"8 comments only\n", true},
+  };
+  for (const Case& c : cases) {
+    SimulationSettings s;
+    s.t0 = 0, s.tf = 1, s.dt = 1e-5, s.OutStep = 10, s.fs = 50;
+    s.ExpTableReady = true;
+    RecordingPlatform platform;
+    Read(s, c.text, platform);
+    EXPECT_EQ(s.ExpTableReady, c.still_ready) << c.text;
+  }
+}
+
 TEST_F(ParameterFileTest, EscapeEndsTheReadingKeepingTheRecordsRead) {
   SimulationSettings s;
   RecordingPlatform platform;
