@@ -18,6 +18,8 @@ constexpr double kHalfSqrt3 = 0.86602540378443864676;  // sin(2 pi/3)
 // Cost given to a diverged run and to an interrupted one.
 constexpr double kDivergedCost = 1e50;
 constexpr double kInterruptedCost = -1.0;
+// Most recorded steps the experimental tables may hold.
+constexpr double kMaxTableRows = 1e7;
 // Most steps (tf - t0)/dt a run may ask for.
 constexpr double kMaxRunSteps = 1e9;
 // Torque from which a run counts as diverged (N m), and current likewise (A).
@@ -650,6 +652,19 @@ RunOutcome BuildExperimentalTables(SimulationSettings& settings, CarriedState& c
     out.message =
         "Fenêtre du maximum de Ias impossible : fs, dt et OutStep doivent donner au plus " +
         std::to_string(kMaxIasWindowLimit) + " pas enregistrés par période";
+    out.caption = kCaptionError;
+    platform.ShowMessage(out.message, out.caption, MessageIcon::kStop);
+    return out;
+  }
+  // The tables take one entry per recorded step: a time base with more recorded steps than
+  // kMaxTableRows would ask for gigabytes.
+  const double rows =
+      ((settings.tf - settings.t0) / settings.dt + 1) / std::max(settings.OutStep, 1);
+  if (!(rows <= kMaxTableRows)) {
+    RunOutcome out;
+    out.message = "Tables expérimentales trop longues : plus de " +
+                  std::to_string(static_cast<long long>(kMaxTableRows)) +
+                  " pas enregistrés de t0 à tf (augmenter OutStep ou dt)";
     out.caption = kCaptionError;
     platform.ShowMessage(out.message, out.caption, MessageIcon::kStop);
     return out;

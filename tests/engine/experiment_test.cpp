@@ -161,6 +161,14 @@ TEST(Experiment, RunsNeedingTheRecordOrTheTablesAreRefusedWithoutThem) {
   id.s.fs = 0.0;  // no supply period for the current window
   EXPECT_EQ(BuildExperimentalTables(id.s, id.carried, id.platform, nullptr).status,
             RunStatus::kRefused);
+  // A time base whose tables would hold more than ten million entries.
+  Identification huge;
+  huge.s.tf = 200.0;
+  huge.s.dt = 1e-5;
+  huge.s.OutStep = 1;
+  EXPECT_EQ(BuildExperimentalTables(huge.s, huge.carried, huge.platform, nullptr).status,
+            RunStatus::kRefused);
+  EXPECT_TRUE(huge.carried.experiment.ExpWmTable.empty());
 }
 
 }  // namespace
