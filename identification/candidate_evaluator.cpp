@@ -253,6 +253,8 @@ Evaluation CandidateEvaluator::EvaluateInParallel(const CandidateBatch& batch, i
     try {
       // Each worker owns its study and carried state: nothing of a run is shared.
       SimulationSettings own = s;
+      // Workers write no cage matrix dump: several runs would write the one file at once.
+      own.cage.SetDumpPath("");
       CarriedState own_carried = carried;
       WorkerPlatform own_platform(escape);
       while (true) {
@@ -339,7 +341,9 @@ Evaluation CandidateEvaluator::EvaluateInParallel(const CandidateBatch& batch, i
   for (int i = 0; i <= last; ++i) ev.costs.push_back(slots[static_cast<std::size_t>(i)].score.cost);
   const double vqsref_max = s.VqsrefMax;
   const double cost_reg = carried.CostReg;
+  std::string dump_path = s.cage.DumpPath();
   s = std::move(*final_slot.settings_after);
+  s.cage.SetDumpPath(std::move(dump_path));
   RestoreWithoutRecord(carried, std::move(*final_slot.carried_after));
   s.VqsrefMax = vqsref_max;
   carried.CostReg = cost_reg;
