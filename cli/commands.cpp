@@ -121,6 +121,17 @@ bool ApplyOrReport(SimulationSettings& settings, const std::vector<Override>& ov
 
 }  // namespace
 
+std::optional<int> LoadStudy(const std::string& study, const std::vector<std::string>& texts,
+                             SimulationSettings& settings, CliEnvironment& env) {
+  const auto overrides = ParseOrReport(texts, env);
+  if (!overrides) return kExitUsage;
+  // Without a study the settings keep their defaults and FileLoaded stays off: a run then
+  // refuses exactly as the workbench's Run command does.
+  if (!study.empty() && !ReadStudy(study, settings, env)) return kExitParameterFile;
+  if (!ApplyOrReport(settings, *overrides, env)) return kExitUsage;
+  return std::nullopt;
+}
+
 int ExitStatusFor(RunStatus status) {
   switch (status) {
     case RunStatus::kReachedEnd:
@@ -163,16 +174,10 @@ std::string FormatRunSummary(const RunSummary& r) {
 }
 
 int RunStudyCommand(const RunRequest& request, CliEnvironment& env) {
-  const auto overrides = ParseOrReport(request.overrides, env);
-  if (!overrides) return kExitUsage;
-
-  // Without a study the settings keep their defaults and FileLoaded stays off: the run
-  // refuses exactly as the workbench's Run command does.
   SimulationSettings settings;
-  if (!request.study.empty() && !ReadStudy(request.study, settings, env)) {
-    return kExitParameterFile;
+  if (const auto failed = LoadStudy(request.study, request.overrides, settings, env)) {
+    return *failed;
   }
-  if (!ApplyOrReport(settings, *overrides, env)) return kExitUsage;
   if (request.output) settings.OutFileName = *request.output;
 
   CarriedState carried;
@@ -213,11 +218,11 @@ int RunStudyCommand(const RunRequest& request, CliEnvironment& env) {
 }
 
 int SaveStudyCommand(const SaveRequest& request, CliEnvironment& env) {
-  const auto overrides = ParseOrReport(request.overrides, env);
-  if (!overrides) return kExitUsage;
+  if (request.study.empty()) return kExitUsage;
   SimulationSettings settings;
-  if (!ReadStudy(request.study, settings, env)) return kExitParameterFile;
-  if (!ApplyOrReport(settings, *overrides, env)) return kExitUsage;
+  if (const auto failed = LoadStudy(request.study, request.overrides, settings, env)) {
+    return *failed;
+  }
   try {
     WriteParameterFile(settings, request.target);
   } catch (const ParameterFileError& e) {

@@ -61,6 +61,13 @@ struct SaveRequest {
 // and prints its summary. Returns the exit status.
 int RunStudyCommand(const RunRequest& request, CliEnvironment& env);
 
+// Reads the study named on the command line (none: the settings keep their defaults) and
+// applies the --set overrides, all checked before anything is read. Returns the exit
+// status of a failure (usage, or the study file's), after its message; nothing when the
+// study is ready.
+std::optional<int> LoadStudy(const std::string& study, const std::vector<std::string>& overrides,
+                             SimulationSettings& settings, CliEnvironment& env);
+
 // Reads the study, applies the overrides and writes the settings to request.target.
 int SaveStudyCommand(const SaveRequest& request, CliEnvironment& env);
 

@@ -103,24 +103,8 @@ int StatusOfEnd(EvaluationEnd end) {
 std::optional<int> Prepare(const IdentifyRequest& r, SimulationSettings& s, CarriedState& carried,
                            CliEnvironment& env) {
   // Every --set is checked before anything is read, so that a typing error costs nothing.
-  std::vector<Override> overrides;
-  try {
-    overrides = ParseOverrides(r.overrides);
-  } catch (const OverrideError& e) {
-    env.err << "Erreur: " << e.what() << '\n';
-    return kExitUsage;
-  }
-  s.ParamFileName = r.study;
-  try {
-    ReadParameterFile(s, env.platform, env.echo_path);
-    ApplyOverrides(s, overrides);
-  } catch (const ParameterFileError& e) {
-    env.platform.ShowMessage(e.what(), e.caption, MessageIcon::kStop);
-    return kExitParameterFile;
-  } catch (const OverrideError& e) {
-    env.err << "Erreur: " << e.what() << '\n';
-    return kExitUsage;
-  }
+  if (const auto failed = LoadStudy(r.study, r.overrides, s, env)) return failed;
+  const std::vector<Override> overrides = ParseOverrides(r.overrides);  // already checked
   if (r.experiment) s.ExpNom = *r.experiment;
   const ExperimentalReadResult read = ReadExperimentalFile(s, carried.experiment, env.platform);
   if (!read.usable()) return kExitParameterFile;

@@ -3,7 +3,6 @@
 #include <CLI/CLI.hpp>
 #include <filesystem>
 
-#include "cli/set_override.h"
 #include "files/number_format.h"
 #include "files/parameter_file.h"
 #include "identification/genetic_operators.h"
@@ -29,25 +28,8 @@ std::string GenesText(const RegulatorGenes& g) {
 }  // namespace
 
 int TuneCommand(const TuneRequest& r, CliEnvironment& env) {
-  std::vector<Override> overrides;
-  try {
-    overrides = ParseOverrides(r.overrides);
-  } catch (const OverrideError& e) {
-    env.err << "Erreur: " << e.what() << '\n';
-    return kExitUsage;
-  }
   SimulationSettings s;
-  s.ParamFileName = r.study;
-  try {
-    ReadParameterFile(s, env.platform, env.echo_path);
-    ApplyOverrides(s, overrides);
-  } catch (const ParameterFileError& e) {
-    env.platform.ShowMessage(e.what(), e.caption, MessageIcon::kStop);
-    return kExitParameterFile;
-  } catch (const OverrideError& e) {
-    env.err << "Erreur: " << e.what() << '\n';
-    return kExitUsage;
-  }
+  if (const auto failed = LoadStudy(r.study, r.overrides, s, env)) return *failed;
   if (const std::string refusal = TuningRefusal(r.kind, s); !refusal.empty()) {
     env.platform.ShowMessage(refusal, "Erreur", MessageIcon::kStop);
     return kExitRefused;
