@@ -46,8 +46,8 @@ void BM_BareDqModelStep(benchmark::State& state) {
 }
 BENCHMARK(BM_BareDqModelStep)->Unit(benchmark::kMillisecond);
 
-void BM_OpenLoopRunSimulation(benchmark::State& state) {
-  mas::SimulationSettings s = Study();
+// Times complete runs of a study of kSteps steps without output.
+void TimeRuns(benchmark::State& state, mas::SimulationSettings s) {
   mas::CarriedState carried;
   mas::SilentPlatform platform;
   long long steps = 0;
@@ -58,6 +58,8 @@ void BM_OpenLoopRunSimulation(benchmark::State& state) {
   if (steps != kSteps) state.SkipWithError("unexpected number of steps");
   state.SetItemsProcessed(state.iterations() * kSteps);
 }
+
+void BM_OpenLoopRunSimulation(benchmark::State& state) { TimeRuns(state, Study()); }
 BENCHMARK(BM_OpenLoopRunSimulation)->Unit(benchmark::kMillisecond);
 
 // The same open-loop run through the sine-triangle PWM inverter (TMLI 1e-4 s) and through
@@ -66,15 +68,7 @@ void OpenLoopThroughInverter(benchmark::State& state, int mli, bool dsv) {
   mas::SimulationSettings s = Study();
   s.MLI = mli;
   s.dsvPWM = dsv;
-  mas::CarriedState carried;
-  mas::SilentPlatform platform;
-  long long steps = 0;
-  for (auto _ : state) {
-    steps = mas::RunSimulation(s, carried, platform, nullptr, false, 0).steps;
-    benchmark::DoNotOptimize(s.dq.w());
-  }
-  if (steps != kSteps) state.SkipWithError("unexpected number of steps");
-  state.SetItemsProcessed(state.iterations() * kSteps);
+  TimeRuns(state, s);
 }
 void BM_OpenLoopSineTrianglePwm(benchmark::State& state) {
   OpenLoopThroughInverter(state, 1, false);
@@ -87,32 +81,10 @@ BENCHMARK(BM_OpenLoopDoubleSvpwm)->Unit(benchmark::kMillisecond);
 // loop every PWM period of 1e-4 s, speed loop every 10 current samples, no output.
 void BM_VectorControlRunSimulation(benchmark::State& state) {
   mas::SimulationSettings s = Study();
-  s.NTregI = 1;
-  s.NTregW = 10;
-  s.PushObserverParameters();
-  s.PushObserverStep();
-  s.VectCtrl = 1;
-  s.IdsPI = s.IqsPI = s.WPI = true;
-  s.Kpd = s.Kpq = 17.0;
-  s.Kid = s.Kiq = 0.4;
-  s.VdsrefMax = 200.0;
-  s.VqsrefMax = 326.6;
-  s.KpW = 0.4;
-  s.KiW = 0.008;
-  s.IqsrefM = 20.0;
-  s.Flag = 0;
-  s.Idsref1 = 5.5;
+  mas::testing::SetExampleVectorControl(s);
   s.Wmt = {0.0, 100.0, 100.0, 100.0};
   s.Wmref = {1000.0, 0.0, 0.0, 0.0};
-  mas::CarriedState carried;
-  mas::SilentPlatform platform;
-  long long steps = 0;
-  for (auto _ : state) {
-    steps = mas::RunSimulation(s, carried, platform, nullptr, false, 0).steps;
-    benchmark::DoNotOptimize(s.dq.w());
-  }
-  if (steps != kSteps) state.SkipWithError("unexpected number of steps");
-  state.SetItemsProcessed(state.iterations() * kSteps);
+  TimeRuns(state, s);
 }
 BENCHMARK(BM_VectorControlRunSimulation)->Unit(benchmark::kMillisecond);
 

@@ -40,4 +40,25 @@ inline SimulationSettings ExampleStudy(double tf, double dt) {
   return s;
 }
 
+// The examples' field-oriented controller: PI current loops every PWM period (Kp 17 V/A,
+// Ki 0.4 per sample), speed loop every 10 current samples (PI, Kp 0.4 A/(rad/s), Ki 0.008
+// per sample, Iq limited to 20 A), indirect rotor-flux orientation with 5.5 A of flux
+// current and no field weakening.
+inline void SetExampleVectorControl(SimulationSettings& s) {
+  s.NTregI = 1;
+  s.NTregW = 10;
+  s.PushObserverStep();
+  s.VectCtrl = 1;
+  s.IdsPI = s.IqsPI = s.WPI = true;
+  s.Kpd = s.Kpq = 17.0;
+  s.Kid = s.Kiq = 0.4;
+  s.VdsrefMax = 200.0;
+  s.VqsrefMax = 326.6;
+  s.KpW = 0.4;
+  s.KiW = 0.008;
+  s.IqsrefM = 20.0;
+  s.Flag = 0;
+  s.Idsref1 = 5.5;
+}
+
 }  // namespace mas::testing

@@ -17,21 +17,8 @@ namespace {
 // loops every PWM period (1e-4 s) and a PI speed loop every 10 current samples.
 SimulationSettings VectorControlStudy() {
   SimulationSettings s = testing::ExampleStudy(0.6, 1e-5);
-  s.NTregI = 1;
-  s.NTregW = 10;
-  s.PushObserverStep();
+  testing::SetExampleVectorControl(s);
   s.OutStep = 1000;
-  s.VectCtrl = 1;
-  s.IdsPI = s.IqsPI = s.WPI = true;
-  s.Kpd = s.Kpq = 17.0;
-  s.Kid = s.Kiq = 0.4;
-  s.VdsrefMax = 200.0;
-  s.VqsrefMax = 326.6;
-  s.KpW = 0.4;
-  s.KiW = 0.008;
-  s.IqsrefM = 20.0;
-  s.Flag = 0;
-  s.Idsref1 = 5.5;
   s.Wmt = {0.0, 100.0, 100.0, 100.0};
   s.Wmref = {1000.0, 0.0, 0.0, 0.0};
   s.Crt = {0.3, 100.0, 100.0, 100.0};

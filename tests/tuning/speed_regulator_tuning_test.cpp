@@ -35,19 +35,9 @@ std::string ReadFile(const fs::path& path) {
 // with the IP or the fuzzy speed regulator, coarse steps so that a generation is cheap.
 SimulationSettings TuningStudy(TunedRegulator kind) {
   SimulationSettings s = testing::ExampleStudy(0.3, 1e-4);
-  s.NTregI = 1;
-  s.NTregW = 10;
-  s.PushObserverStep();
+  testing::SetExampleVectorControl(s);
+  s.WPI = false;
   s.OutStep = 10;
-  s.VectCtrl = 1;
-  s.IdsPI = s.IqsPI = true;
-  s.Kpd = s.Kpq = 17.0;
-  s.Kid = s.Kiq = 0.4;
-  s.VdsrefMax = 200.0;
-  s.VqsrefMax = 326.6;
-  s.IqsrefM = 20.0;
-  s.Flag = 0;
-  s.Idsref1 = 5.5;
   s.Wmt = {0.05, 100.0, 100.0, 100.0};
   s.Wmref = {1000.0, 0.0, 0.0, 0.0};
   s.Crt = {0.2, 100.0, 100.0, 100.0};
