@@ -9,12 +9,14 @@
 #
 # The corpus each target grows is kept in BUILD/corpus/TARGET and used again by the next
 # run; the seeds (the example studies, the measured start-up, a few overrides) are read
-# every time. BUILD is build/fuzz, or $MAS_FUZZ_BUILD.
+# every time. BUILD is build/fuzz, or $MAS_FUZZ_BUILD. MAS_FUZZ_SEED fixes libFuzzer's
+# random seed (0, the default, draws a new one each time) so that a run can be repeated.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-10}"
 [ $# -gt 0 ] && shift
 build="${MAS_FUZZ_BUILD:-$here/build/fuzz}"
+seed="${MAS_FUZZ_SEED:-0}"
 
 echo "== Construction des cibles de fuzzing ($build)"
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -61,7 +63,7 @@ for target in "${targets[@]}"; do
   echo "== Fuzzing $target (${seconds} s)"
   # The targets write their scratch files under /dev/shm; anything else a run writes
   # goes to the work folder.
-  if (cd "$build/work" && "$bin" -max_total_time="$seconds" -max_len=8192 -timeout=25 \
+  if (cd "$build/work" && "$bin" -seed="$seed" -max_total_time="$seconds" -max_len=8192 -timeout=25 \
         -rss_limit_mb=2560 -print_final_stats=1 -dict="$here/tests/fuzz/numbers.dict" \
         -artifact_prefix="$build/findings/$target-" "$corpus" "$seeds") >"$log" 2>&1; then
     runs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")"
