@@ -22,8 +22,9 @@ namespace {
 constexpr const char* kExitStatusHelp =
     "Codes de sortie :\n"
     "  0    la simulation a atteint tf (run) ; l'étude a été enregistrée (save)\n"
-    "  1    le fichier de paramètres ne peut être lu ou écrit (après le message) ; le\n"
-    "       modèle à cage ne peut être préparé (matrice singulière, mémoire)\n"
+    "  1    le fichier de paramètres ne peut être lu ou écrit (après le message) ; la\n"
+    "       table de sortie n'a pu être écrite entière (la précédente est conservée) ;\n"
+    "       le modèle à cage ne peut être préparé (matrice singulière, mémoire)\n"
     "  2    erreur d'utilisation : option ou argument invalide, --set inconnu ou mal formé\n"
     "       (rien n'est lancé ni écrit)\n"
     "  3    simulation refusée : aucune étude chargée, fichier de sortie impossible à\n"
@@ -189,9 +190,9 @@ int RunStudyCommand(const RunRequest& request, CliEnvironment& env) {
   const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - start;
 
   if (recorder.WriteFailed()) {
-    env.platform.ShowMessage(
-        "l'écriture du fichier " + settings.OutFileName + " a échoué : la sortie est incomplète",
-        "Attention", MessageIcon::kExclamation);
+    env.platform.ShowMessage("l'écriture du fichier " + settings.OutFileName +
+                                 " a échoué : le fichier précédent est conservé",
+                             "Attention", MessageIcon::kExclamation);
   }
   if (outcome.status == RunStatus::kRefused || outcome.status == RunStatus::kNoMode ||
       outcome.status == RunStatus::kModelError) {
@@ -212,9 +213,12 @@ int RunStudyCommand(const RunRequest& request, CliEnvironment& env) {
   const double w = cage ? settings.cage.w() : settings.dq.w();
   if (pole_pairs != 0) summary.speed_rpm = w / pole_pairs * (30.0 / std::numbers::pi);
   summary.torque = cage ? settings.cage.Ce() : settings.dq.Ce();
-  if (settings.CreateOutputFile) summary.output = settings.OutFileName;
+  if (settings.CreateOutputFile && !recorder.WriteFailed()) summary.output = settings.OutFileName;
   env.out << FormatRunSummary(summary) << std::flush;
-  return ExitStatusFor(outcome.status);
+  // A run that reached its end but whose table could not be written is no success for a
+  // script waiting for the table; a divergence or Ctrl-C keeps its own status.
+  const int status = ExitStatusFor(outcome.status);
+  return status == kExitSuccess && recorder.WriteFailed() ? kExitParameterFile : status;
 }
 
 int SaveStudyCommand(const SaveRequest& request, CliEnvironment& env) {

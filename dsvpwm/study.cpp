@@ -3,12 +3,10 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <limits>
-#include <system_error>
 
 #include "dsvpwm/truncate.h"
+#include "platform/file_replacement.h"
 
 namespace mas {
 namespace {
@@ -112,16 +110,17 @@ StandaloneOutcome RunStandaloneSimulation(DoubleSvpwm& modulator, const Standalo
         "Pas de calcul invalide : dt doit \xc3\xaatre positif, fini et assez grand pour "
         "atteindre tf");
   }
-  // Written beside the target so that the final rename stays within one file system.
-  const std::string temp_path = path + ".tmp";
-  std::ofstream out(temp_path, std::ios::binary | std::ios::trunc);
-  if (!out) return Failure("Impossible d'ouvrir le fichier " + path);
-  auto abandon = [&](std::string message) {
-    out.close();
-    std::error_code ignored;
-    std::filesystem::remove(temp_path, ignored);
-    return Failure(std::move(message));
+  // Written beside the target and put in its place once complete (the previous table
+  // stays whole on any failure; the destructor removes an unfinished one).
+  FileReplacement out;
+  if (!out.Begin(path)) return Failure("Impossible d'ouvrir le fichier " + path);
+  auto write = [&out](const std::string& text) {
+    return std::fwrite(text.data(), 1, text.size(), out.file()) == text.size();
   };
+  const std::string write_error =
+      "Erreur d'\xc3\xa9"
+      "criture du fichier " +
+      path;
 
   const double dt = sim.dt;
   modulator.dt = dt;
@@ -174,13 +173,8 @@ StandaloneOutcome RunStandaloneSimulation(DoubleSvpwm& modulator, const Standalo
     buffer += '\n';
     ++lines;
     if (buffer.size() > (1 << 15)) {
-      out.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+      if (!write(buffer)) return Failure(write_error);
       buffer.clear();
-      if (!out)
-        return abandon(
-            "Erreur d'\xc3\xa9"
-            "criture du fichier " +
-            path);
     }
 
     for (int k = 0; k < kLegCount; ++k) {
@@ -189,16 +183,7 @@ StandaloneOutcome RunStandaloneSimulation(DoubleSvpwm& modulator, const Standalo
     t = t + dt;
   } while (t <= sim.tf);
 
-  out.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-  out.close();
-  if (!out)
-    return abandon(
-        "Erreur d'\xc3\xa9"
-        "criture du fichier " +
-        path);
-  std::error_code error;
-  std::filesystem::rename(temp_path, path, error);
-  if (error) return abandon("Impossible de remplacer le fichier " + path);
+  if (!write(buffer) || !out.Commit()) return Failure(write_error);
 
   StandaloneOutcome outcome;
   outcome.ok = true;

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "engine/numeric.h"
+#include "platform/file_replacement.h"
 
 namespace mas {
 
@@ -24,19 +25,6 @@ CageModelError AllocationError() {
 }
 
 // Closes the file on every path out of a writer.
-struct FileCloser {
-  std::FILE* file;
-  ~FileCloser() {
-    if (file != nullptr) std::fclose(file);
-  }
-  // Closes now; false when buffered text could not be written.
-  bool Close() {
-    const bool ok = std::fclose(file) == 0;
-    file = nullptr;
-    return ok;
-  }
-};
-
 // Two doubles handled by one SSE2 instruction per operation. Each lane rounds exactly
 // as the same scalar operation would (no contraction into fused multiply-adds).
 using Pair = double __attribute__((vector_size(16)));
@@ -357,8 +345,9 @@ void CageMachineModel::BuildML(std::vector<double>& m) const {
 
 void CageMachineModel::WriteDump(const std::vector<double>& triangular,
                                  const std::vector<double>& inverse) {
-  FileCloser out{std::fopen(dump_path_.c_str(), "w")};
-  if (out.file == nullptr) {
+  // Written beside the previous dump and put in its place once complete.
+  FileReplacement out;
+  if (!out.Begin(dump_path_)) {
     dump_failed_ = true;
     return;
   }
@@ -366,7 +355,7 @@ void CageMachineModel::WriteDump(const std::vector<double>& triangular,
   std::string row;
   row.reserve(n * (kExp5Chars + 1) + 1);
   bool ok = true;
-  auto text = [&](const char* s) { ok = ok && std::fputs(s, out.file) >= 0; };
+  auto text = [&](const char* s) { ok = ok && std::fputs(s, out.file()) >= 0; };
   // Each element as "%12.5e ", each row ended by a new line.
   auto matrix = [&](auto element) {
     for (std::size_t i = 0; i < n && ok; ++i) {
@@ -378,7 +367,7 @@ void CageMachineModel::WriteDump(const std::vector<double>& triangular,
         row.append(cell, end);
       }
       row.push_back('\n');
-      ok = std::fwrite(row.data(), 1, row.size(), out.file) == row.size();
+      ok = std::fwrite(row.data(), 1, row.size(), out.file()) == row.size();
     }
   };
   text("-----  Matrice de ML Triangularisee --------\n\n");
@@ -394,7 +383,7 @@ void CageMachineModel::WriteDump(const std::vector<double>& triangular,
     for (std::size_t k = 0; k < n; ++k) sum += ml_[i * n + k] * inverse[k * n + j];
     return sum;
   });
-  ok = out.Close() && ok;
+  ok = ok && out.Commit();
   if (!ok) dump_failed_ = true;
 }
 
@@ -558,9 +547,9 @@ PhaseCurrents CageMachineModel::StepDelta(double a, double b, double c) {
   return {2 * i1 + i2, i2 - i1, x_[iW] / p};
 }
 
-bool CageMachineModel::WriteBarCurrents(const std::string& path) const noexcept {
-  FileCloser out{std::fopen(path.c_str(), "w")};
-  if (out.file == nullptr) return false;
+bool CageMachineModel::WriteBarCurrents(const std::string& path) const {
+  FileReplacement out;
+  if (!out.Begin(path)) return false;
   bool ok = true;
   for (int k = 0; k < run_bars_ && ok; ++k) {
     // "%d  %f\n"
@@ -571,9 +560,9 @@ bool CageMachineModel::WriteBarCurrents(const std::string& path) const noexcept 
     end = FormatFixed6(end, Ib(k));
     *end++ = '\n';
     const std::size_t length = static_cast<std::size_t>(end - line);
-    ok = std::fwrite(line, 1, length, out.file) == length;
+    ok = std::fwrite(line, 1, length, out.file()) == length;
   }
-  return out.Close() && ok;
+  return ok && out.Commit();
 }
 
 }  // namespace mas

@@ -144,7 +144,7 @@ class CageMachineModel {
 
   // Snapshot of the bar currents, one line "%d  %f\n" (bar, current) per bar of the
   // prepared run. Returns false when the file cannot be written.
-  bool WriteBarCurrents(const std::string& path = "Ib.dat") const noexcept;
+  bool WriteBarCurrents(const std::string& path = "Ib.dat") const;
 
   // Read-outs of the state after the last step (0 before a run is prepared, and for a
   // bar or mesh number outside the prepared cage).

@@ -413,8 +413,8 @@ OutputFileBuffer::~OutputFileBuffer() { Close(); }
 bool OutputFileBuffer::Open(const std::string& file_name) {
   Close();
   write_failed_ = false;
-  std::FILE* file = std::fopen(file_name.c_str(), "wb");
-  if (file == nullptr) return false;
+  if (!replacement_.Begin(file_name)) return false;
+  std::FILE* file = replacement_.file();
   // The buffer below is the only one: the stream hands each block straight to the system.
   std::setvbuf(file, nullptr, _IONBF, 0);
   file_ = file;
@@ -438,7 +438,11 @@ void OutputFileBuffer::Flush() {
 void OutputFileBuffer::Close() {
   if (file_ == nullptr) return;
   Flush();
-  if (std::fclose(file_) != 0) write_failed_ = true;
+  if (write_failed_) {
+    replacement_.Abandon();
+  } else if (!replacement_.Commit()) {
+    write_failed_ = true;
+  }
   file_ = nullptr;
   cursor_ = end_ = nullptr;
 }

@@ -21,6 +21,7 @@
 
 #include "engine/run_simulation.h"
 #include "engine/transforms.h"
+#include "platform/file_replacement.h"
 
 namespace mas {
 
@@ -43,8 +44,11 @@ std::string OutputHeaderText(const SimulationSettings& settings,
                              const ExperimentalData& experiment = {});
 
 // A text file written through one large buffer: cells are formatted straight into the
-// buffer and the buffer goes to the file in whole blocks. A failed write is remembered
-// (WriteFailed) and otherwise ignored, so that a full disk never stops a simulation.
+// buffer and the buffer goes to the file in whole blocks. The text goes into a new file
+// beside the target that takes its place at Close (platform/file_replacement.h), so a
+// table that cannot be written completely never replaces the previous one. A failed
+// write is remembered (WriteFailed) and otherwise ignored, so that a full disk never
+// stops a simulation; the previous table is then kept.
 class OutputFileBuffer {
  public:
   static constexpr std::size_t kDefaultCapacity = std::size_t{1} << 20;
@@ -54,11 +58,13 @@ class OutputFileBuffer {
   OutputFileBuffer(const OutputFileBuffer&) = delete;
   OutputFileBuffer& operator=(const OutputFileBuffer&) = delete;
 
-  // Creates or truncates the file; false when it cannot be opened. An open file is
+  // Begins a new version of the file; false when it cannot be created. An open file is
   // closed first. Clears the write-failure mark.
   bool Open(const std::string& file_name);
   bool IsOpen() const { return file_ != nullptr; }
-  // Hands the buffer to the file and closes it; nothing happens when already closed.
+  // Hands the buffer to the file, closes it and puts it in place of the previous one;
+  // after a failed write the new version is dropped and the previous file stays.
+  // Nothing happens when already closed.
   void Close();
   // Hands the buffered text to the file without closing it.
   void Flush();
@@ -88,7 +94,8 @@ class OutputFileBuffer {
   std::unique_ptr<char[]> buffer_;
   char* cursor_ = nullptr;
   char* end_ = nullptr;
-  std::FILE* file_ = nullptr;
+  FileReplacement replacement_;
+  std::FILE* file_ = nullptr;  // replacement_.file() while open
   bool write_failed_ = false;
 };
 

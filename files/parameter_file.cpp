@@ -4,20 +4,17 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <string_view>
-#include <system_error>
 #include <utility>
 #include <vector>
 
 #include "engine/settings_fields.h"
 #include "files/number_format.h"
+#include "platform/file_replacement.h"
 
 namespace mas {
 namespace {
-
-namespace fs = std::filesystem;
 
 // Comment lines of the written file, each tagged with the code of the record it comes
 // before (0: after the last record). Within a tag the lines keep their file order.
@@ -188,41 +185,6 @@ bool WriteAndClose(FilePtr file, std::string_view text) {
   const bool written = std::fwrite(text.data(), 1, text.size(), file.get()) == text.size();
   const bool flushed = std::fflush(file.get()) == 0;
   return std::fclose(file.release()) == 0 && written && flushed;
-}
-
-// Replaces the file at `path` by `text` through a new file of the same folder renamed
-// over it: the previous file stays whole until the new one is complete.
-bool ReplaceFile(const std::string& path, std::string_view text) {
-  std::error_code ec;
-  fs::path target = path;
-  if (fs::is_symlink(target, ec)) {
-    fs::path resolved = fs::weakly_canonical(target, ec);
-    if (!ec) target = resolved;
-  }
-  fs::path folder = target.parent_path();
-  if (folder.empty()) folder = ".";
-  const std::string stem = "." + target.filename().string() + ".tmp";
-
-  fs::path temp;
-  FilePtr file;
-  for (int attempt = 0; attempt < 100 && !file; ++attempt) {
-    temp = folder / (stem + std::to_string(attempt));
-    // "x": create a new file only, never reuse a stranger's.
-    file.reset(std::fopen(temp.c_str(), "wbx"));
-    if (!file && !fs::exists(temp, ec)) return false;
-  }
-  if (!file) return false;
-
-  bool ok = WriteAndClose(std::move(file), text);
-  if (ok) {
-    // A file replaced keeps its access rights, as a file overwritten in place would.
-    const auto status = fs::status(target, ec);
-    if (!ec && fs::exists(status)) fs::permissions(temp, status.permissions(), ec);
-    fs::rename(temp, target, ec);
-    ok = !ec;
-  }
-  if (!ok) fs::remove(temp, ec);
-  return ok;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -483,7 +445,7 @@ bool ReadWholeFile(const std::string& path, std::string& text) {
 void WriteParameterFile(const SimulationSettings& s, const std::string& path) {
   // ParameterRecords hands out writable references; the writer only reads through them.
   const std::string text = ParameterFileText(const_cast<SimulationSettings&>(s));
-  if (!ReplaceFile(path, text)) {
+  if (!ReplaceFileContents(path, text)) {
     throw ParameterFileError("Impossible d'ouvrir le fichier " + path, "Erreur d'écriture");
   }
 }

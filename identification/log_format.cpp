@@ -48,32 +48,6 @@ void AppendInt(std::string& out, long long value, int width) {
   AppendPadded(out, buf, r.ptr, width);
 }
 
-bool ReplaceFileContents(const std::filesystem::path& path, std::string_view text) {
-  const std::filesystem::path folder = path.parent_path();
-  const std::string name = path.filename().string();
-  // A new file beside the log ("x" mode: created only if absent, so that two writers
-  // never share one), renamed over it once complete.
-  for (int n = 0; n < 100; ++n) {
-    const std::filesystem::path temp = folder / ("." + name + ".tmp" + std::to_string(n));
-    FilePtr f(std::fopen(temp.string().c_str(), "wbx"));
-    if (!f) {
-      std::error_code ec;
-      if (std::filesystem::exists(temp, ec)) continue;  // taken: try the next name
-      return false;                                     // the folder cannot be written
-    }
-    const bool written = WriteAll(f.get(), text);
-    const bool closed = std::fclose(f.release()) == 0;
-    std::error_code ec;
-    if (written && closed) {
-      std::filesystem::rename(temp, path, ec);
-      if (!ec) return true;
-    }
-    std::filesystem::remove(temp, ec);
-    return false;
-  }
-  return false;
-}
-
 bool AppendToFile(const std::filesystem::path& path, std::string_view text) {
   FilePtr f(std::fopen(path.string().c_str(), "ab"));
   if (!f) return false;
@@ -82,7 +56,7 @@ bool AppendToFile(const std::filesystem::path& path, std::string_view text) {
 }
 
 bool LogFile::Replace(std::string_view text, Platform& platform) {
-  return Report(ReplaceFileContents(path_, text), platform);
+  return Report(ReplaceFileContents(path_.string(), text), platform);
 }
 
 bool LogFile::Append(std::string_view text, Platform& platform) {

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/file_replacement.h"
 #include "platform/platform.h"
 
 namespace mas {
@@ -18,11 +19,6 @@ void AppendExp(std::string& out, double value, int precision, int width = 0);
 void AppendFixed(std::string& out, double value, int precision = 6, int width = 0);
 // "%<width>d": right-justified decimal integer.
 void AppendInt(std::string& out, long long value, int width = 0);
-
-// Writes `text` as the whole new content of `path`: first into a new file of the same
-// folder that then replaces it, so that a failed write never leaves a half-written log
-// where the previous one was. False when the log could not be written.
-bool ReplaceFileContents(const std::filesystem::path& path, std::string_view text);
 
 // Appends `text` to `path` (created when absent). False when it could not be written
 // completely.
@@ -35,7 +31,8 @@ class LogFile {
  public:
   explicit LogFile(std::filesystem::path path) : path_(std::move(path)) {}
   const std::filesystem::path& path() const { return path_; }
-  // ReplaceFileContents / AppendToFile, reported. True when written.
+  // ReplaceFileContents (platform/file_replacement.h) / AppendToFile, reported. True
+  // when written.
   bool Replace(std::string_view text, Platform& platform);
   bool Append(std::string_view text, Platform& platform);
   bool failing() const { return failing_; }

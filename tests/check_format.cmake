@@ -1,7 +1,7 @@
 # Fails when a tracked C++ source differs from what clang-format makes of it.
 file(GLOB_RECURSE sources
      ${ROOT}/engine/*.h ${ROOT}/engine/*.cpp ${ROOT}/files/*.h ${ROOT}/files/*.cpp
-     ${ROOT}/platform/*.h ${ROOT}/dsvpwm/*.h ${ROOT}/dsvpwm/*.cpp ${ROOT}/cli/*.h
+     ${ROOT}/platform/*.h ${ROOT}/platform/*.cpp ${ROOT}/dsvpwm/*.h ${ROOT}/dsvpwm/*.cpp ${ROOT}/cli/*.h
      ${ROOT}/cli/*.cpp ${ROOT}/identification/*.h ${ROOT}/identification/*.cpp
      ${ROOT}/tuning/*.h ${ROOT}/tuning/*.cpp ${ROOT}/tests/*.h ${ROOT}/tests/*/*.cpp
      ${ROOT}/bench/*.h ${ROOT}/bench/*.cpp)

@@ -109,6 +109,20 @@ TEST_F(MasCommand, DivergenceAndInterruptionKeepTheOutputAndPrintTheSummary) {
   EXPECT_NE(out_.str().find("Fin              : interrompue par Ctrl-C"), std::string::npos);
 }
 
+// A run whose table cannot be written whole (a full disk) still prints its summary, but
+// without the table, and exits with 1 after the warning: a script must not take it for
+// a success.
+TEST_F(MasCommand, RunWhoseTableCannotBeWrittenWholeExitsWithOne) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+  EXPECT_EQ(Mas({"run", study_, "-o", "/dev/full"}), 1);
+  ASSERT_EQ(platform_.messages.size(), 1u);
+  EXPECT_EQ(platform_.messages[0].caption, "Attention");
+  EXPECT_EQ(platform_.messages[0].text,
+            "l'écriture du fichier /dev/full a échoué : le fichier précédent est conservé");
+  EXPECT_NE(out_.str().find("Fin              : tf atteint"), std::string::npos);
+  EXPECT_NE(out_.str().find("Sortie           : aucune\n"), std::string::npos);
+}
+
 TEST_F(MasCommand, BadOverrideExitsWithTwoBeforeReadingOrWritingAnything) {
   for (const std::string set : {"Foo=1", "dt=abc", "BarreSel=99"}) {
     SCOPED_TRACE(set);

@@ -1,12 +1,15 @@
 #include "files/output_recorder.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <limits>
@@ -378,6 +381,52 @@ TEST(OutputRecorder, OpenCreatesTruncatesOrRefuses) {
   recorder.Close();
   recorder.Close();
   EXPECT_FALSE(recorder.WriteFailed());
+}
+
+// The table of a run replaces the previous one only when it was written whole: a disk
+// that fills up during the run (here the file-size limit, which stops even the
+// super-user) leaves the previous table as it was, and no temporary file behind.
+TEST(OutputRecorder, ATableThatCannotBeWrittenWholeKeepsThePreviousOne) {
+  const std::string path = TempPath("previous_table.dat");
+  std::ofstream(path, std::ios::binary) << "previous table\n";
+  Table table;
+  table.settings.OutSel.fill(1);
+  OutputRecorder recorder(256);
+
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit small = saved;
+  small.rlim_cur = 4000;
+  auto* old_handler = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool opened = recorder.Open(path);
+  if (opened) {
+    recorder.WriteHeader(table.View());
+    for (int i = 0; i < 100; ++i) recorder.WriteLine(table.View());
+    recorder.Close();
+  }
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, old_handler);
+  ASSERT_TRUE(opened);
+  EXPECT_TRUE(recorder.WriteFailed());
+  EXPECT_EQ(ReadFile(path), "previous table\n");
+
+  // Without the limit the same table takes the previous one's place at Close only.
+  ASSERT_TRUE(recorder.Open(path));
+  recorder.WriteHeader(table.View());
+  for (int i = 0; i < 100; ++i) recorder.WriteLine(table.View());
+  EXPECT_EQ(ReadFile(path), "previous table\n");
+  recorder.Close();
+  EXPECT_FALSE(recorder.WriteFailed());
+  const std::string written = ReadFile(path);
+  EXPECT_EQ(written.rfind(OutputHeaderText(table.settings), 0), 0u);
+  EXPECT_GT(written.size(), 10 * small.rlim_cur);  // well beyond the limit of the failed run
+  const std::filesystem::path file(path);
+  const std::string temporary = "." + file.filename().string() + ".tmp";
+  for (const auto& e : std::filesystem::directory_iterator(file.parent_path())) {
+    EXPECT_NE(e.path().filename().string().rfind(temporary, 0), 0u) << e.path();
+  }
+  std::remove(path.c_str());
 }
 
 TEST(OutputRecorder, RemembersAFailedWriteAndGoesOn) {

@@ -1,0 +1,53 @@
+#pragma once
+// Writing a file without ever losing the previous one: the new version is written into a
+// new file of the same folder and renamed over the old one only once it is complete, so
+// a full disk, a read-only folder or an interrupted program leaves either the previous
+// file or the new one, never half of each. Used by the study file, the output table, the
+// optimisers' logs and the diagnostic files.
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace mas {
+
+// One new version of a file under way: Begin, write through file(), then Commit (or
+// Abandon, also done by the destructor when Commit was not reached).
+//
+// The temporary file is ".<name>.tmp<n>" beside the target, created only if absent so
+// that two writers never share one. A symbolic link is followed: its target is
+// replaced and the link stays. The new file takes the access rights of the file it
+// replaces. A target that exists and is not a regular file (a device such as /dev/null,
+// a pipe, a terminal) cannot be replaced and is written directly instead.
+class FileReplacement {
+ public:
+  FileReplacement() = default;
+  ~FileReplacement() { Abandon(); }
+  FileReplacement(const FileReplacement&) = delete;
+  FileReplacement& operator=(const FileReplacement&) = delete;
+
+  // Starts a new version of `path` (any version under way is abandoned first); false
+  // when no file can be created for it (missing or read-only folder, a folder in place
+  // of the file).
+  bool Begin(const std::string& path);
+  // The open file, or nullptr before Begin and after Commit/Abandon.
+  std::FILE* file() const { return file_; }
+  // Closes the new version and puts it in place of the target. False, with the target
+  // left as it was and the temporary file removed, when a write, the close or the
+  // rename failed.
+  bool Commit();
+  // Closes and removes the new version; the target stays as it was.
+  void Abandon();
+
+ private:
+  std::FILE* file_ = nullptr;
+  std::filesystem::path target_;
+  std::filesystem::path temp_;  // empty when the target is written directly
+};
+
+// Writes `text` as the whole new content of `path` through a FileReplacement. False when
+// it could not be written; the previous file is then unchanged.
+bool ReplaceFileContents(const std::string& path, std::string_view text);
+
+}  // namespace mas

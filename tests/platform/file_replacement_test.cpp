@@ -1,0 +1,130 @@
+#include "platform/file_replacement.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace mas {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FileReplacementTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir_ = fs::temp_directory_path() / (std::string("mas_replace_") + info->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  static std::string Slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  static void Spit(const fs::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+  }
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir_)) {
+      names.push_back(e.path().filename().string());
+    }
+    return names;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(FileReplacementTest, TheTargetChangesOnlyAtCommitKeepingItsRightsAndLinks) {
+  const fs::path target = dir_ / "out.dat";
+  const auto rights = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  Spit(target, "previous\n");
+  fs::permissions(target, rights);
+  fs::create_symlink(target, dir_ / "link.dat");
+
+  FileReplacement replacement;
+  ASSERT_TRUE(replacement.Begin((dir_ / "link.dat").string()));
+  std::fputs("new\n", replacement.file());
+  std::fflush(replacement.file());
+  // While the new version is written, readers still see the previous one.
+  EXPECT_EQ(Slurp(target), "previous\n");
+  EXPECT_EQ(Names().size(), 3u);
+  ASSERT_TRUE(replacement.Commit());
+  EXPECT_EQ(replacement.file(), nullptr);
+  EXPECT_EQ(Slurp(target), "new\n");
+  EXPECT_EQ(fs::status(target).permissions(), rights);
+  EXPECT_TRUE(fs::is_symlink(dir_ / "link.dat"));
+  EXPECT_THAT(Names(), ::testing::UnorderedElementsAre("out.dat", "link.dat"));
+
+  // Two writers of one file never share a temporary file.
+  FileReplacement first, second;
+  ASSERT_TRUE(first.Begin(target.string()));
+  ASSERT_TRUE(second.Begin(target.string()));
+  std::fputs("first\n", first.file());
+  std::fputs("second\n", second.file());
+  ASSERT_TRUE(first.Commit());
+  ASSERT_TRUE(second.Commit());
+  EXPECT_EQ(Slurp(target), "second\n");
+  EXPECT_EQ(Names().size(), 2u);
+}
+
+TEST_F(FileReplacementTest, AbandonedOrFailedVersionsLeaveThePreviousFileAndNoTemporary) {
+  const fs::path target = dir_ / "study.mas";
+  Spit(target, "previous\n");
+  {
+    FileReplacement replacement;
+    ASSERT_TRUE(replacement.Begin(target.string()));
+    std::fputs("half of a new ver", replacement.file());
+  }  // the program gave up on it
+  EXPECT_EQ(Slurp(target), "previous\n");
+
+  // Nothing can be created: a missing folder, a folder in place of the file.
+  FileReplacement replacement;
+  EXPECT_FALSE(replacement.Begin((dir_ / "no/such/folder/out.dat").string()));
+  fs::create_directory(dir_ / "folder");
+  EXPECT_FALSE(replacement.Begin((dir_ / "folder").string()));
+  EXPECT_FALSE(replacement.Commit());
+  EXPECT_FALSE(ReplaceFileContents((dir_ / "folder").string(), "text"));
+
+  // A disk that fills up half-way: the file-size limit makes the write fail even for
+  // the super-user, for whom a read-only folder is no obstacle.
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit small = saved;
+  small.rlim_cur = 1000;
+  auto* old_handler = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool replaced = ReplaceFileContents(target.string(), std::string(5000, 'x'));
+  ASSERT_TRUE(replacement.Begin(target.string()));
+  for (int i = 0; i < 5000; ++i) std::fputc('y', replacement.file());
+  const bool committed = replacement.Commit();
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, old_handler);
+  EXPECT_FALSE(replaced);
+  EXPECT_FALSE(committed);
+  EXPECT_EQ(Slurp(target), "previous\n");
+  EXPECT_THAT(Names(), ::testing::UnorderedElementsAre("study.mas", "folder"));
+}
+
+TEST_F(FileReplacementTest, DevicesAreWrittenDirectly) {
+  FileReplacement replacement;
+  ASSERT_TRUE(replacement.Begin("/dev/null"));
+  std::fputs("discarded\n", replacement.file());
+  EXPECT_TRUE(replacement.Commit());
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+  EXPECT_TRUE(ReplaceFileContents("/dev/null", "discarded\n"));
+}
+
+}  // namespace
+}  // namespace mas
