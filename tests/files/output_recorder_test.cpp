@@ -1,11 +1,9 @@
 #include "files/output_recorder.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +18,7 @@
 #include <vector>
 
 #include "engine/numeric.h"
+#include "tests/file_size_limit.h"
 
 namespace mas {
 namespace {
@@ -393,21 +392,15 @@ TEST(OutputRecorder, ATableThatCannotBeWrittenWholeKeepsThePreviousOne) {
   table.settings.OutSel.fill(1);
   OutputRecorder recorder(256);
 
-  rlimit saved{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  rlimit small = saved;
-  small.rlim_cur = 4000;
-  auto* old_handler = std::signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  const bool opened = recorder.Open(path);
-  if (opened) {
+  constexpr std::size_t kLimit = 4000;
+  {
+    const testing::FileSizeLimit full_disk(kLimit);
+    ASSERT_TRUE(full_disk.active());
+    ASSERT_TRUE(recorder.Open(path));
     recorder.WriteHeader(table.View());
     for (int i = 0; i < 100; ++i) recorder.WriteLine(table.View());
     recorder.Close();
   }
-  setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, old_handler);
-  ASSERT_TRUE(opened);
   EXPECT_TRUE(recorder.WriteFailed());
   EXPECT_EQ(ReadFile(path), "previous table\n");
 
@@ -420,7 +413,7 @@ TEST(OutputRecorder, ATableThatCannotBeWrittenWholeKeepsThePreviousOne) {
   EXPECT_FALSE(recorder.WriteFailed());
   const std::string written = ReadFile(path);
   EXPECT_EQ(written.rfind(OutputHeaderText(table.settings), 0), 0u);
-  EXPECT_GT(written.size(), 10 * small.rlim_cur);  // well beyond the limit of the failed run
+  EXPECT_GT(written.size(), 10 * kLimit);  // well beyond the limit of the failed run
   const std::filesystem::path file(path);
   const std::string temporary = "." + file.filename().string() + ".tmp";
   for (const auto& e : std::filesystem::directory_iterator(file.parent_path())) {

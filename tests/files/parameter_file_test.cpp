@@ -2,12 +2,10 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <cfloat>
 #include <climits>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -20,6 +18,7 @@
 #include <vector>
 
 #include "engine/settings_fields.h"
+#include "tests/file_size_limit.h"
 
 namespace mas {
 namespace {
@@ -483,19 +482,14 @@ TEST_F(ParameterFileTest, FailedWriteKeepsThePreviousFileAndLeavesNoTemporary) {
   expect_write_error((dir_ / "folder").string());
   EXPECT_TRUE(fs::is_directory(dir_ / "folder"));
 
-  // A disk that fills up half-way: the file-size limit makes the write fail even for
-  // the super-user, for whom a read-only folder is no obstacle.
+  // A disk that fills up half-way.
   const fs::path previous = dir_ / "previous.mas";
   Spit(previous, "8 previous\n");
-  rlimit saved{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  rlimit small = saved;
-  small.rlim_cur = 1000;
-  auto* old_handler = std::signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  expect_write_error(previous.string());
-  setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, old_handler);
+  {
+    const testing::FileSizeLimit full_disk(1000);
+    ASSERT_TRUE(full_disk.active());
+    expect_write_error(previous.string());
+  }
   EXPECT_EQ(Slurp(previous), "8 previous\n");
 
   std::vector<std::string> left;

@@ -2,14 +2,14 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "tests/file_size_limit.h"
 
 namespace mas {
 namespace {
@@ -97,22 +97,15 @@ TEST_F(FileReplacementTest, AbandonedOrFailedVersionsLeaveThePreviousFileAndNoTe
   EXPECT_FALSE(replacement.Commit());
   EXPECT_FALSE(ReplaceFileContents((dir_ / "folder").string(), "text"));
 
-  // A disk that fills up half-way: the file-size limit makes the write fail even for
-  // the super-user, for whom a read-only folder is no obstacle.
-  rlimit saved{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  rlimit small = saved;
-  small.rlim_cur = 1000;
-  auto* old_handler = std::signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  const bool replaced = ReplaceFileContents(target.string(), std::string(5000, 'x'));
-  ASSERT_TRUE(replacement.Begin(target.string()));
-  for (int i = 0; i < 5000; ++i) std::fputc('y', replacement.file());
-  const bool committed = replacement.Commit();
-  setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, old_handler);
-  EXPECT_FALSE(replaced);
-  EXPECT_FALSE(committed);
+  // A disk that fills up half-way.
+  {
+    const testing::FileSizeLimit full_disk(1000);
+    ASSERT_TRUE(full_disk.active());
+    EXPECT_FALSE(ReplaceFileContents(target.string(), std::string(5000, 'x')));
+    ASSERT_TRUE(replacement.Begin(target.string()));
+    for (int i = 0; i < 5000; ++i) std::fputc('y', replacement.file());
+    EXPECT_FALSE(replacement.Commit());
+  }
   EXPECT_EQ(Slurp(target), "previous\n");
   EXPECT_THAT(Names(), ::testing::UnorderedElementsAre("study.mas", "folder"));
 }
