@@ -1,7 +1,8 @@
 #pragma once
 // Runs the registered benchmarks and prints, after the usual table, the ratio of the
-// CPU times of named pairs measured side by side in the same run (CPU time, so that other
-// work on the machine does not skew the ratio).
+// times of named pairs measured side by side in the same run: CPU time by default, so
+// that other work on the machine does not skew the ratio; wall-clock time for work spread
+// over threads, whose CPU time is not the main thread's.
 
 #include <benchmark/benchmark.h>
 
@@ -13,12 +14,17 @@
 
 namespace mas::bench {
 
+enum class Clock { kCpu, kWall };
+
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
+  explicit RatioReporter(Clock clock = Clock::kCpu) : clock_(clock) {}
+
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       if (run.run_type == Run::RT_Iteration && run.iterations > 0) {
-        times_[run.benchmark_name()] = run.GetAdjustedCPUTime();
+        times_[run.benchmark_name()] =
+            clock_ == Clock::kCpu ? run.GetAdjustedCPUTime() : run.GetAdjustedRealTime();
       }
     }
     ConsoleReporter::ReportRuns(runs);
@@ -29,6 +35,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
   }
 
  private:
+  Clock clock_;
   std::map<std::string, double> times_;
 };
 

@@ -10,10 +10,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <string>
 #include <tuple>
 
+#include "bench/bench_ratio.h"
 #include "files/parameter_file.h"
 #include "identification/candidate_evaluator.h"
 #include "identification/experimental_file.h"
@@ -76,26 +76,6 @@ void BM_GenerationAllCores(benchmark::State& state) { Generation(state, mas::Mac
 BENCHMARK(BM_GenerationOneThread)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_GenerationAllCores)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// Wall-clock times of the runs (the threads' CPU time is not the main thread's).
-class RealTimeReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.run_type == Run::RT_Iteration && run.iterations > 0) {
-        times_[run.benchmark_name()] = run.GetAdjustedRealTime();
-      }
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  double Time(const std::string& name) const {
-    auto it = times_.find(name);
-    return it == times_.end() ? 0.0 : it->second;
-  }
-
- private:
-  std::map<std::string, double> times_;
-};
-
 std::string LoadAverage() {
   std::ifstream in("/proc/loadavg");
   std::string one, five, fifteen;
@@ -134,7 +114,8 @@ int main(int argc, char** argv) {
   Shared();
   std::printf("Charge moyenne avant : %s (%d cœurs)\n", LoadAverage().c_str(),
               mas::MachineThreads());
-  RealTimeReporter reporter;
+  // Wall-clock times: the workers' CPU time is not the main thread's.
+  mas::bench::RatioReporter reporter(mas::bench::Clock::kWall);
   benchmark::RunSpecifiedBenchmarks(&reporter);
   const double one = reporter.Time("BM_GenerationOneThread/real_time");
   const double all = reporter.Time("BM_GenerationAllCores/real_time");

@@ -70,15 +70,6 @@ std::string TypeText(ModulationType type) {
   return std::to_string(index) + " (" + kModulationTypeCaptions[index] + ")";
 }
 
-// The stand-alone simulation refuses a step that is not positive and finite, or that can
-// never carry t past a finite tf, before it opens any file; every other failure is one of
-// its table. The exit status tells the two apart.
-bool StepReachesEnd(double dt, double tf) {
-  if (!std::isfinite(dt) || !(dt > 0.0)) return false;
-  if (std::isnan(tf) || tf < 0.0) return true;
-  return std::isfinite(tf) && tf + dt > tf;
-}
-
 void ApplyTiming(DoubleSvpwm& modulator, const DsvpwmTiming& timing) {
   modulator.SetTiming(timing.E2.value_or(modulator.E2), timing.TMLI.value_or(modulator.TMLI),
                       modulator.dt);
@@ -195,7 +186,8 @@ int DsvpwmSimulateCommand(const DsvpwmSimulateRequest& request, CliEnvironment& 
   const StandaloneOutcome outcome = RunStandaloneSimulation(modulator, request.sim, request.output);
   if (!outcome.ok) {
     env.platform.ShowMessage(outcome.message, outcome.caption, MessageIcon::kStop);
-    return StepReachesEnd(request.sim.dt, request.sim.tf) ? kExitParameterFile : kExitRefused;
+    // A refused step ran nothing; every other failure is one of the table.
+    return outcome.refused ? kExitRefused : kExitParameterFile;
   }
   env.out << "Type de MLI      : " << TypeText(request.type) << "\n"
           << "Indice m         : " << FormatG(request.sim.m) << "\n"

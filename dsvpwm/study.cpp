@@ -106,9 +106,11 @@ int WaveformX(double t, double TMLI) {
 StandaloneOutcome RunStandaloneSimulation(DoubleSvpwm& modulator, const StandaloneSimulation& sim,
                                           const std::string& path) {
   if (!StepReaches(sim.dt, sim.tf)) {
-    return Failure(
+    StandaloneOutcome refusal = Failure(
         "Pas de calcul invalide : dt doit \xc3\xaatre positif, fini et assez grand pour "
         "atteindre tf");
+    refusal.refused = true;
+    return refusal;
   }
   // Written beside the target and put in its place once complete (the previous table
   // stays whole on any failure; the destructor removes an unfinished one).

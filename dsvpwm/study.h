@@ -62,6 +62,7 @@ struct StandaloneSimulation {
 // any, is still in place.
 struct StandaloneOutcome {
   bool ok = false;
+  bool refused = false;  // the step dt cannot reach tf: nothing was attempted
   std::string message;
   std::string caption;
   long long lines = 0;  // data lines written

@@ -3,7 +3,7 @@ file(GLOB_RECURSE sources
      ${ROOT}/engine/*.h ${ROOT}/engine/*.cpp ${ROOT}/files/*.h ${ROOT}/files/*.cpp
      ${ROOT}/platform/*.h ${ROOT}/platform/*.cpp ${ROOT}/dsvpwm/*.h ${ROOT}/dsvpwm/*.cpp ${ROOT}/cli/*.h
      ${ROOT}/cli/*.cpp ${ROOT}/identification/*.h ${ROOT}/identification/*.cpp
-     ${ROOT}/tuning/*.h ${ROOT}/tuning/*.cpp ${ROOT}/tests/*.h ${ROOT}/tests/*/*.cpp
+     ${ROOT}/tuning/*.h ${ROOT}/tuning/*.cpp ${ROOT}/tests/*.h ${ROOT}/tests/*/*.h ${ROOT}/tests/*/*.cpp
      ${ROOT}/bench/*.h ${ROOT}/bench/*.cpp)
 execute_process(COMMAND ${CLANG_FORMAT} --dry-run --Werror ${sources}
                 RESULT_VARIABLE result ERROR_VARIABLE errors)

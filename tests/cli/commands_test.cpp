@@ -7,42 +7,25 @@
 #include <fstream>
 #include <sstream>
 
-#include "cli/set_override.h"
 #include "files/parameter_file.h"
+#include "tests/cli/command_fixture.h"
 
 namespace mas {
 namespace {
 
 namespace fs = std::filesystem;
 
-// A small open-loop study in a fresh folder, and the streams and platform of a command.
-class MasCommand : public ::testing::Test {
+// A small open-loop study in a fresh folder.
+class MasCommand : public testing::CommandTest {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("mas_cli_" + std::to_string(getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    env_.echo_path = Path("rd_echo.dat");
-    study_ = Path("study.mas");
-    SimulationSettings s;
-    ApplyOverrides(s, ParseOverrides({"Rs=1.2", "Rr=1", "Ls=0.16", "Lr=0.16", "M=0.15", "p=2",
-                                      "J=0.03", "a20=0.001", "tf=0.02", "dt=1e-4", "TMLI=1e-4",
-                                      "OutStep=10", "E2=180", "fs=50", "OutSel.Wm=1"}));
-    WriteParameterFile(s, study_);
+    CommandTest::SetUp();
+    study_ = WriteStudy({"Rs=1.2", "Rr=1", "Ls=0.16", "Lr=0.16", "M=0.15", "p=2", "J=0.03",
+                         "a20=0.001", "tf=0.02", "dt=1e-4", "TMLI=1e-4", "OutStep=10", "E2=180",
+                         "fs=50", "OutSel.Wm=1"});
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-
-  int Mas(const std::vector<std::string>& args) { return MasMain(args, env_); }
-
-  fs::path dir_;
   std::string study_;
-  std::ostringstream out_, err_;
-  RecordingPlatform platform_;
-  CliEnvironment env_{out_, err_, platform_};
 };
 
 TEST_F(MasCommand, RunReachesTheEndWritesTheOutputAndPrintsTheSummary) {

@@ -11,8 +11,8 @@
 #include <sstream>
 #include <utility>
 
-#include "cli/set_override.h"
 #include "files/parameter_file.h"
+#include "tests/cli/command_fixture.h"
 
 namespace mas {
 namespace {
@@ -21,28 +21,8 @@ namespace fs = std::filesystem;
 
 constexpr double kPi = 3.14159265358979323846;
 
-class DsvpwmCommandTest : public ::testing::Test {
+class DsvpwmCommandTest : public testing::CommandTest {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("mas_dsvpwm_cli_" + std::to_string(getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    env_.echo_path = Path("rd_echo.dat");
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-  int Mas(const std::vector<std::string>& args) { return MasMain(args, env_); }
-
-  static std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
-
   // The line of `out_` that starts with `prefix`, without the prefix.
   std::string LineAfter(const std::string& prefix) const {
     std::istringstream in(out_.str());
@@ -63,11 +43,6 @@ class DsvpwmCommandTest : public ::testing::Test {
     EXPECT_EQ(row.rfind("K" + std::to_string(k) + "  ", 0), 0u) << row;
     return row.substr(4);
   }
-
-  fs::path dir_;
-  std::ostringstream out_, err_;
-  RecordingPlatform platform_;
-  CliEnvironment env_{out_, err_, platform_};
 };
 
 TEST_F(DsvpwmCommandTest, ShowPrintsTheSectorInstantsAndStatesOfAHandComputedReference) {
@@ -219,13 +194,9 @@ TEST_F(DsvpwmCommandTest, RefusedSimulationExitsWithThreeAndTableFailureWithOne)
 TEST_F(DsvpwmCommandTest, DsvTypeSetsTheModulatorOfTheRun) {
   // Open-loop supply through the double space-vector modulator (dsvPWM is not stored in
   // the study, so it comes with --set).
-  const std::string study = Path("study.mas");
-  SimulationSettings s;
-  ApplyOverrides(
-      s, ParseOverrides({"Rs=1.2", "Rr=1", "Ls=0.16", "Lr=0.16", "M=0.15", "p=2", "J=0.03",
-                         "tf=0.004", "dt=2e-6", "TMLI=1e-4", "MLI=0", "OutStep=10", "E2=180",
-                         "fs=50", "OutSel.Ias=1", "OutSel.Vas=1"}));
-  WriteParameterFile(s, study);
+  const std::string study = WriteStudy(
+      {"Rs=1.2", "Rr=1", "Ls=0.16", "Lr=0.16", "M=0.15", "p=2", "J=0.03", "tf=0.004", "dt=2e-6",
+       "TMLI=1e-4", "MLI=0", "OutStep=10", "E2=180", "fs=50", "OutSel.Ias=1", "OutSel.Vas=1"});
   auto run = [&](const std::vector<std::string>& type_args, const std::string& name) {
     std::vector<std::string> args = {"run", study, "--set", "dsvPWM=1", "-o", Path(name)};
     args.insert(args.end(), type_args.begin(), type_args.end());

@@ -8,37 +8,23 @@
 #include <iterator>
 #include <sstream>
 
-#include "cli/set_override.h"
 #include "files/parameter_file.h"
+#include "tests/cli/command_fixture.h"
 
 namespace mas {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string Read(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 // A short start-up study and a record of its own start-up, in a fresh folder.
-class MasIdentify : public ::testing::Test {
+class MasIdentify : public testing::CommandTest {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("mas_identify_" + std::to_string(getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    env_.echo_path = Path("rd_echo.dat");
-    study_ = Path("study.mas");
-    SimulationSettings s;
-    ApplyOverrides(
-        s, ParseOverrides({"Rs=1.405", "Rr=1.395",  "Ls=0.178039", "Lr=0.178039", "M=0.1722",
-                           "p=2",      "J=0.0131",  "a30=2",       "Crsgn=1",     "tf=0.05",
-                           "dt=1e-4",  "TMLI=1e-4", "OutStep=10",  "E2=326.6",    "fs=50",
-                           "Wmt1=100", "Crt1=100",  "Rrt1=100",    "OutSel.Wm=1", "OutSel.Ias=1"}));
-    WriteParameterFile(s, study_);
+    CommandTest::SetUp();
+    study_ = WriteStudy({"Rs=1.405", "Rr=1.395",  "Ls=0.178039", "Lr=0.178039", "M=0.1722",
+                         "p=2",      "J=0.0131",  "a30=2",       "Crsgn=1",     "tf=0.05",
+                         "dt=1e-4",  "TMLI=1e-4", "OutStep=10",  "E2=326.6",    "fs=50",
+                         "Wmt1=100", "Crt1=100",  "Rrt1=100",    "OutSel.Wm=1", "OutSel.Ias=1"});
     // The "measurement": the study's start-up, every 0.5 ms, with a final line end.
     std::string record = "t a b N I\n";
     CliEnvironment quiet{out_, err_, platform_};
@@ -56,19 +42,13 @@ class MasIdentify : public ::testing::Test {
     std::ofstream(Path("rec.dat")) << record;
     out_.str("");
   }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
   int Mas(std::vector<std::string> args) {
     args.insert(args.end(), {"--exp", Path("rec.dat"), "--logs", dir_.string()});
     return MasMain(args, env_);
   }
+  static std::string Read(const fs::path& p) { return ReadAll(p); }
 
-  fs::path dir_;
   std::string study_;
-  std::ostringstream out_, err_;
-  RecordingPlatform platform_;
-  CliEnvironment env_{out_, err_, platform_};
 };
 
 TEST_F(MasIdentify, GeneticRunPrintsEachGenerationWritesItsLogsAndSavesTheBest) {

@@ -118,11 +118,14 @@ TEST_F(StudyFile, FailuresLeaveTheModulatorAndTheOldTableAlone) {
                                {2e-6, inf},
                                {1e-30, 1e3}}) {
     StandaloneSimulation sim{dt, tf, 0.25};
-    EXPECT_FALSE(RunStandaloneSimulation(m, sim, path_).ok) << dt << " " << tf;
+    const StandaloneOutcome refusal = RunStandaloneSimulation(m, sim, path_);
+    EXPECT_FALSE(refusal.ok) << dt << " " << tf;
+    EXPECT_TRUE(refusal.refused) << dt << " " << tf;
   }
   const std::string missing = (dir_ / "no_such_folder" / kDsvpwmDebugFileName).string();
   const StandaloneOutcome outcome = RunStandaloneSimulation(m, StandaloneSimulation{}, missing);
   EXPECT_FALSE(outcome.ok);
+  EXPECT_FALSE(outcome.refused);
   EXPECT_EQ(outcome.message, "Impossible d'ouvrir le fichier " + missing);
   EXPECT_EQ(outcome.caption, "Erreur");
   EXPECT_EQ(m.Thetas, 1.0);
