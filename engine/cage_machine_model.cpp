@@ -101,19 +101,20 @@ void MultiplyByColumns(const double* __restrict columns, int rows, int n,
   std::fill(y, y + rows, 0.0);
   // Four columns at a time, so that each partial sum is loaded and stored once per four
   // terms; the terms still come in column order.
+  const std::ptrdiff_t stride = rows;
   int j = 0;
-  for (; j + 4 <= n; j += 4, columns += 4 * rows) {
+  for (; j + 4 <= n; j += 4, columns += 4 * stride) {
     const double* c0 = columns;
-    const double* c1 = columns + rows;
-    const double* c2 = columns + 2 * rows;
-    const double* c3 = columns + 3 * rows;
+    const double* c1 = columns + stride;
+    const double* c2 = columns + 2 * stride;
+    const double* c3 = columns + 3 * stride;
     const double x0 = x[j], x1 = x[j + 1], x2 = x[j + 2], x3 = x[j + 3];
     for (int i = 0; i < rows; i += 2) {
       y[i] = y[i] + c0[i] * x0 + c1[i] * x1 + c2[i] * x2 + c3[i] * x3;
       y[i + 1] = y[i + 1] + c0[i + 1] * x0 + c1[i + 1] * x1 + c2[i + 1] * x2 + c3[i + 1] * x3;
     }
   }
-  for (; j < n; ++j, columns += rows) {
+  for (; j < n; ++j, columns += stride) {
     const double xj = x[j];
     for (int i = 0; i < rows; i += 4) {
       y[i] += columns[i] * xj;

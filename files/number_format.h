@@ -5,7 +5,6 @@
 // or "-nan"), and the padding below adds the field widths of "%-W.Pg" and "%-Wd".
 
 #include <charconv>
-#include <cstring>
 #include <string>
 
 namespace mas {
@@ -32,13 +31,6 @@ inline char* AppendLeftInt(char* out, long long value, int width) {
   char* end = std::to_chars(out, out + kMaxNumberChars, value).ptr;
   while (end - out < width) *end++ = ' ';
   return end;
-}
-
-// Appends the characters of a string literal or text.
-inline char* AppendText(char* out, const char* text) {
-  const std::size_t n = std::strlen(text);
-  std::memcpy(out, text, n);
-  return out + n;
 }
 
 // Convenience forms returning a std::string (for tests and rare writes).

@@ -353,7 +353,7 @@ char* AppendG8Common(char* out, double value) {
 
   char text[8];
   for (int i = 6; i >= 0; i -= 2) {
-    std::memcpy(text + i, kDigitPairs + 2 * (digits % 100), 2);
+    std::memcpy(text + i, kDigitPairs + 2 * static_cast<std::ptrdiff_t>(digits % 100), 2);
     digits /= 100;
   }
   int last = 7;  // last significant digit, trailing zeros dropped

@@ -20,7 +20,8 @@ double KeepUsable(int gene, double mutated, double parent) {
 
 }  // namespace
 
-GeneticIdentification::GeneticIdentification(LcgRandom& rng, std::filesystem::path log_folder)
+GeneticIdentification::GeneticIdentification(LcgRandom& rng,
+                                             const std::filesystem::path& log_folder)
     : rng_(rng),
       history_(log_folder / kHistoryFileName),
       population_(log_folder / kPopulationFileName) {}

@@ -61,7 +61,7 @@ class GeneticIdentification {
  public:
   // The logs are written in `log_folder` (the current folder for the workbench).
   explicit GeneticIdentification(LcgRandom& rng = SharedRandom(),
-                                 std::filesystem::path log_folder = ".");
+                                 const std::filesystem::path& log_folder = ".");
 
   // "Randomize": seeds the generator (LcgRandom::Randomize), Gen = 0, restarts
   // "Histor.cpp" with its header, and draws every marked gene of every individual in

@@ -18,23 +18,25 @@ constexpr double kSigmaMax = 0.2;
 }  // namespace
 
 ParticleSwarmIdentification::ParticleSwarmIdentification(LcgRandom& rng,
-                                                         std::filesystem::path log_folder)
+                                                         const std::filesystem::path& log_folder)
     : rng_(rng),
       best_log_(log_folder / kBestLogName),
       trajectory_log_(log_folder / kTrajectoryLogName) {}
 
 bool ParticleSwarmIdentification::Allocate(int n1, int n2, const std::array<bool, NGenes>& GenX,
                                            std::uint32_t seed, Platform& platform) {
-  if (n1 < 0 || n2 < 0 || n1 + n2 < 1) {
+  const long long total = static_cast<long long>(n1) + n2;
+  if (n1 < 0 || n2 < 0 || total < 1 || total > kMaxParticles) {
     platform.ShowMessage(
         "Nombres de particules invalides : N1 et N2 doivent être positifs ou "
-        "nuls, et N1 + N2 au moins 1",
+        "nuls, et N1 + N2 entre 1 et " +
+            std::to_string(kMaxParticles),
         kCaptionError, MessageIcon::kStop);
     return false;
   }
   N1 = n1;
   N2 = n2;
-  const auto p = static_cast<std::size_t>(n1 + n2);
+  const auto p = static_cast<std::size_t>(total);
   X.assign(p, Genes{});
   V.assign(p, Genes{});
   pbest.assign(p, Genes{});

@@ -54,12 +54,15 @@ class ParticleSwarmIdentification {
  public:
   // The logs are written in `log_folder` (the current folder for the workbench).
   explicit ParticleSwarmIdentification(LcgRandom& rng = SharedRandom(),
-                                       std::filesystem::path log_folder = ".");
+                                       const std::filesystem::path& log_folder = ".");
 
   // "MàJ" (and the window's creation): n1 refiners and n2 explorers, arrays created anew
   // (all zero), a random swarm (RandomizeSwarm without keeping the best) and both logs
-  // created with their headers. Refused, changing nothing, when a count is negative or
-  // the swarm would have no particle: false after the message.
+  // created with their headers. Refused, changing nothing, when a count is negative, the
+  // swarm would have no particle or more than kMaxParticles (each particle is a start-up
+  // simulation per epoch; the bound keeps a mistyped count from asking for gigabytes):
+  // false after the message.
+  static constexpr long long kMaxParticles = 200000;
   bool Allocate(int n1, int n2, const std::array<bool, NGenes>& GenX, std::uint32_t seed,
                 Platform& platform);
 

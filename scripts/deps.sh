@@ -3,7 +3,7 @@
 # but only those that are missing. Shared by ./run and ./test.
 set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev clang-format
-          clang libfuzzer-14-dev libclang-rt-14-dev)
+          clang-tidy clang libfuzzer-14-dev libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -97,7 +97,7 @@ CandidateScore TuningScore(SimulationSettings& s, CarriedState& carried, Platfor
 }
 
 SpeedRegulatorTuning::SpeedRegulatorTuning(TunedRegulator kind, LcgRandom& rng,
-                                           std::filesystem::path log_folder)
+                                           const std::filesystem::path& log_folder)
     : kind_(kind),
       rng_(rng),
       history_(log_folder / kTuningHistoryFileName),

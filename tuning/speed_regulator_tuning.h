@@ -70,7 +70,8 @@ struct TuningReport {
 
 class SpeedRegulatorTuning {
  public:
-  SpeedRegulatorTuning(TunedRegulator kind, LcgRandom& rng, std::filesystem::path log_folder);
+  SpeedRegulatorTuning(TunedRegulator kind, LcgRandom& rng,
+                       const std::filesystem::path& log_folder);
 
   TunedRegulator kind() const { return kind_; }
   int NPop() const { return static_cast<int>(XOld.size()); }

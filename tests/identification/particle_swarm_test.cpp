@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <limits>
 #include <string>
 
 #include "identification/workbench.h"
@@ -71,10 +72,18 @@ TEST(ParticleSwarm, AllocateDrawsTheOptimisedDimensionsAndCreatesTheLogs) {
   b.pso.CreateLogs(b.s.GenX, b.platform);
   EXPECT_EQ(ReadFile(b.logs.path() / "outbest.dat"), "Epoch \tEval \tgbest \t\n");
 
-  // No particle, or a negative count: refused, the swarm unchanged.
+  // No particle, a negative count or a swarm beyond the bound (counts whose sum does not
+  // fit an int included): refused, the swarm unchanged.
+  const int most = std::numeric_limits<int>::max();
   EXPECT_FALSE(b.pso.Allocate(0, 0, b.s.GenX, 1, b.platform));
   EXPECT_FALSE(b.pso.Allocate(-1, 3, b.s.GenX, 1, b.platform));
-  EXPECT_EQ(b.platform.messages.size(), 2u);
+  EXPECT_FALSE(b.pso.Allocate(most, most, b.s.GenX, 1, b.platform));
+  EXPECT_FALSE(
+      b.pso.Allocate(ParticleSwarmIdentification::kMaxParticles, 1, b.s.GenX, 1, b.platform));
+  ASSERT_EQ(b.platform.messages.size(), 4u);
+  EXPECT_EQ(b.platform.messages[3].text,
+            "Nombres de particules invalides : N1 et N2 doivent être positifs ou nuls, et N1 + "
+            "N2 entre 1 et 200000");
   EXPECT_EQ(b.pso.Particles(), 5);
 }
 
