@@ -452,19 +452,6 @@ TEST_F(ParameterFileTest, EchoStopsAtTheFailingRecord) {
             "13");
 }
 
-TEST_F(ParameterFileTest, ReplacesAnExistingFileKeepingItsAccessRightsAndLinks) {
-  const fs::path path = dir_ / "study.mas";
-  const auto rights = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
-  Spit(path, "old");
-  fs::permissions(path, rights);
-  fs::create_symlink(path, dir_ / "link.mas");
-  WriteParameterFile(HandStudy(), (dir_ / "link.mas").string());
-  EXPECT_EQ(Slurp(path), Slurp(kHandFile));
-  EXPECT_EQ(fs::status(path).permissions(), rights);
-  EXPECT_TRUE(fs::is_symlink(dir_ / "link.mas"));
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
-}
-
 TEST_F(ParameterFileTest, FailedWriteKeepsThePreviousFileAndLeavesNoTemporary) {
   const SimulationSettings s = HandStudy();
   auto expect_write_error = [&](const std::string& path) {
