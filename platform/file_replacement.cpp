@@ -10,6 +10,8 @@ bool FileReplacement::Begin(const std::string& path) {
   Abandon();
   std::error_code ec;
   target_ = path;
+  // An empty name, or one that ends with a separator, names no file.
+  if (!target_.has_filename()) return false;
   if (fs::is_symlink(target_, ec)) {
     const fs::path resolved = fs::weakly_canonical(target_, ec);
     if (!ec) target_ = resolved;

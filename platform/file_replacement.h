@@ -28,8 +28,8 @@ class FileReplacement {
   FileReplacement& operator=(const FileReplacement&) = delete;
 
   // Starts a new version of `path` (any version under way is abandoned first); false
-  // when no file can be created for it (missing or read-only folder, a folder in place
-  // of the file).
+  // when no file can be created for it (an empty name or one ending with a separator,
+  // a missing or read-only folder, a folder in place of the file).
   bool Begin(const std::string& path);
   // The open file, or nullptr before Begin and after Commit/Abandon.
   std::FILE* file() const { return file_; }

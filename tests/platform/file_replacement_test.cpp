@@ -89,8 +89,10 @@ TEST_F(FileReplacementTest, AbandonedOrFailedVersionsLeaveThePreviousFileAndNoTe
   }  // the program gave up on it
   EXPECT_EQ(Slurp(target), "previous\n");
 
-  // Nothing can be created: a missing folder, a folder in place of the file.
+  // Nothing can be created: no name, a missing folder, a folder in place of the file.
   FileReplacement replacement;
+  EXPECT_FALSE(replacement.Begin(""));
+  EXPECT_FALSE(replacement.Begin((dir_ / "").string()));
   EXPECT_FALSE(replacement.Begin((dir_ / "no/such/folder/out.dat").string()));
   fs::create_directory(dir_ / "folder");
   EXPECT_FALSE(replacement.Begin((dir_ / "folder").string()));
