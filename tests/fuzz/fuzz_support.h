@@ -8,8 +8,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "engine/settings.h"
@@ -18,7 +20,8 @@
 namespace mas::fuzz {
 
 // A folder of this process, created once (in /dev/shm when it exists, so that writing
-// one file per input costs no disk traffic) and left for the operating system to clean.
+// one file per input costs no disk traffic) and removed when the fuzzer ends normally
+// (/dev/shm is memory, kept until the machine restarts). After a finding it stays.
 inline const std::string& ScratchFolder() {
   static const std::string folder = [] {
     const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : std::getenv("TMPDIR");
@@ -26,6 +29,12 @@ inline const std::string& ScratchFolder() {
     if (mkdtemp(pattern.data()) == nullptr) std::abort();
     return pattern;
   }();
+  // Registered once the folder's name exists, so the removal runs before that name is
+  // destroyed at exit.
+  [[maybe_unused]] static const int removal = std::atexit([] {
+    std::error_code ignored;
+    std::filesystem::remove_all(ScratchFolder(), ignored);
+  });
   return folder;
 }
 
