@@ -24,7 +24,6 @@ CageModelError AllocationError() {
   return CageModelError(CageModelError::Kind::kAllocation, kMessageAllocation, kCaptionAllocation);
 }
 
-// Closes the file on every path out of a writer.
 // Two doubles handled by one SSE2 instruction per operation. Each lane rounds exactly
 // as the same scalar operation would (no contraction into fused multiply-adds).
 using Pair = double __attribute__((vector_size(16)));
