@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bench/bench_ratio.h"
+#include "bench/supply.h"
 #include "engine/cage_machine_model.h"
 #include "engine/numeric.h"
 
@@ -36,21 +37,14 @@ mas::CageMachineModel ExampleCage() {
 }
 
 void BM_CageStep(benchmark::State& state) {
-  // One period of the supply, precomputed, so that only the model's step is timed.
-  const int period = 200;
-  std::vector<double> va(period), vb(period), vc(period);
-  for (int i = 0; i < period; ++i) {
-    const double th = 2 * mas::kPi * 50 * i * kDt;
-    va[i] = 326.6 * std::cos(th);
-    vb[i] = 326.6 * std::cos(th - 2 * mas::kPi / 3);
-    vc[i] = 326.6 * std::cos(th + 2 * mas::kPi / 3);
-  }
+  const mas::bench::SupplySamples v = mas::bench::OnePeriodOfSupply(200, kDt);
+  const int period = v.size();
   mas::CageMachineModel m = ExampleCage();
   m.Rb[0] = m.RbCasse;
   for (auto _ : state) {
     double sum = 0;
     for (int i = 0, k = 0; i < kSteps; ++i) {
-      sum += m.StepStar(va[k], vb[k], vc[k]).ia;
+      sum += m.StepStar(v.va[k], v.vb[k], v.vc[k]).ia;
       if (++k == period) k = 0;
     }
     benchmark::DoNotOptimize(sum);

@@ -5,9 +5,10 @@
 #include <vector>
 
 #include "bench/bench_ratio.h"
+#include "bench/supply.h"
 #include "engine/numeric.h"
 #include "engine/run_simulation.h"
-#include "tests/example_machine.h"
+#include "examples/example_machine.h"
 
 namespace {
 
@@ -15,7 +16,7 @@ constexpr int kSteps = 1000000;
 constexpr double kDt = 1e-6;
 
 mas::SimulationSettings Study() {
-  mas::SimulationSettings s = mas::testing::ExampleStudy((kSteps - 0.5) * kDt, kDt);
+  mas::SimulationSettings s = mas::example::ExampleStudy((kSteps - 0.5) * kDt, kDt);
   s.dq.a30 = 10.0;
   s.PushMechanicalParameters();
   s.OutStep = 100;
@@ -23,21 +24,14 @@ mas::SimulationSettings Study() {
 }
 
 void BM_BareDqModelStep(benchmark::State& state) {
-  // The supply of one period, precomputed, so that only the model's step is timed.
-  const int period = 20000;
-  std::vector<double> va(period), vb(period), vc(period);
-  for (int i = 0; i < period; ++i) {
-    const double th = 2 * mas::kPi * 50 * i * kDt;
-    va[i] = 326.6 * std::cos(th);
-    vb[i] = 326.6 * std::cos(th - 2 * mas::kPi / 3);
-    vc[i] = 326.6 * std::cos(th + 2 * mas::kPi / 3);
-  }
+  const mas::bench::SupplySamples v = mas::bench::OnePeriodOfSupply(20000, kDt);
+  const int period = v.size();
   mas::SimulationSettings s = Study();
   for (auto _ : state) {
     s.dq.ResetForRun();
     double sum = 0;
     for (int i = 0, k = 0; i < kSteps; ++i) {
-      sum += s.dq.StepStar(va[k], vb[k], vc[k]).ia;
+      sum += s.dq.StepStar(v.va[k], v.vb[k], v.vc[k]).ia;
       if (++k == period) k = 0;
     }
     benchmark::DoNotOptimize(sum);
@@ -81,7 +75,7 @@ BENCHMARK(BM_OpenLoopDoubleSvpwm)->Unit(benchmark::kMillisecond);
 // loop every PWM period of 1e-4 s, speed loop every 10 current samples, no output.
 void BM_VectorControlRunSimulation(benchmark::State& state) {
   mas::SimulationSettings s = Study();
-  mas::testing::SetExampleVectorControl(s);
+  mas::example::SetExampleVectorControl(s);
   s.Wmt = {0.0, 100.0, 100.0, 100.0};
   s.Wmref = {1000.0, 0.0, 0.0, 0.0};
   TimeRuns(state, s);

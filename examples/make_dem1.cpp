@@ -31,26 +31,17 @@
 #include "engine/numeric.h"
 #include "engine/run_simulation.h"
 #include "engine/settings.h"
+#include "examples/example_machine.h"
 #include "files/parameter_file.h"
 
 namespace {
 
 // The machine, the network and the load of the examples.
 void SetMachine(mas::SimulationSettings& s) {
-  s.dq.SetElectricalParameters(1.405, 1.395, 0.178039, 0.178039, 0.1722);
-  s.dq.SetMechanicalParameters(2, 0.0131, 0.0, 0.0, 2.0);
+  mas::example::SetExampleMachine(s);
+  s.dq.SetMechanicalParameters(2, 0.0131, 0.0, 0.0, 2.0);  // the 2 N m load
   s.SetCrsgn(1);  // the constant load follows the sign of the speed, softened near standstill
-  s.PushElectricalParameters();
   s.PushMechanicalParameters();
-  s.mRs = 1.405;
-  s.mRr = 1.395;
-  s.mLs = s.mLr = 0.178039;
-  s.mM = 0.1722;
-  s.mp = 2;
-  s.mJ = 0.0131;
-  s.PushObserverParameters();
-  s.E2 = 326.6;
-  s.fs = 50.0;
   s.TMLI = 1e-4;
   // No event: the start-up alone.
   for (int i = 0; i < 4; ++i) {

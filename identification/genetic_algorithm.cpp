@@ -135,20 +135,7 @@ void GeneticIdentification::BuildNextGeneration() {
 }
 
 std::string GeneticIdentification::HistoryLine() const {
-  // "%d   %12.5e  \t%3d \t" then "%f \t" for each gene.
-  std::string line;
-  AppendInt(line, Gen);
-  line += "   ";
-  AppendExp(line, Fitness[0], 5, 12);
-  line += "  \t";
-  AppendInt(line, iOld[0], 3);
-  line += " \t";
-  for (int j = 0; j < NGenes; ++j) {
-    AppendFixed(line, XOld[0][j]);
-    line += " \t";
-  }
-  line += '\n';
-  return line;
+  return GeneticHistoryLine(Gen, Fitness[0], iOld[0], XOld[0]);
 }
 
 std::string GeneticIdentification::PopulationLog(const std::array<bool, NGenes>& GenX) const {

@@ -48,6 +48,23 @@ void AppendInt(std::string& out, long long value, int width) {
   AppendPadded(out, buf, r.ptr, width);
 }
 
+std::string GeneticHistoryLine(int generation, double best_fitness, int best_index,
+                               std::span<const double> genes) {
+  std::string line;
+  AppendInt(line, generation);
+  line += "   ";
+  AppendExp(line, best_fitness, 5, 12);
+  line += "  \t";
+  AppendInt(line, best_index, 3);
+  line += " \t";
+  for (double g : genes) {
+    AppendFixed(line, g);
+    line += " \t";
+  }
+  line += '\n';
+  return line;
+}
+
 bool AppendToFile(const std::filesystem::path& path, std::string_view text) {
   FilePtr f(std::fopen(path.string().c_str(), "ab"));
   if (!f) return false;

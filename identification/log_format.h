@@ -4,6 +4,7 @@
 // a log is written: replaced whole, or appended line by line.
 
 #include <filesystem>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -19,6 +20,12 @@ void AppendExp(std::string& out, double value, int precision, int width = 0);
 void AppendFixed(std::string& out, double value, int precision = 6, int width = 0);
 // "%<width>d": right-justified decimal integer.
 void AppendInt(std::string& out, long long value, int width = 0);
+
+// One line of a genetic history log ("Histor.cpp", "HistorF.cpp"): the generation, the
+// best fitness, the best individual's former index and its genes,
+// "%d   %12.5e  \t%3d \t" then "%f \t" for each gene, then "\n".
+std::string GeneticHistoryLine(int generation, double best_fitness, int best_index,
+                               std::span<const double> genes);
 
 // Appends `text` to `path` (created when absent). False when it could not be written
 // completely.

@@ -204,20 +204,7 @@ void SpeedRegulatorTuning::BuildNextGeneration() {
 }
 
 std::string SpeedRegulatorTuning::HistoryLine() const {
-  // "%d   %12.5e  \t%3d \t" then "%f \t" for each gene of the best.
-  std::string line;
-  AppendInt(line, Gen);
-  line += "   ";
-  AppendExp(line, Fitness[0], 5, 12);
-  line += "  \t";
-  AppendInt(line, iOld[0], 3);
-  line += " \t";
-  for (double g : XOld[0]) {
-    AppendFixed(line, g);
-    line += " \t";
-  }
-  line += '\n';
-  return line;
+  return GeneticHistoryLine(Gen, Fitness[0], iOld[0], XOld[0]);
 }
 
 std::string SpeedRegulatorTuning::PopulationLog() const {

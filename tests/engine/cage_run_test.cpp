@@ -8,7 +8,7 @@
 
 #include "engine/numeric.h"
 #include "engine/run_simulation.h"
-#include "tests/example_machine.h"
+#include "examples/example_machine.h"
 
 namespace mas {
 namespace {
@@ -16,7 +16,7 @@ namespace {
 // The 4 kW machine with a 28-bar cage whose equivalent two-axis parameters are close to
 // those of the examples' dq model.
 SimulationSettings CageStudy() {
-  SimulationSettings s = testing::ExampleStudy(0.01, 1e-5);
+  SimulationSettings s = example::ExampleStudy(0.01, 1e-5);
   s.cage.SetCageParameters(0.05, 0.12, 0.35e-3, 130, 28, 2.9e-3, 1.64e-4, 1.64e-2, 3.5e-6, 3.5e-4,
                            2e-8, 8.2e-7);
   s.cage.AllocateArrays();

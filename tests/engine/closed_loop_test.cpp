@@ -8,7 +8,7 @@
 
 #include "engine/numeric.h"
 #include "engine/run_simulation.h"
-#include "tests/example_machine.h"
+#include "examples/example_machine.h"
 
 namespace mas {
 namespace {
@@ -16,8 +16,8 @@ namespace {
 // The 4 kW machine of the examples, the controller's copy matched to it, PI current
 // loops every PWM period (1e-4 s) and a PI speed loop every 10 current samples.
 SimulationSettings VectorControlStudy() {
-  SimulationSettings s = testing::ExampleStudy(0.6, 1e-5);
-  testing::SetExampleVectorControl(s);
+  SimulationSettings s = example::ExampleStudy(0.6, 1e-5);
+  example::SetExampleVectorControl(s);
   s.OutStep = 1000;
   s.Wmt = {0.0, 100.0, 100.0, 100.0};
   s.Wmref = {1000.0, 0.0, 0.0, 0.0};

@@ -7,7 +7,8 @@
 
 #include "engine/numeric.h"
 #include "engine/run_simulation.h"
-#include "tests/example_machine.h"
+#include "examples/example_machine.h"
+#include "tests/record_sink.h"
 
 namespace mas {
 namespace {
@@ -79,26 +80,12 @@ struct Identification {
   RecordingPlatform platform;
 
   Identification() {
-    s = testing::ExampleStudy(0.3, 1e-4);
+    s = example::ExampleStudy(0.3, 1e-4);
     s.dq.a30 = 2.0;
     s.PushMechanicalParameters();
     s.OutStep = 10;
     // Record the machine's own start-up every 1 ms as the experiment.
-    class Recorder : public OutputSink {
-     public:
-      explicit Recorder(ExperimentalData& d) : d_(d) {}
-      bool Open(const std::string&) override { return true; }
-      void WriteHeader(const RunView&) override {}
-      void WriteLine(const RunView& v) override {
-        d_.ExpTime.push_back(v.state.t);
-        d_.ExpWm.push_back(v.state.WmMeas * kRadSToRpm);
-        d_.ExpIas.push_back(v.state.IasMeas);
-      }
-      void Close() override {}
-
-     private:
-      ExperimentalData& d_;
-    } recorder(carried.experiment);
+    testing::RecordSink recorder(carried.experiment);
     SimulationSettings measuring = s;
     measuring.tf = 0.35;  // a little longer than the runs to compare
     measuring.CreateOutputFile = true;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/numeric.h"
-#include "tests/example_machine.h"
+#include "examples/example_machine.h"
 
 namespace mas {
 namespace {
@@ -41,7 +41,7 @@ class MemorySink : public OutputSink {
 
 // An open-loop direct start of the 4 kW machine of the examples, as a loaded study.
 SimulationSettings OpenLoopStudy() {
-  SimulationSettings s = testing::ExampleStudy(0.01, 1e-4);
+  SimulationSettings s = example::ExampleStudy(0.01, 1e-4);
   s.CreateOutputFile = true;
   s.DisplayProgressBar = true;
   return s;

@@ -17,6 +17,7 @@
 #include "engine/run_simulation.h"
 #include "engine/settings.h"
 #include "identification/machine_genes.h"
+#include "tests/record_sink.h"
 
 namespace mas::testing {
 
@@ -80,24 +81,6 @@ inline SimulationSettings StartUpStudy(double tf, double dt, int out_step) {
   s.GenX.fill(true);
   return s;
 }
-
-// Records the run's speed (tr/mn) and phase-a current at every recorded step as a raw
-// experimental record.
-class RecordSink : public OutputSink {
- public:
-  explicit RecordSink(ExperimentalData& d) : d_(d) {}
-  bool Open(const std::string&) override { return true; }
-  void WriteHeader(const RunView&) override {}
-  void WriteLine(const RunView& v) override {
-    d_.ExpTime.push_back(v.state.t);
-    d_.ExpWm.push_back(v.state.WmMeas * kRadSToRpm);
-    d_.ExpIas.push_back(v.state.IasMeas);
-  }
-  void Close() override {}
-
- private:
-  ExperimentalData& d_;
-};
 
 // "Measures" the study's own start-up (a little longer than the study) as the record,
 // then builds the tables on the study's time base.

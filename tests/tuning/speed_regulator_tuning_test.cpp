@@ -8,8 +8,8 @@
 #include <sstream>
 
 #include "engine/run_simulation.h"
+#include "examples/example_machine.h"
 #include "identification/genetic_operators.h"
-#include "tests/example_machine.h"
 
 namespace mas {
 namespace {
@@ -34,8 +34,8 @@ std::string ReadFile(const fs::path& path) {
 // A speed step of 1000 tr/mn at 0.05 s and a load step at 0.2 s under vector control,
 // with the IP or the fuzzy speed regulator, coarse steps so that a generation is cheap.
 SimulationSettings TuningStudy(TunedRegulator kind) {
-  SimulationSettings s = testing::ExampleStudy(0.3, 1e-4);
-  testing::SetExampleVectorControl(s);
+  SimulationSettings s = example::ExampleStudy(0.3, 1e-4);
+  example::SetExampleVectorControl(s);
   s.WPI = false;
   s.OutStep = 10;
   s.Wmt = {0.05, 100.0, 100.0, 100.0};

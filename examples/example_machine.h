@@ -1,11 +1,11 @@
 #pragma once
-// The machine of the examples, shared by the tests and the benchmarks: a 4 kW, 400 V,
-// 50 Hz, 4-pole induction machine, its controller's copy matched to it, fed from
-// E/2 = 326.6 V at 50 Hz.
+// The machine of the examples, shared by the maker of the example record, the tests and
+// the benchmarks: a 4 kW, 400 V, 50 Hz, 4-pole induction machine, its controller's copy
+// matched to it, fed from E/2 = 326.6 V at 50 Hz.
 
 #include "engine/settings.h"
 
-namespace mas::testing {
+namespace mas::example {
 
 inline void SetExampleMachine(SimulationSettings& s) {
   s.dq.SetElectricalParameters(1.405, 1.395, 0.178039, 0.178039, 0.1722);
@@ -61,4 +61,4 @@ inline void SetExampleVectorControl(SimulationSettings& s) {
   s.Idsref1 = 5.5;
 }
 
-}  // namespace mas::testing
+}  // namespace mas::example
