@@ -123,10 +123,12 @@ CandidateScore SimulationScore(SimulationSettings& s, CarriedState& carried, Pla
   carried.CostIdent = 0.0;
   const RunOutcome outcome =
       RunSimulation(s, carried, platform, nullptr, false, s.CostFunction == 0 ? 1 : 6);
+  return ScoreOfRun(outcome, carried.CostIdent);
+}
+
+CandidateScore ScoreOfRun(const RunOutcome& outcome, double cost) {
   CandidateScore score;
-  score.cost = carried.CostIdent;
-  // Any end other than these three (refused, no mode, a model that cannot be prepared)
-  // says nothing about the candidate.
+  score.cost = cost;
   score.refused = outcome.status != RunStatus::kReachedEnd &&
                   outcome.status != RunStatus::kInterrupted &&
                   outcome.status != RunStatus::kDiverged;

@@ -22,6 +22,7 @@
 #include <span>
 #include <vector>
 
+#include "engine/run_simulation.h"
 #include "engine/run_state.h"
 #include "engine/settings.h"
 #include "identification/machine_genes.h"
@@ -41,6 +42,11 @@ struct CandidateScore {
 // Scores the machine parameters that are in the study's machine fields. It may run on a
 // worker thread, with that worker's own study, carried state and platform.
 using ScoreFunction = std::function<CandidateScore(SimulationSettings&, CarriedState&, Platform&)>;
+
+// The score of a candidate whose run ended with `outcome` having accumulated `cost`. A run
+// refused, with no mode, or whose model could not be prepared says nothing about the
+// candidate: the score is marked refused.
+CandidateScore ScoreOfRun(const RunOutcome& outcome, double cost);
 
 // The identification cost: one simulation of the study without output table, in RunMode 1
 // ("Ias") or 6 ("Max de Ias") after CostIdent = 0, and the CostIdent it accumulated.

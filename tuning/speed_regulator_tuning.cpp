@@ -88,12 +88,7 @@ CandidateScore TuningScore(SimulationSettings& s, CarriedState& carried, Platfor
   // Candidate runs write no output table (see SimulationScore).
   carried.CostReg = 0.0;
   const RunOutcome outcome = RunSimulation(s, carried, platform, nullptr, false, 2);
-  CandidateScore score;
-  score.cost = carried.CostReg;
-  score.refused = outcome.status != RunStatus::kReachedEnd &&
-                  outcome.status != RunStatus::kInterrupted &&
-                  outcome.status != RunStatus::kDiverged;
-  return score;
+  return ScoreOfRun(outcome, carried.CostReg);
 }
 
 SpeedRegulatorTuning::SpeedRegulatorTuning(TunedRegulator kind, LcgRandom& rng,
