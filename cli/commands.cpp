@@ -10,7 +10,7 @@
 
 #include "cli/dsvpwm_command.h"
 #include "cli/identify_command.h"
-#include "cli/set_override.h"
+#include "files/settings_override.h"
 #include "cli/tune_command.h"
 #include "engine/settings.h"
 #include "files/output_recorder.h"

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "cli/set_override.h"
+#include "files/settings_override.h"
 #include "engine/run_simulation.h"
 #include "files/output_recorder.h"
 #include "files/parameter_file.h"

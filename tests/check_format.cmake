@@ -4,7 +4,11 @@ file(GLOB_RECURSE sources
      ${ROOT}/platform/*.h ${ROOT}/platform/*.cpp ${ROOT}/dsvpwm/*.h ${ROOT}/dsvpwm/*.cpp ${ROOT}/cli/*.h
      ${ROOT}/cli/*.cpp ${ROOT}/identification/*.h ${ROOT}/identification/*.cpp
      ${ROOT}/tuning/*.h ${ROOT}/tuning/*.cpp ${ROOT}/tests/*.h ${ROOT}/tests/*/*.h ${ROOT}/tests/*/*.cpp
-     ${ROOT}/bench/*.h ${ROOT}/bench/*.cpp ${ROOT}/examples/*.h)
+     ${ROOT}/bench/*.h ${ROOT}/bench/*.cpp ${ROOT}/examples/*.h
+     ${ROOT}/fit/*.h ${ROOT}/fit/*.cpp ${ROOT}/sweep/*.h ${ROOT}/sweep/*.cpp ${ROOT}/viewer/*.h
+     ${ROOT}/viewer/*.cpp ${ROOT}/viewer/*/*.h ${ROOT}/viewer/*/*.cpp ${ROOT}/ui/*.h ${ROOT}/ui/*.cpp
+     ${ROOT}/ui/*/*.h ${ROOT}/ui/*/*.cpp ${ROOT}/python/*.h ${ROOT}/python/*.cpp
+     ${ROOT}/tests/*/*/*.h ${ROOT}/tests/*/*/*.cpp)
 execute_process(COMMAND ${CLANG_FORMAT} --dry-run --Werror ${sources}
                 RESULT_VARIABLE result ERROR_VARIABLE errors)
 if(NOT result EQUAL 0)

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "cli/set_override.h"
+#include "files/settings_override.h"
 #include "files/parameter_file.h"
 
 namespace mas::testing {

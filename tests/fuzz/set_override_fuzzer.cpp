@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/set_override.h"
+#include "files/settings_override.h"
 #include "files/parameter_file.h"
 #include "tests/fuzz/fuzz_support.h"
 

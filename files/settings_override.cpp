@@ -1,4 +1,4 @@
-#include "cli/set_override.h"
+#include "files/settings_override.h"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,8 @@
 #pragma once
-// Overrides given on the command line as "--set NAME=VALUE": any settable field of a
-// study by the name SettableFields (engine/settings_fields.h) gives it, a whole group of
-// output-selection flags at once, or a list of cage bars.
+// Settings changed by name outside a study file, as "NAME=VALUE": the command line's
+// "--set", the sweep files and the Python module all go through here. NAME is any
+// settable field of a study by the name SettableFields (engine/settings_fields.h) gives
+// it, a whole group of output-selection flags at once, or a list of cage bars.
 //
 // Accepted forms:
 //   Rs=1.2  dt=1e-5  E2=-2.5e2  Wmt1=.5  tf=+3     reals: decimal or exponent form,
