@@ -1,10 +1,45 @@
 #include "platform/file_replacement.h"
 
+#include <cerrno>
+#include <random>
 #include <system_error>
 
 namespace mas {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// The random part of a temporary file's name. Each thread draws from its own generator,
+// seeded once from the system's entropy source, so that two processes (or two threads)
+// writing beside the same target draw different names.
+std::string RandomSuffix() {
+  static constexpr std::string_view kChars = "abcdefghijklmnopqrstuvwxyz0123456789";
+  thread_local std::mt19937_64 generator = [] {
+    std::random_device device;
+    std::seed_seq seed{device(), device(), device(), device()};
+    return std::mt19937_64(seed);
+  }();
+  std::uniform_int_distribution<std::size_t> pick(0, kChars.size() - 1);
+  std::string suffix(kTemporaryRandomChars, ' ');
+  for (char& c : suffix) c = kChars[pick(generator)];
+  return suffix;
+}
+
+}  // namespace
+
+bool IsWriteProtected(const std::string& path) {
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  return !ec && fs::is_regular_file(status) &&
+         (status.permissions() & fs::perms::owner_write) == fs::perms::none;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  const bool same = fs::equivalent(a, b, ec);
+  return !ec && same;
+}
 
 bool FileReplacement::Begin(const std::string& path) {
   Abandon();
@@ -17,6 +52,10 @@ bool FileReplacement::Begin(const std::string& path) {
     if (!ec) target_ = resolved;
   }
   const fs::file_status status = fs::status(target_, ec);
+  if (!ec && fs::is_regular_file(status) &&
+      (status.permissions() & fs::perms::owner_write) == fs::perms::none) {
+    return false;  // write-protected: replacing it would silently undo the protection
+  }
   if (!ec && fs::exists(status) && !fs::is_regular_file(status)) {
     if (fs::is_directory(status)) return false;
     temp_.clear();
@@ -27,15 +66,18 @@ bool FileReplacement::Begin(const std::string& path) {
   fs::path folder = target_.parent_path();
   if (folder.empty()) folder = ".";
   const std::string stem = "." + target_.filename().string() + ".tmp";
+  // A name already taken (by another writer, or left by a killed program) is drawn again;
+  // with 36^8 names, a hundred draws all taken means something else is wrong.
   for (int attempt = 0; attempt < 100; ++attempt) {
-    fs::path temp = folder / (stem + std::to_string(attempt));
+    fs::path temp = folder / (stem + RandomSuffix());
     // "x": a new file only, never one that another writer is filling.
+    errno = 0;
     file_ = std::fopen(temp.c_str(), "wbx");
     if (file_ != nullptr) {
       temp_ = std::move(temp);
       return true;
     }
-    if (!fs::exists(temp, ec)) return false;  // the folder cannot be written
+    if (errno != EEXIST) return false;  // the folder cannot be written
   }
   return false;
 }

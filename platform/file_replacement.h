@@ -15,11 +15,14 @@ namespace mas {
 // One new version of a file under way: Begin, write through file(), then Commit (or
 // Abandon, also done by the destructor when Commit was not reached).
 //
-// The temporary file is ".<name>.tmp<n>" beside the target, created only if absent so
-// that two writers never share one. A symbolic link is followed: its target is
+// The temporary file is ".<name>.tmp" followed by eight random letters and digits,
+// beside the target, created only if absent (exclusive creation) so that two writers
+// never share one; a name already taken is drawn again, so temporaries left behind by a
+// killed program never use the names up. A symbolic link is followed: its target is
 // replaced and the link stays. The new file takes the access rights of the file it
-// replaces. A target that exists and is not a regular file (a device such as /dev/null,
-// a pipe, a terminal) cannot be replaced and is written directly instead.
+// replaces. A write-protected target (IsWriteProtected) is never replaced: renaming over
+// it would not ask. A target that exists and is not a regular file (a device such as
+// /dev/null, a pipe, a terminal) cannot be replaced and is written directly instead.
 class FileReplacement {
  public:
   FileReplacement() = default;
@@ -29,7 +32,8 @@ class FileReplacement {
 
   // Starts a new version of `path` (any version under way is abandoned first); false
   // when no file can be created for it (an empty name or one ending with a separator,
-  // a missing or read-only folder, a folder in place of the file).
+  // a missing or read-only folder, a folder in place of the file, a write-protected
+  // file).
   bool Begin(const std::string& path);
   // The open file, or nullptr before Begin and after Commit/Abandon.
   std::FILE* file() const { return file_; }
@@ -45,6 +49,18 @@ class FileReplacement {
   std::filesystem::path target_;
   std::filesystem::path temp_;  // empty when the target is written directly
 };
+
+// Length of the random part of a temporary file's name.
+inline constexpr int kTemporaryRandomChars = 8;
+
+// Whether `path` names an existing regular file (a symbolic link is followed) whose owner
+// may not write it ("chmod a-w"): the program refuses to replace it, even when the folder
+// would let a rename do so.
+bool IsWriteProtected(const std::string& path);
+
+// Whether `a` and `b` name the same existing file (through links and different spellings
+// of the path). False when either does not exist.
+bool SameFile(const std::string& a, const std::string& b);
 
 // Writes `text` as the whole new content of `path` through a FileReplacement. False when
 // it could not be written; the previous file is then unchanged.

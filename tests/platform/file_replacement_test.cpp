@@ -112,6 +112,41 @@ TEST_F(FileReplacementTest, AbandonedOrFailedVersionsLeaveThePreviousFileAndNoTe
   EXPECT_THAT(Names(), ::testing::UnorderedElementsAre("study.mas", "folder"));
 }
 
+TEST_F(FileReplacementTest, TemporariesLeftBehindNeverUseTheNamesUpAndProtectedFilesStay) {
+  const fs::path target = dir_ / "out.dat";
+  Spit(target, "previous\n");
+  // What a hundred killed runs of a numbered scheme would have left.
+  for (int i = 0; i < 100; ++i) Spit(dir_ / (".out.dat.tmp" + std::to_string(i)), "");
+  FileReplacement replacement;
+  ASSERT_TRUE(replacement.Begin(target.string()));
+  std::vector<std::string> temporaries;
+  for (const std::string& name : Names()) {
+    if (name.size() == 12 + kTemporaryRandomChars && name.starts_with(".out.dat.tmp")) {
+      temporaries.push_back(name);
+    }
+  }
+  ASSERT_EQ(temporaries.size(), 1u);  // the new one, of the random form
+  std::fputs("new\n", replacement.file());
+  ASSERT_TRUE(replacement.Commit());
+  EXPECT_EQ(Slurp(target), "new\n");
+  EXPECT_EQ(Names().size(), 101u);  // others' leftovers are not ours to remove
+
+  // A write-protected file is refused, through a link too, and stays as it was.
+  fs::permissions(target, fs::perms::owner_read | fs::perms::group_read);
+  fs::create_symlink(target, dir_ / "link.dat");
+  EXPECT_TRUE(IsWriteProtected(target.string()));
+  EXPECT_TRUE(IsWriteProtected((dir_ / "link.dat").string()));
+  EXPECT_FALSE(replacement.Begin((dir_ / "link.dat").string()));
+  EXPECT_FALSE(ReplaceFileContents(target.string(), "over\n"));
+  EXPECT_EQ(Slurp(target), "new\n");
+  EXPECT_EQ(Names().size(), 102u);
+  EXPECT_FALSE(IsWriteProtected((dir_ / "absent.dat").string()));
+
+  EXPECT_TRUE(SameFile(target.string(), (dir_ / "link.dat").string()));
+  EXPECT_TRUE(SameFile(target.string(), (dir_ / "." / "out.dat").string()));
+  EXPECT_FALSE(SameFile(target.string(), (dir_ / "absent.dat").string()));
+}
+
 TEST_F(FileReplacementTest, DevicesAreWrittenDirectly) {
   FileReplacement replacement;
   ASSERT_TRUE(replacement.Begin("/dev/null"));
