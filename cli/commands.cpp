@@ -11,6 +11,7 @@
 #include "cli/dsvpwm_command.h"
 #include "cli/identify_command.h"
 #include "files/settings_override.h"
+#include "cli/sweep_command.h"
 #include "cli/tune_command.h"
 #include "engine/settings.h"
 #include "files/output_recorder.h"
@@ -282,6 +283,7 @@ int MasMain(const std::vector<std::string>& args, CliEnvironment& env) {
 
   IdentifySubcommand identify(app);
   TuneSubcommand tune(app);
+  SweepSubcommand sweep(app);
 
   // CLI11 takes the arguments last first.
   std::vector<std::string> reversed(args.rbegin(), args.rend());
@@ -300,6 +302,7 @@ int MasMain(const std::vector<std::string>& args, CliEnvironment& env) {
     if (*save) return SaveStudyCommand(save_request, env);
     if (identify.Selected()) return identify.Run(env);
     if (tune.Selected()) return tune.Run(env);
+    if (sweep.Selected()) return sweep.Run(env);
     if (dsvpwm.Selected()) return dsvpwm.Run(env);
   } catch (const std::exception& e) {
     // A failure the run cannot continue from (the cage model's, for instance) ends the
