@@ -95,6 +95,10 @@ class SimulationRun {
   void VfControl();
   void DirectTorqueControl();
   void OutputStep();
+  // Every kInterruptPollSteps steps: the progress bar (when shown) and the stop request.
+  void PollProgressAndInterrupt();
+  // Ends the run as interrupted, marking the optimisers' costs.
+  void Interrupt();
   void StepMachine();
   void CheckDivergence();
   void Stop() {
@@ -215,9 +219,20 @@ RunOutcome SimulationRun::Run() {
   // The end test comes after the step, so a run with tf < t0 still executes one step.
   do {
     Step();
+    if (st_.steps % kInterruptPollSteps == 0 && !stop_) PollProgressAndInterrupt();
   } while (!stop_ && st_.t <= s_.tf);
+  // A stop asked after the last poll still ends the run as interrupted: the user asked for
+  // it, and a script must not read it as success.
+  if (!stop_ && platform_.EscapePressed()) Interrupt();
 
-  if (sink_ != nullptr) sink_->Close();
+  if (sink_ != nullptr) {
+    // A run refused after its first step (several modes) leaves the previous table.
+    if (outcome_.status == RunStatus::kNoMode) {
+      sink_->Discard();
+    } else {
+      sink_->Close();
+    }
+  }
   platform_.SetWaitCursor(false);
   if (s_.DisplayProgressBar) {
     platform_.SetStatusText("Fin de la simulation");
@@ -510,18 +525,25 @@ void SimulationRun::OutputStep() {
     ExperimentHook();
   }
   if (sink_ != nullptr && st_.t >= s_.td0) sink_->WriteLine(View());
-  const int progress = TruncToInt(st_.t / s_.tf * 100);
-  if (s_.DisplayProgressBar && progress > progress_position_) {
-    progress_position_ = progress;
-    platform_.SetProgress(std::min(progress, 100));
-    // Escape is polled only when the bar advances.
-    if (platform_.EscapePressed()) {
-      carried_.CostIdent = kInterruptedCost;
-      carried_.CostReg = kInterruptedCost;
-      outcome_.status = RunStatus::kInterrupted;
-      Stop();
+}
+
+void SimulationRun::PollProgressAndInterrupt() {
+  if (s_.DisplayProgressBar) {
+    // Share of the time base covered: (t - t0)/(tf - t0).
+    const int progress = TruncToInt((st_.t - s_.t0) / (s_.tf - s_.t0) * 100);
+    if (progress > progress_position_) {
+      progress_position_ = progress;
+      platform_.SetProgress(std::min(progress, 100));
     }
   }
+  if (platform_.EscapePressed()) Interrupt();
+}
+
+void SimulationRun::Interrupt() {
+  carried_.CostIdent = kInterruptedCost;
+  carried_.CostReg = kInterruptedCost;
+  outcome_.status = RunStatus::kInterrupted;
+  Stop();
 }
 
 void SimulationRun::ExperimentHook() {

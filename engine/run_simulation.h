@@ -32,6 +32,10 @@ class OutputSink {
   // One data line for a recorded step.
   virtual void WriteLine(const RunView& view) = 0;
   virtual void Close() = 0;
+  // Ends the table without keeping it, for a run that turned out to be refused after its
+  // first step (several modes selected): the previous table stays in place. A sink that
+  // keeps nothing of a previous table may simply close.
+  virtual void Discard() { Close(); }
 };
 
 // How a run ended.
@@ -53,6 +57,12 @@ struct RunOutcome {
   long long steps = 0;  // steps executed
   double t_end = 0.0;   // simulation time when the loop ended (s)
 };
+
+// Steps between two polls of the stop request (Escape, Ctrl-C) and of the progress: a
+// cheap test that does not depend on the recording (OutStep, td0) nor on the progress
+// display, so that every run can be interrupted within a few thousand steps. The end of
+// the loop polls once more, so that a request that came after the last poll is not lost.
+inline constexpr long long kInterruptPollSteps = 4096;
 
 // Hook run at each output step for the optimisers (0 = none; 1..6, see the run loop).
 using RunMode = int;

@@ -447,6 +447,13 @@ void OutputFileBuffer::Close() {
   cursor_ = end_ = nullptr;
 }
 
+void OutputFileBuffer::Abandon() {
+  if (file_ == nullptr) return;
+  replacement_.Abandon();
+  file_ = nullptr;
+  cursor_ = end_ = nullptr;
+}
+
 void OutputFileBuffer::AppendReal(double value) {
   if (file_ == nullptr) return;
   MakeRoom(kMaxCellBytes);
@@ -496,6 +503,8 @@ bool OutputRecorder::Open(const std::string& file_name) {
   columns_.clear();
   return file_.Open(file_name);
 }
+
+void OutputRecorder::Discard() { file_.Abandon(); }
 
 void OutputRecorder::WriteHeader(const RunView& view) {
   columns_.clear();

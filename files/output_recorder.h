@@ -66,6 +66,9 @@ class OutputFileBuffer {
   // after a failed write the new version is dropped and the previous file stays.
   // Nothing happens when already closed.
   void Close();
+  // Drops the new version: the previous file stays as it was. Nothing happens when
+  // already closed.
+  void Abandon();
   // Hands the buffered text to the file without closing it.
   void Flush();
   // True once any write or the close of the current file has failed.
@@ -114,6 +117,8 @@ class OutputRecorder : public OutputSink {
   // allocate. Does nothing when no file is open.
   void WriteLine(const RunView& view) override;
   void Close() override;
+  // A run refused after its first step: the new table is dropped, the previous one kept.
+  void Discard() override;
 
   // A write to the table failed during the run (for instance a full disk); the front end
   // may warn the user, the run itself went on.

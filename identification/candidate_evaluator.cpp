@@ -236,10 +236,9 @@ Evaluation CandidateEvaluator::EvaluateInParallel(const CandidateBatch& batch, i
   int finished = 0;  // workers finished (guarded by mutex)
   std::exception_ptr setup_error;
 
-  // Escape is polled only where a run would poll it, so that the batch stops exactly when
-  // the one-by-one order would: with the progress display on.
-  const bool poll_escape = s.DisplayProgressBar;
-  if (poll_escape && platform.EscapePressed()) escape.store(true);
+  // A run polls Escape whatever its progress display (engine/run_simulation.h), so the
+  // batch does too, and stops where the one-by-one order would.
+  if (platform.EscapePressed()) escape.store(true);
   if (s.DisplayProgressBar) {
     platform.SetStatusText("Simulation en cours");
     platform.SetProgress(0);
@@ -311,7 +310,7 @@ Evaluation CandidateEvaluator::EvaluateInParallel(const CandidateBatch& batch, i
       wake.wait_for(lock, std::chrono::milliseconds(20));
       const int progress = done * 100 / runnable;
       lock.unlock();
-      if (poll_escape && !escape.load() && platform.EscapePressed()) escape.store(true);
+      if (!escape.load() && platform.EscapePressed()) escape.store(true);
       if (s.DisplayProgressBar && progress > shown) {
         shown = progress;
         platform.SetProgress(progress);

@@ -31,11 +31,13 @@ class MemorySink : public OutputSink {
     rr.push_back(v.dq.RrAct);
   }
   void Close() override { ++closes; }
+  void Discard() override { ++discards; }
 
   bool can_open = true;
   std::string opened;
   int headers = 0;
   int closes = 0;
+  int discards = 0;
   std::vector<double> times, wmref, vas, a1, rr;
 };
 
@@ -248,7 +250,9 @@ TEST(RunSimulation, SeveralModesRunOneStepThenStopWithoutViewer) {
   EXPECT_EQ(h.platform.messages[0].text, "Aucune simulation n'a été sélectionnée");
   EXPECT_EQ(h.platform.messages[0].icon, MessageIcon::kInformation);
   EXPECT_TRUE(h.platform.started_processes.empty());
-  EXPECT_EQ(h.sink.closes, 1);
+  // The run is refused: its one-line table does not replace the previous one.
+  EXPECT_EQ(h.sink.discards, 1);
+  EXPECT_EQ(h.sink.closes, 0);
 }
 
 TEST(RunSimulation, EndOfRunShowsStatusAndStartsTheViewer) {
@@ -261,19 +265,17 @@ TEST(RunSimulation, EndOfRunShowsStatusAndStartsTheViewer) {
   EXPECT_THAT(h.platform.wait_cursor_calls, ElementsAre(true, false));
   EXPECT_EQ(h.platform.progress.front(), 0);
   EXPECT_EQ(h.platform.progress.back(), 100);
-  // The bar only moves forward, and Escape is polled once per advance.
-  for (std::size_t i = 1; i + 1 < h.platform.progress.size(); ++i) {
-    EXPECT_GT(h.platform.progress[i], h.platform.progress[i - 1]);
-  }
-  EXPECT_EQ(h.platform.escape_polls, static_cast<int>(h.platform.progress.size()) - 2);
+  // A run shorter than one poll interval polls Escape once, at its end.
+  ASSERT_LT(out.steps, kInterruptPollSteps);
+  EXPECT_EQ(h.platform.escape_polls, 1);
 
-  // Without the progress bar: no status, no progress, no polling.
+  // Without the progress bar: no status, no progress, but Escape is still polled.
   Harness quiet;
   quiet.s.DisplayProgressBar = false;
   quiet.Run();
   EXPECT_TRUE(quiet.platform.status_texts.empty());
   EXPECT_TRUE(quiet.platform.progress.empty());
-  EXPECT_EQ(quiet.platform.escape_polls, 0);
+  EXPECT_EQ(quiet.platform.escape_polls, 1);
 
   // No output file: no viewer.
   Harness no_file;
@@ -286,6 +288,7 @@ TEST(RunSimulation, EndOfRunShowsStatusAndStartsTheViewer) {
 TEST(RunSimulation, EscapeInterruptsKeepingTheOutputAndMarkingTheCosts) {
   Harness h;
   h.s.tf = 0.1;
+  h.s.dt = 1e-6;
   h.platform.escape_after_polls = 3;
   h.carried.CostIdent = 5.0;
   const RunOutcome out = h.Run(true);
@@ -293,11 +296,56 @@ TEST(RunSimulation, EscapeInterruptsKeepingTheOutputAndMarkingTheCosts) {
   EXPECT_EQ(h.carried.CostIdent, -1.0);
   EXPECT_EQ(h.carried.CostReg, -1.0);
   EXPECT_EQ(h.platform.escape_polls, 4);
-  EXPECT_LT(out.steps, 100);
+  EXPECT_EQ(out.steps, 4 * kInterruptPollSteps);
   EXPECT_GT(out.t_end, h.s.tf);
   EXPECT_EQ(h.sink.closes, 1);
   EXPECT_EQ(h.platform.status_texts.back(), "Fin de la simulation");
   EXPECT_THAT(h.platform.started_processes, ElementsAre("Tracix.exe out.dat"));
+}
+
+// The stop request is polled every kInterruptPollSteps steps whatever the recording and the
+// display, and the progress is the share of t0..tf covered: a run that records only its
+// first line, shows nothing, or starts far from (or before) 0 is interrupted all the same.
+TEST(RunSimulation, InterruptIsPolledOnItsOwnScheduleWhateverTheRecordingAndTheDisplay) {
+  const struct {
+    const char* what;
+    double t0, tf;
+    int out_step;
+    bool display;
+  } cases[] = {
+      {"recording only the first line", 0.0, 0.4, 0, true},
+      {"no progress display", 0.0, 0.4, 1, false},
+      {"late time base", 100000.0, 100000.4, 3, true},
+      {"negative start", -0.2, 0.2, 1, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Harness h;
+    h.s.t0 = c.t0;
+    h.s.tf = c.tf;
+    h.s.dt = 1e-5;  // 40000 steps
+    h.s.OutStep = c.out_step;
+    h.s.DisplayProgressBar = c.display;
+    h.platform.escape_after_polls = 2;
+    const RunOutcome out = h.Run();
+    EXPECT_EQ(out.status, RunStatus::kInterrupted);
+    EXPECT_EQ(out.steps, 3 * kInterruptPollSteps);
+    EXPECT_EQ(h.sink.closes, 1);  // the partial table is kept
+    if (c.display) {
+      // 0 at the start, then 4096 and 8192 steps of 40000 (the last poll interrupts).
+      EXPECT_THAT(h.platform.progress, ElementsAre(0, 10, 20, 30, 100));
+    } else {
+      EXPECT_TRUE(h.platform.progress.empty());
+    }
+  }
+
+  // A request that comes after the last poll still ends the run as interrupted.
+  Harness late;
+  late.platform.escape_after_polls = 0;
+  const RunOutcome out = late.Run();
+  ASSERT_LT(out.steps, kInterruptPollSteps);
+  EXPECT_EQ(out.status, RunStatus::kInterrupted);
+  EXPECT_EQ(late.carried.CostIdent, -1.0);
 }
 
 TEST(RunSimulation, DivergenceEndsTheRunWithTheDivergedCost) {

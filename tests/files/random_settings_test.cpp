@@ -414,7 +414,7 @@ std::string CheckOutcome(const Draw& d, const RunResult& r) {
       if (ModesSelected(s) < 2 || out.steps != 1) return "kNoMode mal placé";
       break;
     case RunStatus::kInterrupted:
-      if (d.escape_after_polls < 0 || !s.DisplayProgressBar) return "interruption sans Échap";
+      if (d.escape_after_polls < 0) return "interruption sans Échap";
       if (r.CostIdent != -1.0 || r.CostReg != -1.0) return "coûts d'une interruption";
       break;
     case RunStatus::kDiverged:
@@ -576,7 +576,7 @@ TEST(RunTimeBase, StepThatRoundsBackToTheSameTimeIsRefused) {
 
 // The run's counters are 32-bit: a time base of more than a billion steps (which would
 // also take hours) is refused before the first step, while one of exactly a billion runs
-// (here stopped by Escape at its first progress poll, half way through the time base).
+// (here stopped by Escape at its first poll, kInterruptPollSteps steps in).
 TEST(RunTimeBase, MoreThanABillionStepsAreRefused) {
   const RunOutcome too_long = RunQuiet(QuietStudy(0.0, 2000.0, 1e-6));
   EXPECT_EQ(too_long.status, RunStatus::kRefused);
@@ -584,7 +584,7 @@ TEST(RunTimeBase, MoreThanABillionStepsAreRefused) {
   EXPECT_EQ(RunQuiet(QuietStudy(1e9, 2e9 + 1, 1.0)).status, RunStatus::kRefused);
   const RunOutcome billion = RunQuiet(QuietStudy(1e9, 2e9, 1.0), 0);
   EXPECT_EQ(billion.status, RunStatus::kInterrupted);
-  EXPECT_EQ(billion.steps, 1);
+  EXPECT_EQ(billion.steps, kInterruptPollSteps);
 }
 
 }  // namespace

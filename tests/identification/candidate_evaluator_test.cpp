@@ -233,11 +233,12 @@ TEST(CandidateEvaluator, EscapeInterruptsTheBatchAtItsFirstCandidate) {
   EXPECT_EQ(reference.messages.back(), std::string("Erreur: ") + kRunErrorMessage);
   ExpectSame(reference, RunGa(study.s, study.carried, 3, 1, SimulationScore, {}, 0), "escape");
 
-  // Without the progress display a run never polls Escape: neither does the batch.
+  // Without the progress display a run still polls Escape, and so does the batch.
   SimulationSettings silent = study.s;
   silent.DisplayProgressBar = false;
-  const GaResult unpolled = RunGa(silent, study.carried, 3, 1, SimulationScore, {}, 0);
-  EXPECT_EQ(unpolled.ends[0].first, EvaluationEnd::kComplete);
+  const GaResult silent_one = RunGa(silent, study.carried, 1, 1, SimulationScore, {}, 0);
+  EXPECT_EQ(silent_one.ends[0], std::pair(EvaluationEnd::kInterrupted, 0));
+  ExpectSame(silent_one, RunGa(silent, study.carried, 3, 1, SimulationScore, {}, 0), "silent");
 }
 
 TEST(CandidateEvaluator, ParallelEpochsGiveExactlyTheOneByOneSwarm) {
