@@ -180,13 +180,6 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-// Writes the whole text and closes the file; false when any byte could not be written.
-bool WriteAndClose(FilePtr file, std::string_view text) {
-  const bool written = std::fwrite(text.data(), 1, text.size(), file.get()) == text.size();
-  const bool flushed = std::fflush(file.get()) == 0;
-  return std::fclose(file.release()) == 0 && written && flushed;
-}
-
 // ---------------------------------------------------------------------------------------
 // Reading.
 
@@ -430,14 +423,23 @@ class Reader {
   std::string echo_;
 };
 
-// The whole content of a file, or false when it cannot be read.
-bool ReadWholeFile(const std::string& path, std::string& text) {
+// A study is a few kilobytes; anything beyond this is not one (a device such as /dev/zero,
+// a wrong file), and reading it whole could take all the memory.
+constexpr std::size_t kMaxParameterFileBytes = std::size_t{16} << 20;
+
+enum class WholeFile { kRead, kUnreadable, kTooLarge };
+
+// The whole content of a file, up to kMaxParameterFileBytes.
+WholeFile ReadWholeFile(const std::string& path, std::string& text) {
   FilePtr file(std::fopen(path.c_str(), "rb"));
-  if (!file) return false;
+  if (!file) return WholeFile::kUnreadable;
   char buf[65536];
   std::size_t n = 0;
-  while ((n = std::fread(buf, 1, sizeof buf, file.get())) > 0) text.append(buf, n);
-  return std::ferror(file.get()) == 0;
+  while ((n = std::fread(buf, 1, sizeof buf, file.get())) > 0) {
+    if (text.size() + n > kMaxParameterFileBytes) return WholeFile::kTooLarge;
+    text.append(buf, n);
+  }
+  return std::ferror(file.get()) == 0 ? WholeFile::kRead : WholeFile::kUnreadable;
 }
 
 }  // namespace
@@ -453,13 +455,31 @@ void WriteParameterFile(const SimulationSettings& s, const std::string& path) {
 void ReadParameterFile(SimulationSettings& s, Platform& platform, const std::string& echo_path) {
   const std::string& name = s.ParamFileName;
   std::string text;
-  if (!ReadWholeFile(name, text)) {
-    throw ParameterFileError("Impossible d'ouvrir le fichier " + name, "Erreur");
+  switch (ReadWholeFile(name, text)) {
+    case WholeFile::kRead:
+      break;
+    case WholeFile::kUnreadable:
+      throw ParameterFileError("Impossible d'ouvrir le fichier " + name, "Erreur");
+    case WholeFile::kTooLarge:
+      throw ParameterFileError("Le fichier " + name + " dépasse " +
+                                   std::to_string(kMaxParameterFileBytes >> 20) +
+                                   " Mo : ce n'est pas un fichier d'étude",
+                               "Erreur");
   }
-  FilePtr echo_file(std::fopen(echo_path.c_str(), "wb"));
-  if (!echo_file) {
-    throw ParameterFileError("Impossible d'ouvrir le fichier " + echo_path, "Erreur");
-  }
+  // The echo goes through the file replacement, as every file the program writes, but
+  // never in place of the file being read (an echo named as the study, or a link to it).
+  // It only helps the user check the reading: a failure to write it is a warning.
+  auto write_echo = [&platform, &echo_path, &name](std::string_view echo) {
+    if (SameFile(echo_path, name)) {
+      platform.ShowMessage("Le fichier d'écho " + echo_path +
+                               " est le fichier lu : il n'est pas remplacé par l'écho",
+                           "Attention", MessageIcon::kExclamation);
+    } else if (!ReplaceFileContents(echo_path, echo)) {
+      platform.ShowMessage(
+          "Impossible d'écrire le fichier d'écho " + echo_path + " : la lecture continue sans lui",
+          "Attention", MessageIcon::kExclamation);
+    }
+  };
 
   // Everything is read into a copy, which replaces the settings only after a complete
   // read: a failed read leaves the study as it was.
@@ -472,12 +492,10 @@ void ReadParameterFile(SimulationSettings& s, Platform& platform, const std::str
     reader.Run();
   } catch (const ParameterFileError&) {
     // The echo up to the failing record shows where the reading stopped.
-    WriteAndClose(std::move(echo_file), reader.echo());
+    write_echo(reader.echo());
     throw;
   }
-  if (!WriteAndClose(std::move(echo_file), reader.echo())) {
-    throw ParameterFileError("Impossible d'ouvrir le fichier " + echo_path, "Erreur");
-  }
+  write_echo(reader.echo());
 
   work.FileLoaded = true;
   // Experimental tables built on another time base or supply period no longer match the

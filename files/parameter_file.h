@@ -76,13 +76,18 @@ struct ParameterFileError : std::runtime_error {
 // when the file cannot be written.
 void WriteParameterFile(const SimulationSettings& s, const std::string& path);
 
-// Reads the file named s.ParamFileName into s and writes the echo to `echo_path`.
+// Reads the file named s.ParamFileName into s and writes the echo to `echo_path` through
+// the file replacement (platform/file_replacement.h). The echo never replaces the file
+// being read (an echo path naming it, or a link to it): the echo is then not written and
+// the user is warned ("Attention"); an echo that cannot be written is a warning too, and
+// the reading goes on.
 // After a complete read (or one ended by Escape): FileLoaded is set, the cage model's
 // per-bar arrays are allocated anew for Nr with every bar at RbSain and every ring
 // portion at ReSain, and CageArraysAllocated is set. Throws ParameterFileError with the
 // caption "Erreur" when the file cannot be opened ("Impossible d'ouvrir le fichier " +
-// name), the echo cannot be written ("Impossible d'ouvrir le fichier " + echo_path) or
-// the content cannot be read (messages above); s is then unchanged.
+// name), is larger than 16 MiB ("Le fichier <name> dépasse 16 Mo : ce n'est pas un
+// fichier d'étude"; a study is a few kilobytes) or the content cannot be read (messages
+// above); s is then unchanged.
 void ReadParameterFile(SimulationSettings& s, Platform& platform,
                        const std::string& echo_path = "rd_echo.dat");
 

@@ -360,16 +360,55 @@ TEST_F(ParameterFileTest, FilesThatCannotBeOpenedAreReported) {
     EXPECT_EQ(e.what(), "Impossible d'ouvrir le fichier " + s.ParamFileName);
     EXPECT_EQ(e.caption, "Erreur");
   }
-  s.ParamFileName = kHandFile.string();
-  const std::string echo = (dir_ / "no/such/dir/rd_echo.dat").string();
+  // An endless device is no study: refused after a bounded read, not when memory runs out.
+  s.ParamFileName = "/dev/zero";
   try {
-    ReadParameterFile(s, platform, echo);
+    ReadParameterFile(s, platform, Echo().string());
     ADD_FAILURE() << "no error";
   } catch (const ParameterFileError& e) {
-    EXPECT_EQ(e.what(), "Impossible d'ouvrir le fichier " + echo);
+    EXPECT_STREQ(e.what(), "Le fichier /dev/zero dépasse 16 Mo : ce n'est pas un fichier d'étude");
     EXPECT_EQ(e.caption, "Erreur");
   }
   EXPECT_FALSE(s.FileLoaded);
+}
+
+// The echo goes through the file replacement and never replaces the study being read, be it
+// named as the echo or linked from it; an echo that cannot be written is only a warning.
+TEST_F(ParameterFileTest, TheEchoNeverReplacesTheStudyAndItsFailureIsOnlyAWarning) {
+  const fs::path study = dir_ / "rd_echo.dat";
+  const std::string text = "8 titre\n4 230.123456 50\n";
+  fs::create_symlink(study, dir_ / "link.dat");
+  const struct {
+    const char* what;
+    fs::path echo;
+    const char* warning;  // nullptr: the echo is written
+  } cases[] = {
+      {"echo named as the study", study, "est le fichier lu"},
+      {"echo linked to the study", dir_ / "link.dat", "est le fichier lu"},
+      {"echo in a missing folder", dir_ / "no/such/dir/rd_echo.dat",
+       "Impossible d'écrire le fichier d'écho"},
+      {"echo beside the study", dir_ / "echo.dat", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Spit(study, text);
+    SimulationSettings s;
+    s.ParamFileName = study.string();
+    RecordingPlatform platform;
+    ReadParameterFile(s, platform, c.echo.string());
+    EXPECT_TRUE(s.FileLoaded);
+    EXPECT_EQ(s.E2, 230.123456);
+    EXPECT_EQ(Slurp(study), text);  // never cut to five digits by its echo
+    EXPECT_TRUE(fs::is_symlink(dir_ / "link.dat"));
+    if (c.warning != nullptr) {
+      ASSERT_EQ(platform.messages.size(), 1u);
+      EXPECT_THAT(platform.messages[0].text, HasSubstr(c.warning));
+      EXPECT_EQ(platform.messages[0].caption, "Attention");
+    } else {
+      EXPECT_TRUE(platform.messages.empty());
+      EXPECT_THAT(Slurp(c.echo), HasSubstr("4  230.12"));
+    }
+  }
 }
 
 TEST_F(ParameterFileTest, ATimeBaseOrSupplyChangeMarksTheExperimentalTablesStale) {
