@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "cli/dsvpwm_command.h"
+#include "cli/fit_command.h"
 #include "cli/identify_command.h"
 #include "files/settings_override.h"
 #include "cli/sweep_command.h"
@@ -16,6 +17,7 @@
 #include "engine/settings.h"
 #include "files/output_recorder.h"
 #include "files/parameter_file.h"
+#include "platform/file_replacement.h"
 
 namespace mas {
 namespace {
@@ -25,14 +27,15 @@ constexpr const char* kExitStatusHelp =
     "  0    la simulation a atteint tf (run) ; l'étude a été enregistrée (save)\n"
     "  1    le fichier de paramètres ne peut être lu ou écrit (après le message) ; la\n"
     "       table de sortie n'a pu être écrite entière (la précédente est conservée) ;\n"
-    "       le modèle à cage ne peut être préparé (matrice singulière, mémoire)\n"
+    "       le modèle à cage ne peut être préparé (matrice singulière, mémoire) ; le\n"
+    "       fichier de sortie est protégé en écriture ou est l'étude lue (rien n'est lancé)\n"
     "  2    erreur d'utilisation : option ou argument invalide, --set inconnu ou mal formé\n"
     "       (rien n'est lancé ni écrit)\n"
     "  3    simulation refusée : aucune étude chargée, fichier de sortie impossible à\n"
     "       ouvrir, paramètres temporels invalides, cage de moins de 3 barres, aucun\n"
     "       mode ou plusieurs modes sélectionnés\n"
     "  4    la simulation a divergé\n"
-    "  130  interrompue par Ctrl-C (la sortie partielle est conservée)\n";
+    "  130  interrompue par Ctrl-C, SIGTERM ou SIGHUP (la sortie partielle est conservée)\n";
 
 constexpr const char* kSetHelp =
     "Change un paramètre après la lecture de l'étude (répétable, dans l'ordre) : "
@@ -151,6 +154,24 @@ int ExitStatusFor(RunStatus status) {
   return kExitRefused;
 }
 
+std::string WriteRefusal(const std::string& target, const std::string& study) {
+  if (!study.empty() && SameFile(target, study)) {
+    return "Le fichier de sortie " + target + " est l'étude lue : elle n'est pas remplacée";
+  }
+  if (IsWriteProtected(target)) {
+    return "Le fichier " + target + " est protégé en écriture : il n'est pas remplacé";
+  }
+  return {};
+}
+
+std::optional<int> RefuseProtectedTarget(const std::string& target, Platform& platform,
+                                         const std::string& study) {
+  const std::string refusal = WriteRefusal(target, study);
+  if (refusal.empty()) return std::nullopt;
+  platform.ShowMessage(refusal, "Erreur", MessageIcon::kStop);
+  return kExitParameterFile;
+}
+
 std::string FormatRunSummary(const RunSummary& r) {
   std::string s;
   s += "Étude            : " + (r.study.empty() ? std::string("(aucune)") : r.study) + "\n";
@@ -181,6 +202,13 @@ int RunStudyCommand(const RunRequest& request, CliEnvironment& env) {
     return *failed;
   }
   if (request.output) settings.OutFileName = *request.output;
+  // Checked before the run: a protected table, or the study itself, is never replaced.
+  if (settings.FileLoaded && settings.CreateOutputFile) {
+    if (const auto refused = RefuseProtectedTarget(settings.OutFileName, env.platform,
+                                                   request.study)) {
+      return *refused;
+    }
+  }
 
   CarriedState carried;
   carried.dsvpwm.type = request.dsv_type;
@@ -228,6 +256,7 @@ int SaveStudyCommand(const SaveRequest& request, CliEnvironment& env) {
   if (const auto failed = LoadStudy(request.study, request.overrides, settings, env)) {
     return *failed;
   }
+  if (const auto refused = RefuseProtectedTarget(request.target, env.platform)) return *refused;
   try {
     WriteParameterFile(settings, request.target);
   } catch (const ParameterFileError& e) {
@@ -282,6 +311,7 @@ int MasMain(const std::vector<std::string>& args, CliEnvironment& env) {
   DsvpwmCommand dsvpwm(app);
 
   IdentifySubcommand identify(app);
+  FitSubcommand fit(*app.get_subcommand("identify"));
   TuneSubcommand tune(app);
   SweepSubcommand sweep(app);
 
@@ -300,6 +330,7 @@ int MasMain(const std::vector<std::string>& args, CliEnvironment& env) {
       return RunStudyCommand(run_request, env);
     }
     if (*save) return SaveStudyCommand(save_request, env);
+    if (fit.Selected()) return fit.Run(env);
     if (identify.Selected()) return identify.Run(env);
     if (tune.Selected()) return tune.Run(env);
     if (sweep.Selected()) return sweep.Run(env);

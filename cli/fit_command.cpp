@@ -1,0 +1,234 @@
+#include "cli/fit_command.h"
+
+#include <CLI/CLI.hpp>
+#include <charconv>
+#include <cmath>
+
+#include "cli/identify_command.h"
+#include "engine/run_simulation.h"
+#include "files/parameter_file.h"
+#include "files/settings_override.h"
+#include "fit/fit_report.h"
+#include "fit/trajectory_fit.h"
+#include "identification/candidate_evaluator.h"
+#include "identification/experimental_file.h"
+#include "identification/random.h"
+#include "identification/workbench.h"
+
+namespace mas {
+namespace {
+
+constexpr const char* kFitExitHelp =
+    "Codes de sortie :\n"
+    "  0    l'ajustement a convergé ou atteint --max-iterations ; --save-best et --report\n"
+    "       ont été écrits\n"
+    "  1    l'étude ou le fichier expérimental ne peut être lu, ou --save-best ou --report\n"
+    "       ne peut être écrit (après le message)\n"
+    "  2    erreur d'utilisation : option ou argument invalide (rien n'est lancé ni écrit)\n"
+    "  3    refus : tables expérimentales impossibles à créer, jeu de départ hors domaine\n"
+    "       (Rs, Ts, Tr, J > 0 ; 0 < sigma < 1 ; a10, a20, a30 >= 0), aucun GenX, trop peu\n"
+    "       d'instants comparés\n"
+    "  4    la simulation qui crée les tables, ou celle de chaque départ, a divergé\n"
+    "  130  interrompu par Ctrl-C : le meilleur point atteint est résumé, --save-best et\n"
+    "       --report sont écrits\n"
+    "Les poids du coût (gWmF, gIasF, gA, gt0, CostFunction) se donnent par --set ; un gène\n"
+    "est tenu par --set GenX.<nom>=0. Le fichier expérimental ExpNom est cherché depuis le\n"
+    "dossier courant : lancer depuis le dossier de l'étude, ou donner --exp.\n";
+
+std::string G(double value, int precision = 6) {
+  char buf[64];
+  const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, precision);
+  return std::string(buf, r.ptr);
+}
+
+std::string Fixed(double value, int decimals) {
+  char buf[64];
+  const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
+  return std::string(buf, r.ptr);
+}
+
+// Reads the study and the record and builds the tables, as `identify ga` does. Returns
+// the exit status on failure.
+std::optional<int> Prepare(const FitRequest& r, SimulationSettings& s, CarriedState& carried,
+                           CliEnvironment& env) {
+  if (const auto failed = LoadStudy(r.study, r.overrides, s, env)) return failed;
+  const std::vector<Override> overrides = ParseOverrides(r.overrides);  // already checked
+  if (r.experiment) s.ExpNom = *r.experiment;
+  const ExperimentalReadResult read = ReadExperimentalFile(s, carried.experiment, env.platform);
+  if (!read.usable()) return kExitParameterFile;
+  // The reading marks every gene as optimised; the genes held on the command line stay held.
+  std::vector<Override> genes;
+  for (const Override& o : overrides) {
+    if (o.name.rfind("GenX", 0) == 0) genes.push_back(o);
+  }
+  ApplyOverrides(s, genes);
+  env.out << "Fichier expérimental : " << s.ExpNom << " (" << read.complete_rows << " lignes)\n";
+  const RunOutcome tables = BuildExperimentalTables(s, carried, env.platform, nullptr);
+  if (!s.ExpTableReady) {
+    if (tables.status == RunStatus::kDiverged) return kExitDiverged;
+    if (tables.status == RunStatus::kInterrupted) return kExitInterrupted;
+    return kExitRefused;
+  }
+  env.out << "Tables expérimentales : " << carried.experiment.ExpWmTable.size()
+          << " pas enregistrés de " << s.tf - s.t0 << " s\n"
+          << std::flush;
+  return std::nullopt;
+}
+
+std::string ProgressLine(const FitProgress& p) {
+  std::string line;
+  if (p.starts > 1)
+    line += "départ " + std::to_string(p.start) + "/" + std::to_string(p.starts) + "  ";
+  line += "itération " + std::to_string(p.iteration) + "  coût " + G(p.cost, 6);
+  if (p.iteration > 0) {
+    line += "  pas " + G(p.step_norm, 3) + (p.step_accepted ? " accepté" : " refusé");
+  }
+  line += "  " + Fixed(p.seconds, 2) + " s  (" + std::to_string(p.runs) + " simulations)";
+  return line;
+}
+
+}  // namespace
+
+int FitCommand(const FitRequest& r, CliEnvironment& env) {
+  SimulationSettings s;
+  CarriedState carried;
+  if (const std::optional<int> failed = Prepare(r, s, carried, env)) return *failed;
+
+  FitOptions options;
+  options.threads = r.threads > 0 ? r.threads : MachineThreads();
+  options.starts = r.starts;
+  options.seed = r.seed ? *r.seed : CalendarSeconds();
+  options.max_iterations = r.max_iterations;
+  options.relative_step = r.step;
+  const Genes guess = r.init ? Genes(*r.init) : GenesOfMachine(s.dq);
+  env.out << "Graine " << options.seed << ", " << options.threads << " fil"
+          << (options.threads > 1 ? "s" : "") << ", " << r.starts + 1 << " départ"
+          << (r.starts > 0 ? "s" : "") << "\n"
+          << std::flush;
+
+  const FitResult result =
+      FitTrajectory(guess, s, carried, env.platform, options, [&env](const FitProgress& p) {
+        env.err << ProgressLine(p) << "\n" << std::flush;
+      });
+  FitReportContext context;
+  context.study = r.study;
+  context.record = s.ExpNom;
+  context.threads = options.threads;
+  context.seed = options.seed;
+  const std::string report = FormatFitReport(result, context);
+
+  switch (result.end) {
+    case FitEnd::kRefused:
+      env.platform.ShowMessage(result.message + "\n Arret d'optimisation.", kCaptionError,
+                               MessageIcon::kStop);
+      return kExitRefused;
+    case FitEnd::kFailed:
+      env.platform.ShowMessage(result.message + "\n Arret d'optimisation.", kCaptionError,
+                               MessageIcon::kStop);
+      env.out << report << std::flush;
+      return kExitDiverged;
+    case FitEnd::kInterrupted:
+      if (result.best_start < 0) {
+        env.out << "Interrompu avant le premier point simulé : rien à enregistrer\n";
+        return kExitInterrupted;
+      }
+      break;
+    case FitEnd::kConverged:
+    case FitEnd::kIterationLimit:
+      break;
+  }
+  env.out << "\n" << report << std::flush;
+  int status = result.end == FitEnd::kInterrupted ? kExitInterrupted : kExitSuccess;
+  if (r.report) {
+    if (WriteFitReport(*r.report, report)) {
+      env.out << "Rapport enregistré : " << *r.report << "\n";
+    } else {
+      env.platform.ShowMessage(
+          "Impossible d'écrire le rapport " + *r.report + " : le fichier précédent est conservé",
+          "Erreur d'écriture", MessageIcon::kStop);
+      if (status == kExitSuccess) status = kExitParameterFile;
+    }
+  }
+  if (r.save_best) {
+    SimulationSettings saved = s;
+    MapGenesOntoMachine(result.genes, saved);
+    try {
+      WriteParameterFile(saved, *r.save_best);
+      env.out << "Étude enregistrée : " << *r.save_best << "\n";
+    } catch (const ParameterFileError& e) {
+      env.platform.ShowMessage(e.what(), e.caption, MessageIcon::kStop);
+      if (status == kExitSuccess) status = kExitParameterFile;
+    }
+  }
+  env.out << std::flush;
+  return status;
+}
+
+FitSubcommand::FitSubcommand(CLI::App& identify) {
+  fit_ = identify.add_subcommand(
+      "fit",
+      "Ajustement par moindres carrés (Levenberg-Marquardt) de la trajectoire du démarrage, "
+      "avec écarts-types, intervalles à 95 %, corrélations et paramètres non identifiables.");
+  fit_->footer(kFitExitHelp);
+  fit_->add_option("study", request_.study, "Fichier d'étude (*.mas)")
+      ->type_name("ETUDE.mas")
+      ->required();
+  fit_->add_option("--set", request_.overrides,
+                   "Change un paramètre après la lecture de l'étude (répétable) : gA=200, "
+                   "gt0=0.03, CostFunction=0, GenX.a10=0 (gène tenu)...")
+      ->type_name("NOM=VALEUR")
+      ->allow_extra_args(false);
+  fit_->add_option("--exp", experiment_, "Fichier expérimental (remplace ExpNom)")
+      ->type_name("FICHIER");
+  fit_->add_option("--init", init_, "Jeu de départ (défaut : la machine de l'étude)")
+      ->type_name("Rs,Ts,Tr,sigma,J,a10,a20,a30");
+  fit_->add_option("--starts", request_.starts,
+                   "Départs supplémentaires tirés autour du jeu de départ (défaut 0)")
+      ->type_name("N")
+      ->check(CLI::Range(0, 10000));
+  fit_->add_option("--seed", seed_, "Graine des départs supplémentaires (défaut : l'heure)")
+      ->type_name("S")
+      ->check(CLI::Range(0LL, 4294967295LL));
+  fit_->add_option("--threads", request_.threads, "Fils de calcul (défaut : un par cœur)")
+      ->type_name("T")
+      ->check(CLI::Range(1, 1024));
+  fit_->add_option("--max-iterations", request_.max_iterations,
+                   "Itérations du solveur par départ (défaut 50)")
+      ->type_name("N")
+      ->check(CLI::Range(0, 100000));
+  fit_->add_option("--step", request_.step,
+                   "Pas relatif des différences finies centrées (défaut 1e-4)")
+      ->type_name("H")
+      ->check(CLI::Range(1e-12, 0.099));
+  fit_->add_option("--save-best", save_,
+                   "Enregistre l'étude avec le jeu ajusté dans les paramètres de la machine")
+      ->type_name("SORTIE.mas");
+  fit_->add_option("--report", report_, "Écrit le bilan de l'ajustement dans ce fichier")
+      ->type_name("FICHIER");
+}
+
+bool FitSubcommand::Selected() const { return fit_ != nullptr && fit_->parsed(); }
+
+int FitSubcommand::Run(CliEnvironment& env) {
+  FitRequest r = request_;
+  if (fit_->count("--exp") > 0) r.experiment = experiment_;
+  if (fit_->count("--save-best") > 0) r.save_best = save_;
+  if (fit_->count("--report") > 0) r.report = report_;
+  if (fit_->count("--seed") > 0) r.seed = static_cast<std::uint32_t>(seed_);
+  if (fit_->count("--init") > 0) {
+    r.init = ParseGeneVector(init_);
+    if (!r.init) {
+      env.err << "Erreur d'utilisation : --init " << init_
+              << " : huit réels attendus, séparés par des virgules "
+                 "(Rs,Ts,Tr,sigma,J,a10,a20,a30)\nVoir « mas identify fit --help ».\n";
+      return kExitUsage;
+    }
+  }
+  if (!std::isfinite(r.step)) {
+    env.err << "Erreur d'utilisation : --step doit être un réel fini\n";
+    return kExitUsage;
+  }
+  return FitCommand(r, env);
+}
+
+}  // namespace mas

@@ -1,0 +1,64 @@
+#pragma once
+// `mas identify fit`: identification of the machine's parameters by a least-squares fit
+// of the simulated start-up to the measured one (fit/trajectory_fit.h).
+//
+//   mas identify fit STUDY.mas [--set NAME=VALUE]... [--exp FILE]
+//                  [--init Rs,Ts,Tr,sigma,J,a10,a20,a30] [--starts N] [--seed S]
+//                  [--threads T] [--max-iterations N] [--step H] [--save-best OUT.mas]
+//                  [--report FILE]
+//
+// As `identify ga`: the study is read, the --set overrides applied (cost weights gWmF,
+// gIasF, gA, gt0 and CostFunction included), the record read (ExpNom or --exp), the GenX
+// overrides applied again after it (the reading marks every gene as optimised) and the
+// tables built on the study's time base. The guess is --init, or else the parameter set
+// of the study's machine. One line per solver iteration goes to stderr (start,
+// iteration, cost, step, time); the summary goes to stdout, and with --report to a file.
+// Ctrl-C ends the fit at the best point reached, whose summary is printed and whose
+// --save-best and --report are written; the exit status is then 130.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+
+namespace CLI {
+class App;
+}
+
+namespace mas {
+
+struct FitRequest {
+  std::string study;
+  std::vector<std::string> overrides;     // "NAME=VALUE", applied in order after the study
+  std::optional<std::string> experiment;  // replaces ExpNom
+  std::optional<std::array<double, 8>> init;
+  int starts = 0;                     // extra starts beside the guess
+  std::optional<std::uint32_t> seed;  // none: the calendar time
+  int threads = 0;                    // 0: one per core
+  int max_iterations = 50;            // per start
+  double step = 1e-4;                 // relative finite-difference step
+  std::optional<std::string> save_best;
+  std::optional<std::string> report;
+};
+
+// Runs the fit; returns the exit status (see `mas identify fit --help`).
+int FitCommand(const FitRequest& request, CliEnvironment& env);
+
+// The `fit` subcommand of `identify`, and the request its options fill.
+class FitSubcommand {
+ public:
+  explicit FitSubcommand(CLI::App& identify);
+  bool Selected() const;
+  int Run(CliEnvironment& env);
+
+ private:
+  CLI::App* fit_ = nullptr;
+  FitRequest request_;
+  std::string init_, experiment_, save_, report_;
+  long long seed_ = 0;
+};
+
+}  // namespace mas

@@ -1,0 +1,765 @@
+#include "fit/trajectory_fit.h"
+
+#include <ceres/ceres.h>
+
+#include <Eigen/Dense>
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstddef>
+#include <limits>
+#include <memory>
+#include <random>
+#include <string>
+#include <utility>
+
+#include "fit/trajectory_residuals.h"
+#include "identification/candidate_evaluator.h"
+
+namespace mas {
+namespace {
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+// Two-sided 95 % quantile of the normal law.
+constexpr double kZ95 = 1.959963984540054;
+// Room of the logarithmic parameters around their start: a factor of a million.
+constexpr double kLogRoom = 13.815510557964274;
+constexpr double kLogitRoom = 40.0;
+constexpr double kNonNegativeMax = 1e6;
+// Identifiability thresholds.
+constexpr double kNoEffect = 1e-9;       // column norm relative to the largest
+constexpr double kNearSingular = 1e-10;  // eigenvalue relative to the largest
+constexpr double kNullComponent = 0.1;   // share of a parameter in a near-null direction
+constexpr double kHighCorrelation = 0.99;
+constexpr double kLargeRelativeError = 1.0;
+// A start reached the best when its cost or its parameters are this close.
+constexpr double kSameEnd = 1e-3;
+
+enum class Scale { kLog, kLogit, kNonNegative };
+
+Scale ScaleOf(int gene) {
+  switch (gene) {
+    case kGeneSigma:
+      return Scale::kLogit;
+    case kGeneA10:
+    case kGeneA20:
+    case kGeneA30:
+      return Scale::kNonNegative;
+    default:
+      return Scale::kLog;
+  }
+}
+
+double TypicalLoad(int gene) {
+  switch (gene) {
+    case kGeneA10:
+      return 1e-4;  // N m per (rad/s)^2: 2.5 N m at 1500 tr/mn
+    case kGeneA20:
+      return 1e-2;  // N m per rad/s
+    default:
+      return 1.0;  // N m
+  }
+}
+
+// One optimised gene: its place in the gene vector and its transform.
+struct Coordinate {
+  int gene = 0;
+  Scale scale = Scale::kLog;
+  double unit = 1.0;  // load coefficients: p = unit theta
+  double lower = -kInfinity;
+  double upper = kInfinity;
+
+  double ToGene(double theta) const {
+    switch (scale) {
+      case Scale::kLog:
+        return std::exp(theta);
+      case Scale::kLogit:
+        return 1.0 / (1.0 + std::exp(-theta));
+      case Scale::kNonNegative:
+        return unit * theta;
+    }
+    return theta;
+  }
+  double FromGene(double p) const {
+    switch (scale) {
+      case Scale::kLog:
+        return std::log(p);
+      case Scale::kLogit:
+        return std::log(p / (1.0 - p));
+      case Scale::kNonNegative:
+        return p / unit;
+    }
+    return p;
+  }
+  // dp/dtheta
+  double Slope(double theta) const {
+    switch (scale) {
+      case Scale::kLog:
+        return std::exp(theta);
+      case Scale::kLogit: {
+        const double p = ToGene(theta);
+        return p * (1.0 - p);
+      }
+      case Scale::kNonNegative:
+        return unit;
+    }
+    return 1.0;
+  }
+  double Step(double theta, double relative) const {
+    return scale == Scale::kNonNegative ? relative * std::max(std::fabs(theta), 1.0) : relative;
+  }
+};
+
+using Theta = std::vector<double>;
+
+// What the solver's cost function and the driver share: the residual evaluator, the
+// last point simulated (a Jacobian asked at the point just accepted reuses its
+// residuals), the best point so far, and the interruption.
+class FitProblem {
+ public:
+  FitProblem(ResidualEvaluator& evaluator, Platform& platform, std::vector<Coordinate> coords,
+             const Genes& held, double relative_step)
+      : evaluator_(evaluator),
+        platform_(platform),
+        coords_(std::move(coords)),
+        held_(held),
+        relative_step_(relative_step) {}
+
+  int n() const { return static_cast<int>(coords_.size()); }
+  int m() const { return evaluator_.layout().Count(); }
+  const std::vector<Coordinate>& coords() const { return coords_; }
+  bool interrupted() const { return interrupted_; }
+  void Interrupt() { interrupted_ = true; }
+  int diverged() const { return diverged_; }
+  long long runs() const { return evaluator_.runs(); }
+
+  Genes GenesOf(const double* theta) const {
+    Genes g = held_;
+    for (std::size_t j = 0; j < coords_.size(); ++j) {
+      g[static_cast<std::size_t>(coords_[j].gene)] = coords_[j].ToGene(theta[j]);
+    }
+    return g;
+  }
+
+  // Residuals at theta; false when the run diverged or was interrupted.
+  bool Residuals(const double* theta, double* r) {
+    if (interrupted_) return false;
+    const Theta point(theta, theta + n());
+    if (!(has_last_ && point == last_theta_)) {
+      const Genes g = GenesOf(theta);
+      std::vector<TrajectoryResiduals> out = evaluator_.Evaluate({&g, 1}, platform_);
+      Remember(point, std::move(out[0]));
+    }
+    if (!last_.complete) return false;
+    std::copy(last_.r.begin(), last_.r.end(), r);
+    return true;
+  }
+
+  // Residuals and Jacobian (m x n, row-major) at theta.
+  bool Jacobian(const double* theta, double* r, double* jacobian) {
+    if (interrupted_) return false;
+    const Theta point(theta, theta + n());
+    const bool need_center = !(has_last_ && point == last_theta_);
+    // The difference points: two per coordinate.
+    std::vector<Genes> sets;
+    if (need_center) sets.push_back(GenesOf(theta));
+    struct Pair {
+      bool forward = false;  // one-sided towards +
+      bool backward = false;
+      double h = 0.0;
+    };
+    std::vector<Pair> pairs(coords_.size());
+    for (std::size_t j = 0; j < coords_.size(); ++j) {
+      const Coordinate& c = coords_[j];
+      const double step = c.Step(theta[j], relative_step_);
+      Pair& p = pairs[j];
+      if (theta[j] - step < c.lower) {
+        p.forward = true;
+      } else if (theta[j] + step > c.upper) {
+        p.backward = true;
+      }
+      const double sign = p.backward ? -1.0 : 1.0;
+      Theta a = point;
+      Theta b = point;
+      a[j] = theta[j] + sign * step;
+      // The step actually represented by the doubles.
+      p.h = (a[j] - theta[j]) * sign;
+      b[j] = p.forward || p.backward ? theta[j] + 2.0 * sign * p.h : theta[j] - p.h;
+      sets.push_back(GenesOf(a.data()));
+      sets.push_back(GenesOf(b.data()));
+    }
+    std::vector<TrajectoryResiduals> out = evaluator_.Evaluate(sets, platform_);
+    for (const TrajectoryResiduals& x : out) {
+      if (x.interrupted) interrupted_ = true;
+      if (x.diverged) ++diverged_;
+    }
+    if (interrupted_) return false;
+    if (need_center) Remember(point, std::move(out[0]));
+    if (!last_.complete) return false;
+    const std::size_t offset = need_center ? 1 : 0;
+    const auto rows = static_cast<std::size_t>(m());
+    const auto cols = coords_.size();
+    const std::vector<double>& r0 = last_.r;
+    for (std::size_t j = 0; j < cols; ++j) {
+      const Pair& p = pairs[j];
+      const TrajectoryResiduals& a = out[offset + 2 * j];
+      const TrajectoryResiduals& b = out[offset + 2 * j + 1];
+      for (std::size_t i = 0; i < rows; ++i) {
+        double d = 0.0;
+        if (p.forward || p.backward) {
+          // Second order one-sided: (-3 r0 + 4 r(h) - r(2h)) / 2h, signed by the side.
+          const double sign = p.backward ? -1.0 : 1.0;
+          if (a.complete && b.complete) {
+            d = sign * (-3.0 * r0[i] + 4.0 * a.r[i] - b.r[i]) / (2.0 * p.h);
+          } else if (a.complete) {
+            d = sign * (a.r[i] - r0[i]) / p.h;
+          }
+        } else if (a.complete && b.complete) {
+          d = (a.r[i] - b.r[i]) / (2.0 * p.h);
+        } else if (a.complete) {
+          d = (a.r[i] - r0[i]) / p.h;
+        } else if (b.complete) {
+          d = (r0[i] - b.r[i]) / p.h;
+        }
+        jacobian[i * cols + j] = d;
+      }
+    }
+    std::copy(r0.begin(), r0.end(), r);
+    jacobian_theta_ = point;
+    jacobian_.assign(jacobian, jacobian + rows * cols);
+    return true;
+  }
+
+  bool HasJacobianAt(const Theta& theta) const {
+    return !jacobian_.empty() && jacobian_theta_ == theta;
+  }
+  const std::vector<double>& jacobian() const { return jacobian_; }
+
+  // The best complete point simulated since the last reset.
+  void ResetBest() {
+    best_cost_ = kInfinity;
+    best_theta_.clear();
+  }
+  bool HasBest() const { return !best_theta_.empty(); }
+  double best_cost() const { return best_cost_; }
+  const Theta& best_theta() const { return best_theta_; }
+  const TrajectoryResiduals& best_residuals() const { return best_; }
+
+ private:
+  void Remember(const Theta& point, TrajectoryResiduals x) {
+    if (x.interrupted) interrupted_ = true;
+    if (x.diverged) ++diverged_;
+    last_theta_ = point;
+    last_ = std::move(x);
+    has_last_ = true;
+    if (last_.complete) {
+      const double cost = last_.Cost();
+      if (cost < best_cost_) {
+        best_cost_ = cost;
+        best_theta_ = point;
+        best_ = last_;
+      }
+    }
+  }
+
+  ResidualEvaluator& evaluator_;
+  Platform& platform_;
+  std::vector<Coordinate> coords_;
+  Genes held_;
+  double relative_step_;
+  bool interrupted_ = false;
+  int diverged_ = 0;
+  bool has_last_ = false;
+  Theta last_theta_;
+  TrajectoryResiduals last_;
+  Theta jacobian_theta_;
+  std::vector<double> jacobian_;
+  double best_cost_ = kInfinity;
+  Theta best_theta_;
+  TrajectoryResiduals best_;
+};
+
+// The solver's view of the problem: residuals, and the Jacobian this fit computes
+// itself (so that it decides how the simulations are spread over the cores).
+class TrajectoryCost final : public ceres::CostFunction {
+ public:
+  explicit TrajectoryCost(FitProblem& problem) : problem_(problem) {
+    set_num_residuals(problem.m());
+    mutable_parameter_block_sizes()->push_back(problem.n());
+  }
+  bool Evaluate(double const* const* parameters, double* residuals,
+                double** jacobians) const override {
+    if (jacobians != nullptr && jacobians[0] != nullptr) {
+      return problem_.Jacobian(parameters[0], residuals, jacobians[0]);
+    }
+    return problem_.Residuals(parameters[0], residuals);
+  }
+
+ private:
+  FitProblem& problem_;
+};
+
+class ProgressCallback final : public ceres::IterationCallback {
+ public:
+  ProgressCallback(FitProblem& problem, Platform& platform, const FitProgressFunction& progress,
+                   FitProgress base, std::chrono::steady_clock::time_point begin)
+      : problem_(problem), platform_(platform), progress_(progress), base_(base), begin_(begin) {}
+
+  ceres::CallbackReturnType operator()(const ceres::IterationSummary& summary) override {
+    if (progress_) {
+      FitProgress p = base_;
+      p.iteration = summary.iteration;
+      p.cost = summary.cost;
+      p.step_norm = summary.step_norm;
+      p.step_accepted = summary.step_is_successful;
+      p.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin_).count();
+      p.runs = problem_.runs();
+      progress_(p);
+    }
+    if (!problem_.interrupted() && platform_.EscapePressed()) problem_.Interrupt();
+    return problem_.interrupted() ? ceres::SOLVER_TERMINATE_SUCCESSFULLY : ceres::SOLVER_CONTINUE;
+  }
+
+ private:
+  FitProblem& problem_;
+  Platform& platform_;
+  const FitProgressFunction& progress_;
+  FitProgress base_;
+  std::chrono::steady_clock::time_point begin_;
+};
+
+std::string Number(double x) {
+  char buf[32];
+  const auto r = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::general, 6);
+  return std::string(buf, r.ptr);
+}
+
+// Why a guess cannot be fitted, or nothing.
+std::string GuessProblem(const Genes& g, const std::array<bool, NGenes>& optimised) {
+  for (int j = 0; j < NGenes; ++j) {
+    const double x = g[static_cast<std::size_t>(j)];
+    const std::string name = kGeneNames[static_cast<std::size_t>(j)];
+    if (!std::isfinite(x)) return name + " = " + Number(x) + " : valeur non finie";
+    const bool fitted = optimised[static_cast<std::size_t>(j)];
+    switch (ScaleOf(j)) {
+      case Scale::kLog:
+        if (fitted && !(x > 0.0)) {
+          return name + " = " + Number(x) + " : doit être strictement positif pour être ajusté";
+        }
+        if (j == kGeneTr && x == 0.0) return "Problème sur la constante Tr=0";
+        break;
+      case Scale::kLogit:
+        if (fitted && !(x > 0.0 && x < 1.0)) {
+          return "sigma = " + Number(x) + " : doit être compris strictement entre 0 et 1";
+        }
+        if (!fitted && !(x < 1.0)) return "sigma = " + Number(x) + " : doit être inférieur à 1";
+        break;
+      case Scale::kNonNegative:
+        if (fitted && x < 0.0) {
+          return name + " = " + Number(x) + " : un coefficient de charge ajusté est positif ou nul";
+        }
+        break;
+    }
+  }
+  return {};
+}
+
+struct Statistics {
+  std::vector<FittedParameter> parameters;
+  std::vector<std::vector<double>> correlation;
+  double reciprocal_condition = 0.0;
+  std::vector<std::string> warnings;
+};
+
+// Standard errors, intervals, correlations and identifiability at theta, from the
+// residuals r (m) and the Jacobian J (m x n, row-major) there.
+Statistics ComputeStatistics(const std::vector<Coordinate>& coords, const Theta& theta,
+                             const std::vector<double>& r, const std::vector<double>& jacobian) {
+  const auto n = static_cast<Eigen::Index>(coords.size());
+  const auto m = static_cast<Eigen::Index>(r.size());
+  Statistics st;
+  const Eigen::Map<const Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>> J(
+      jacobian.data(), m, n);
+  double sum_sq = 0.0;
+  for (double x : r) sum_sq += x * x;
+  const double s2 = sum_sq / static_cast<double>(std::max<Eigen::Index>(m - n, 1));
+
+  // Columns scaled to unit norm: the conditioning then speaks of the parameters' mutual
+  // dependence, not of their units.
+  Eigen::VectorXd norms = J.colwise().norm().transpose();
+  const double largest = norms.size() > 0 ? norms.maxCoeff() : 0.0;
+  std::vector<bool> no_effect(coords.size(), false);
+  Eigen::VectorXd inv(n);
+  for (Eigen::Index j = 0; j < n; ++j) {
+    no_effect[static_cast<std::size_t>(j)] = !(norms(j) > kNoEffect * largest) || !(largest > 0);
+    inv(j) = no_effect[static_cast<std::size_t>(j)] ? 0.0 : 1.0 / norms(j);
+  }
+  const Eigen::MatrixXd A = inv.asDiagonal() * (J.transpose() * J) * inv.asDiagonal();
+  const Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> eig(A);
+  const Eigen::VectorXd lambda = eig.eigenvalues();
+  const Eigen::MatrixXd V = eig.eigenvectors();
+  const double lmax = lambda.size() > 0 ? std::max(lambda.maxCoeff(), 0.0) : 0.0;
+  // Pseudo-inverse over the well-determined directions; the others mark their parameters.
+  Eigen::MatrixXd C = Eigen::MatrixXd::Zero(n, n);
+  std::vector<bool> in_null(coords.size(), false);
+  double lmin_kept = lmax;
+  bool any_null = false;
+  for (Eigen::Index k = 0; k < n; ++k) {
+    const Eigen::VectorXd v = V.col(k);
+    // Directions of the no-effect columns are exactly zero: not a dependence.
+    bool only_no_effect = true;
+    for (Eigen::Index j = 0; j < n; ++j) {
+      if (!no_effect[static_cast<std::size_t>(j)] && std::fabs(v(j)) > kNullComponent) {
+        only_no_effect = false;
+      }
+    }
+    if (lmax > 0.0 && lambda(k) > kNearSingular * lmax) {
+      C += v * v.transpose() / lambda(k);
+      lmin_kept = std::min(lmin_kept, lambda(k));
+      continue;
+    }
+    if (only_no_effect) continue;
+    any_null = true;
+    for (Eigen::Index j = 0; j < n; ++j) {
+      if (std::fabs(v(j)) > kNullComponent) in_null[static_cast<std::size_t>(j)] = true;
+    }
+  }
+  st.reciprocal_condition = lmax > 0.0 ? std::max(lambda.minCoeff(), 0.0) / lmax : 0.0;
+  const Eigen::MatrixXd cov = s2 * (inv.asDiagonal() * C * inv.asDiagonal());
+
+  for (Eigen::Index j = 0; j < n; ++j) {
+    const Coordinate& c = coords[static_cast<std::size_t>(j)];
+    const auto ju = static_cast<std::size_t>(j);
+    FittedParameter p;
+    p.gene = c.gene;
+    p.value = c.ToGene(theta[ju]);
+    p.at_bound = c.scale == Scale::kNonNegative && theta[ju] <= c.lower;
+    const bool unknown = no_effect[ju] || in_null[ju];
+    const double se_theta = unknown ? kInfinity : std::sqrt(std::max(cov(j, j), 0.0));
+    p.standard_error = unknown ? kInfinity : std::fabs(c.Slope(theta[ju])) * se_theta;
+    if (unknown) {
+      p.lower95 = c.scale == Scale::kNonNegative ? 0.0 : c.ToGene(-kInfinity);
+      p.upper95 = c.scale == Scale::kLogit ? 1.0 : kInfinity;
+    } else {
+      p.lower95 = c.ToGene(std::max(theta[ju] - kZ95 * se_theta, c.lower));
+      p.upper95 = c.ToGene(theta[ju] + kZ95 * se_theta);
+    }
+    p.identifiable = !unknown;
+    st.parameters.push_back(p);
+  }
+  st.correlation.assign(coords.size(), std::vector<double>(coords.size(), kNaN));
+  for (Eigen::Index j = 0; j < n; ++j) {
+    for (Eigen::Index k = 0; k < n; ++k) {
+      const double d = cov(j, j) * cov(k, k);
+      if (d > 0.0 && std::isfinite(d)) {
+        st.correlation[static_cast<std::size_t>(j)][static_cast<std::size_t>(k)] =
+            std::clamp(cov(j, k) / std::sqrt(d), -1.0, 1.0);
+      }
+    }
+  }
+
+  auto name = [&](Eigen::Index j) {
+    return std::string(
+        kGeneNames[static_cast<std::size_t>(coords[static_cast<std::size_t>(j)].gene)]);
+  };
+  for (Eigen::Index j = 0; j < n; ++j) {
+    if (no_effect[static_cast<std::size_t>(j)]) {
+      st.warnings.push_back(name(j) + " : sans effet sur les résidus, non identifiable");
+    }
+  }
+  if (any_null) {
+    std::string names;
+    for (Eigen::Index j = 0; j < n; ++j) {
+      if (in_null[static_cast<std::size_t>(j)]) names += (names.empty() ? "" : ", ") + name(j);
+    }
+    st.warnings.push_back("JᵀJ quasi singulière (conditionnement inverse " +
+                          Number(st.reciprocal_condition) + ") : l'enregistrement ne sépare pas " +
+                          names);
+  }
+  for (Eigen::Index j = 0; j < n; ++j) {
+    for (Eigen::Index k = j + 1; k < n; ++k) {
+      const double c = st.correlation[static_cast<std::size_t>(j)][static_cast<std::size_t>(k)];
+      if (std::fabs(c) > kHighCorrelation) {
+        st.parameters[static_cast<std::size_t>(j)].identifiable = false;
+        st.parameters[static_cast<std::size_t>(k)].identifiable = false;
+        st.warnings.push_back(name(j) + " et " + name(k) + " corrélés à " + Number(c) +
+                              " : l'enregistrement ne les distingue pas");
+      }
+    }
+  }
+  for (Eigen::Index j = 0; j < n; ++j) {
+    FittedParameter& p = st.parameters[static_cast<std::size_t>(j)];
+    if (!std::isfinite(p.standard_error) || p.at_bound) continue;
+    if (p.standard_error > kLargeRelativeError * std::fabs(p.value)) {
+      p.identifiable = false;
+      st.warnings.push_back(name(j) + " : incertitude relative " +
+                            Number(100.0 * p.standard_error / std::fabs(p.value)) +
+                            " % (> 100 %), mal identifié par l'enregistrement");
+    }
+  }
+  return st;
+}
+
+// The starts: the guess, then `extra` drawn around it on the transformed scales.
+std::vector<Theta> DrawStarts(const std::vector<Coordinate>& coords, const Theta& guess,
+                              const FitOptions& options) {
+  std::vector<Theta> starts{guess};
+  std::mt19937 engine(options.seed);
+  auto uniform = [&engine] {
+    return (static_cast<double>(engine()) + 0.5) * 0x1.0p-32;  // (0, 1)
+  };
+  const double spread = std::log(std::max(options.start_spread, 1.0));
+  for (int s = 0; s < options.starts; ++s) {
+    Theta t = guess;
+    for (std::size_t j = 0; j < coords.size(); ++j) {
+      const Coordinate& c = coords[j];
+      const double u = (2.0 * uniform() - 1.0) * spread;
+      if (c.scale == Scale::kNonNegative) {
+        t[j] = guess[j] > 0.0 ? guess[j] * std::exp(u) : uniform();
+      } else {
+        t[j] = guess[j] + u;
+      }
+      t[j] = std::clamp(t[j], c.lower, c.upper);
+    }
+    starts.push_back(std::move(t));
+  }
+  return starts;
+}
+
+bool SameEnd(const std::vector<Coordinate>& coords, const Theta& a, const Theta& b) {
+  for (std::size_t j = 0; j < coords.size(); ++j) {
+    const double scale =
+        coords[j].scale == Scale::kNonNegative ? std::max(std::fabs(b[j]), 1.0) : 1.0;
+    if (std::fabs(a[j] - b[j]) > kSameEnd * scale) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+MachineValues MachineValuesOf(const Genes& g, const SimulationSettings& s) {
+  SimulationSettings copy = s;
+  MapGenesOntoMachine(g, copy);
+  const DqMachineModel& m = copy.dq;
+  return {m.Rs, m.Rr, m.Ls, m.Lr, m.M, m.J, m.a10, m.a20, m.a30};
+}
+
+FitResult FitTrajectory(const Genes& guess, const SimulationSettings& s,
+                        const CarriedState& carried, Platform& platform, const FitOptions& options,
+                        const FitProgressFunction& progress) {
+  const auto begin = std::chrono::steady_clock::now();
+  FitResult result;
+  result.guess = guess;
+  result.genes = guess;
+  for (int j = 0; j < NGenes; ++j) {
+    result.optimised[static_cast<std::size_t>(j)] = s.GenX[static_cast<std::size_t>(j)];
+  }
+  auto refuse = [&](std::string message) {
+    result.end = FitEnd::kRefused;
+    result.message = std::move(message);
+    return result;
+  };
+
+  // The coordinates of the optimised genes.
+  std::vector<Coordinate> coords;
+  for (int j = 0; j < NGenes; ++j) {
+    if (!result.optimised[static_cast<std::size_t>(j)]) continue;
+    Coordinate c;
+    c.gene = j;
+    c.scale = ScaleOf(j);
+    coords.push_back(c);
+  }
+  if (coords.empty()) return refuse("Aucun paramètre à ajuster : tous les GenX sont à 0");
+  if (std::string problem = GuessProblem(guess, result.optimised); !problem.empty()) {
+    return refuse("Jeu de départ impossible à ajuster : " + problem);
+  }
+  if (!(options.relative_step > 0.0 && options.relative_step < 0.1)) {
+    return refuse("Pas relatif des différences finies hors de ]0, 0.1[");
+  }
+  Theta theta0(coords.size());
+  for (std::size_t j = 0; j < coords.size(); ++j) {
+    Coordinate& c = coords[j];
+    const double p = guess[static_cast<std::size_t>(c.gene)];
+    if (c.scale == Scale::kNonNegative) c.unit = std::max(std::fabs(p), TypicalLoad(c.gene));
+    theta0[j] = c.FromGene(p);
+    switch (c.scale) {
+      case Scale::kLog:
+        c.lower = theta0[j] - kLogRoom;
+        c.upper = theta0[j] + kLogRoom;
+        break;
+      case Scale::kLogit:
+        c.lower = std::min(-kLogitRoom, theta0[j]);
+        c.upper = std::max(kLogitRoom, theta0[j]);
+        break;
+      case Scale::kNonNegative:
+        c.lower = 0.0;
+        c.upper = std::max(kNonNegativeMax, theta0[j]);
+        break;
+    }
+  }
+
+  const int n = static_cast<int>(coords.size());
+  LayoutResult layout = MakeResidualLayout(guess, s, carried, n);
+  if (layout.status != LayoutStatus::kReady) return refuse(layout.message);
+  const ResidualLayout& lay = layout.layout;
+  result.instants = lay.Instants();
+  result.residuals = lay.Count();
+  result.speed_compared = lay.speed_compared;
+  result.current_compared = lay.current_compared;
+  result.max_of_current = lay.mode == 6;
+  result.speed_range = lay.speed_range;
+  result.current_range = lay.current_range;
+  result.record_first = lay.record_first;
+  result.record_last = lay.record_last;
+  result.compared_first = lay.times.front();
+  result.compared_last = lay.times.back();
+  if (lay.Instants() < lay.instants_in_tables) {
+    result.notes.push_back("Enregistrement plus court que l'étude : comparaison limitée à " +
+                           Number(result.compared_first) + " .. " + Number(result.compared_last) +
+                           " s (" + std::to_string(lay.Instants()) + " instants sur " +
+                           std::to_string(lay.instants_in_tables) + ")");
+  }
+
+  const int threads = options.threads > 0 ? options.threads : MachineThreads();
+  ResidualEvaluator evaluator(s, carried, layout.layout, threads);
+  FitProblem problem(evaluator, platform, coords, guess, options.relative_step);
+  const std::vector<Theta> starts = DrawStarts(coords, theta0, options);
+
+  Theta best_theta;
+  double best_cost = kInfinity;
+  TrajectoryResiduals best_residuals;
+  ceres::TerminationType best_termination = ceres::FAILURE;
+  std::vector<Theta> ends;
+  for (std::size_t k = 0; k < starts.size(); ++k) {
+    if (problem.interrupted()) break;
+    StartSummary summary;
+    summary.start = problem.GenesOf(starts[k].data());
+    Theta theta = starts[k];
+    problem.ResetBest();
+
+    ceres::Problem ceres_problem;
+    ceres_problem.AddResidualBlock(new TrajectoryCost(problem), nullptr, theta.data());
+    for (int j = 0; j < n; ++j) {
+      ceres_problem.SetParameterLowerBound(theta.data(), j,
+                                           coords[static_cast<std::size_t>(j)].lower);
+      ceres_problem.SetParameterUpperBound(theta.data(), j,
+                                           coords[static_cast<std::size_t>(j)].upper);
+    }
+    ceres::Solver::Options so;
+    so.minimizer_type = ceres::TRUST_REGION;
+    so.trust_region_strategy_type = ceres::LEVENBERG_MARQUARDT;
+    so.linear_solver_type = ceres::DENSE_QR;
+    so.num_threads = 1;
+    so.max_num_iterations = std::max(options.max_iterations, 0);
+    so.function_tolerance = options.function_tolerance;
+    so.parameter_tolerance = options.parameter_tolerance;
+    so.gradient_tolerance = 1e-16;
+    so.max_num_consecutive_invalid_steps = 20;
+    // A step that crosses a bound is projected onto it and tried as it is: the projected
+    // line search would ask a Jacobian (2n simulations) per trial.
+    so.max_num_line_search_step_size_iterations = 0;
+    so.logging_type = ceres::SILENT;
+    so.minimizer_progress_to_stdout = false;
+    FitProgress base;
+    base.start = static_cast<int>(k);
+    base.starts = static_cast<int>(starts.size());
+    ProgressCallback callback(problem, platform, progress, base, begin);
+    so.callbacks.push_back(&callback);
+    ceres::Solver::Summary ceres_summary;
+    ceres::Solve(so, &ceres_problem, &ceres_summary);
+
+    summary.iterations = std::max(static_cast<int>(ceres_summary.iterations.size()) - 1, 0);
+    result.iterations += summary.iterations;
+    summary.solver_message = ceres_summary.message;
+    summary.initial_cost = ceres_summary.iterations.empty() ? kNaN : ceres_summary.initial_cost;
+    if (k == 0) result.initial_cost = summary.initial_cost;
+    summary.usable = problem.HasBest();
+    if (summary.usable) {
+      summary.end = problem.GenesOf(problem.best_theta().data());
+      summary.cost = problem.best_cost();
+      ends.push_back(problem.best_theta());
+      if (problem.best_cost() < best_cost) {
+        best_cost = problem.best_cost();
+        best_theta = problem.best_theta();
+        best_residuals = problem.best_residuals();
+        best_termination = ceres_summary.termination_type;
+        result.best_start = static_cast<int>(k);
+        result.message = ceres_summary.message;
+      }
+    } else {
+      summary.end = summary.start;
+      summary.cost = kNaN;
+      ends.emplace_back();
+    }
+    result.starts.push_back(std::move(summary));
+  }
+  result.runs = problem.runs();
+  result.diverged_trials = problem.diverged();
+
+  if (best_theta.empty()) {
+    result.end = problem.interrupted() ? FitEnd::kInterrupted : FitEnd::kFailed;
+    if (!problem.interrupted()) {
+      result.message = "Aucun départ n'a pu être ajusté : la simulation diverge à chaque départ";
+    }
+    result.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    return result;
+  }
+  for (std::size_t k = 0; k < result.starts.size(); ++k) {
+    StartSummary& st = result.starts[k];
+    st.reached_best = st.usable && (st.cost <= best_cost * (1.0 + kSameEnd) ||
+                                    SameEnd(coords, ends[k], best_theta));
+    if (st.reached_best) ++result.starts_reaching_best;
+  }
+  result.genes = problem.GenesOf(best_theta.data());
+  result.machine = MachineValuesOf(result.genes, s);
+  result.cost = best_cost;
+  result.speed_rms = best_residuals.speed_rms;
+  result.current_rms = best_residuals.current_rms;
+  if (problem.interrupted()) {
+    result.end = FitEnd::kInterrupted;
+  } else if (best_termination == ceres::CONVERGENCE || best_termination == ceres::USER_SUCCESS) {
+    result.end = FitEnd::kConverged;
+  } else if (best_termination == ceres::NO_CONVERGENCE) {
+    result.end = FitEnd::kIterationLimit;
+  } else {
+    // The solver stopped on a failure after having improved the start: the best point
+    // is kept, and its uncertainty below tells how far to trust it.
+    result.end = FitEnd::kConverged;
+    result.notes.push_back("Le solveur s'est arrêté : " + result.message);
+  }
+
+  // The Jacobian at the best point (a further batch unless the solver's last one was
+  // there); after an interruption only an existing one is used.
+  std::vector<double> r = best_residuals.r;
+  if (!problem.HasJacobianAt(best_theta) && !problem.interrupted()) {
+    std::vector<double> jac(static_cast<std::size_t>(problem.m()) * coords.size());
+    std::vector<double> res(static_cast<std::size_t>(problem.m()));
+    if (problem.Jacobian(best_theta.data(), res.data(), jac.data())) r = res;
+  }
+  if (problem.HasJacobianAt(best_theta)) {
+    Statistics st = ComputeStatistics(coords, best_theta, r, problem.jacobian());
+    result.statistics = true;
+    result.parameters = std::move(st.parameters);
+    result.correlation = std::move(st.correlation);
+    result.reciprocal_condition = st.reciprocal_condition;
+    result.warnings = std::move(st.warnings);
+  } else {
+    for (const Coordinate& c : coords) {
+      FittedParameter p;
+      p.gene = c.gene;
+      p.value = result.genes[static_cast<std::size_t>(c.gene)];
+      p.standard_error = kNaN;
+      p.lower95 = p.upper95 = kNaN;
+      result.parameters.push_back(p);
+    }
+  }
+  result.runs = problem.runs();
+  result.diverged_trials = problem.diverged();
+  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  return result;
+}
+
+}  // namespace mas

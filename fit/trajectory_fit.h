@@ -1,0 +1,157 @@
+#pragma once
+// Identification of the machine parameters by a nonlinear least-squares fit of the
+// simulated start-up to the measured one (Levenberg-Marquardt, Ceres Solver), beside the
+// genetic algorithm and the particle swarm: the same eight genes, the same GenX flags
+// (a gene whose flag is off is held at its value) and the same mapping onto the machine.
+//
+// The residuals are those of fit/trajectory_residuals.h. The solver works on transformed
+// parameters that keep every parameter in its physical domain whatever the step:
+//   Rs, Ts, Tr, J      theta = ln p          (p > 0; a step is a relative change)
+//   sigma              theta = ln(p/(1-p))   (0 < sigma < 1)
+//   a10, a20, a30      theta = p / scale     (p >= 0, a bound of the solver; 0 is a
+//                                             legitimate value: no such load term)
+// with scale = max(|guess|, a typical value: 1e-4, 1e-2, 1). A load coefficient fitted
+// to 0 sits at its bound and is said so.
+//
+// Derivatives: central differences theta_j +- h, with h = relative_step for the
+// logarithmic parameters and relative_step max(|theta_j|, 1) for the load coefficients,
+// so that the step is relative to each parameter. Next to a bound the difference is taken
+// one-sided with second order (theta, theta + h, theta + 2h). The 2n simulations of one
+// Jacobian are independent and are scored on all cores by the candidate evaluator; the
+// result is the same bits whatever the thread count.
+//
+// A trial whose simulation diverges is a rejected step: the solver shortens its step.
+// A difference whose one side diverges falls back on a one-sided difference.
+//
+// Multi-start: `starts` extra starts drawn from the seed around the guess (each
+// parameter within a factor `start_spread` either way, on its transformed scale); the
+// best end is kept, and the summary says how many starts reached it (final cost within
+// 0.1 % of the best, or every parameter within 0.1 % of the best's).
+//
+// At the best point: standard errors from the Jacobian, sigma^2 (J^T J)^-1 with
+// sigma^2 = sum r^2 / (m - n), in the transformed parameters and carried to the
+// parameters by the derivative of the transform; 95 % intervals theta +- 1.96 se mapped
+// back (so they stay in the physical domain and are not symmetric for the logarithmic
+// parameters); the correlation matrix; and the parameters the record cannot identify:
+// no effect on the residuals, in a near-null direction of J^T J (reciprocal condition
+// number of the column-scaled matrix below 1e-10), a correlation above 0.99 with
+// another, or a relative standard error above 100 %.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/run_state.h"
+#include "engine/settings.h"
+#include "identification/machine_genes.h"
+#include "platform/platform.h"
+
+namespace mas {
+
+struct FitOptions {
+  int max_iterations = 50;  // solver iterations per start
+  int starts = 0;           // extra starts beside the guess
+  std::uint32_t seed = 1;
+  double start_spread = 2.0;    // extra starts: factor around the guess, > 1
+  double relative_step = 1e-4;  // finite-difference step relative to each parameter
+  int threads = 0;              // 0: one per core
+  double function_tolerance = 1e-12;
+  double parameter_tolerance = 1e-10;
+};
+
+// One solver iteration, for the progress display.
+struct FitProgress {
+  int start = 0;           // 0: the guess
+  int starts = 1;          // starts in all
+  int iteration = 0;       // 0: the start point
+  double cost = 0.0;       // 1/2 sum r^2 at the current point
+  double step_norm = 0.0;  // norm of the step tried (transformed parameters)
+  bool step_accepted = false;
+  double seconds = 0.0;  // wall time since the fit began
+  long long runs = 0;    // simulations so far
+};
+using FitProgressFunction = std::function<void(const FitProgress&)>;
+
+enum class FitEnd {
+  kConverged,       // the solver met its tolerances
+  kIterationLimit,  // max_iterations reached before that
+  kInterrupted,     // Escape (Ctrl-C): the best point so far
+  kFailed,          // no start could be fitted (every start diverged, or the solver failed)
+  kRefused,         // nothing ran: the guess, the flags or the record cannot be fitted
+};
+
+struct FittedParameter {
+  int gene = 0;
+  double value = 0.0;
+  double standard_error = 0.0;  // infinity when not identifiable
+  double lower95 = 0.0;
+  double upper95 = 0.0;
+  bool at_bound = false;  // a load coefficient fitted to 0
+  bool identifiable = true;
+};
+
+// The physical machine a gene vector maps to.
+struct MachineValues {
+  double Rs = 0.0, Rr = 0.0, Ls = 0.0, Lr = 0.0, M = 0.0, J = 0.0;
+  double a10 = 0.0, a20 = 0.0, a30 = 0.0;
+};
+MachineValues MachineValuesOf(const Genes& g, const SimulationSettings& s);
+
+struct StartSummary {
+  Genes start{};
+  Genes end{};
+  double initial_cost = 0.0;  // NaN when the start could not be simulated
+  double cost = 0.0;          // NaN likewise
+  int iterations = 0;
+  bool usable = false;
+  bool reached_best = false;
+  std::string solver_message;
+};
+
+struct FitResult {
+  FitEnd end = FitEnd::kRefused;
+  std::string message;  // why it was refused or failed; the solver's word otherwise
+  Genes guess{};
+  Genes genes{};  // the best parameters (held genes as given)
+  std::array<bool, NGenes> optimised{};
+  MachineValues machine;
+  double initial_cost = 0.0;  // of the guess
+  double cost = 0.0;          // 1/2 sum r^2 at the best point
+  int residuals = 0;
+  int instants = 0;
+  bool speed_compared = true;
+  bool current_compared = true;
+  bool max_of_current = false;  // the current compared is its maximum over a period
+  double speed_rms = 0.0;       // tr/mn
+  double current_rms = 0.0;     // A
+  double speed_range = 0.0;
+  double current_range = 0.0;
+  double record_first = 0.0;  // s
+  double record_last = 0.0;
+  double compared_first = 0.0;
+  double compared_last = 0.0;
+  bool statistics = false;  // standard errors, intervals and correlations were computed
+  std::vector<FittedParameter> parameters;       // optimised genes, in gene order
+  std::vector<std::vector<double>> correlation;  // between them
+  double reciprocal_condition = 0.0;             // of the column-scaled J^T J
+  std::vector<std::string> warnings;             // what the record cannot identify
+  std::vector<std::string> notes;                // how the data were used
+  std::vector<StartSummary> starts;
+  int best_start = -1;
+  int starts_reaching_best = 0;
+  int iterations = 0;  // over all starts
+  long long runs = 0;  // simulations over all starts
+  int diverged_trials = 0;
+  double seconds = 0.0;
+};
+
+// Fits the optimised genes (s.GenX) from `guess` to the experimental tables of
+// `carried` (built on the time base of `s`). `s` and `carried` are not changed.
+// Messages of the runs reach `platform`, whose Escape key interrupts the fit.
+FitResult FitTrajectory(const Genes& guess, const SimulationSettings& s,
+                        const CarriedState& carried, Platform& platform, const FitOptions& options,
+                        const FitProgressFunction& progress = {});
+
+}  // namespace mas

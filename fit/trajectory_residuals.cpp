@@ -1,0 +1,333 @@
+#include "fit/trajectory_residuals.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <limits>
+#include <mutex>
+#include <utility>
+
+#include "engine/experiment.h"
+#include "engine/numeric.h"
+#include "engine/run_simulation.h"
+
+namespace mas {
+namespace {
+
+constexpr const char* kDivergedText = "La simulation a divergée";
+
+// The run's own output hook: the run writes a "table line" at every recorded step, right
+// after the identification cost has compared that step with the tables, and the sink
+// reads the comparison there. ExpIndex counts the entries compared so far, so a step at
+// which it did not move compared nothing (the run went past the end of the tables).
+class ComparisonSink : public OutputSink {
+ public:
+  bool Open(const std::string&) override { return true; }
+  void WriteHeader(const RunView&) override {}
+  void WriteLine(const RunView& v) override {
+    const int index = v.state.ExpIndex;
+    if (index == last_index_) return;
+    last_index_ = index;
+    Compared(v, index - 1);
+  }
+  void Close() override {}
+
+ protected:
+  virtual void Compared(const RunView& v, int k) = 0;
+
+ private:
+  int last_index_ = 0;
+};
+
+// Records which table entry each comparison used and when.
+class LayoutSink final : public ComparisonSink {
+ public:
+  std::vector<int> entries;
+  std::vector<double> times;
+
+ protected:
+  void Compared(const RunView& v, int k) override {
+    entries.push_back(k);
+    times.push_back(v.state.t);
+  }
+};
+
+// Writes the residuals of the compared instants of the layout.
+class ResidualSink final : public ComparisonSink {
+ public:
+  ResidualSink(const ResidualLayout& layout, const std::vector<int>& slot_of_entry,
+               TrajectoryResiduals& out)
+      : layout_(layout), slot_of_entry_(slot_of_entry), out_(out) {
+    out_.r.assign(static_cast<std::size_t>(layout.Count()), 0.0);
+    current_offset_ = layout.speed_compared ? layout.Instants() : 0;
+  }
+
+  // Completes the residuals once the run is over.
+  void Finish(const RunOutcome& outcome) {
+    out_.diverged = outcome.status == RunStatus::kDiverged;
+    out_.interrupted = outcome.status == RunStatus::kInterrupted;
+    const bool finite =
+        std::all_of(out_.r.begin(), out_.r.end(), [](double x) { return std::isfinite(x); });
+    out_.complete = outcome.status == RunStatus::kReachedEnd && filled_ == layout_.Instants() &&
+                    finite && std::isfinite(sum_w_) && std::isfinite(sum_i_);
+    if (!out_.complete) {
+      out_.r.clear();
+      return;
+    }
+    const double n = std::max(layout_.Instants(), 1);
+    out_.speed_rms = std::sqrt(sum_w_ / n);
+    out_.current_rms = std::sqrt(sum_i_ / n);
+  }
+
+ protected:
+  void Compared(const RunView& v, int k) override {
+    if (k < 0 || k >= static_cast<int>(slot_of_entry_.size())) return;
+    const int slot = slot_of_entry_[static_cast<std::size_t>(k)];
+    if (slot < 0) return;
+    const auto i = static_cast<std::size_t>(slot);
+    const ExperimentalData& d = v.experiment;
+    const auto kk = static_cast<std::size_t>(k);
+    // The errors exactly as the cost forms them.
+    const double ew = d.ExpWmTable[kk] - v.state.WmMeas * kRadSToRpm;
+    const double ei =
+        layout_.mode == 1 ? d.ExpIasTable[kk] - v.state.IasMeas : d.ExpMaxIasTable[kk] - d.MaxIas;
+    if (layout_.speed_compared) out_.r[i] = layout_.speed_root[i] * ew;
+    if (layout_.current_compared) {
+      out_.r[static_cast<std::size_t>(current_offset_) + i] = layout_.current_root[i] * ei;
+    }
+    sum_w_ += ew * ew;
+    sum_i_ += ei * ei;
+    ++filled_;
+  }
+
+ private:
+  const ResidualLayout& layout_;
+  const std::vector<int>& slot_of_entry_;
+  TrajectoryResiduals& out_;
+  int current_offset_ = 0;
+  int filled_ = 0;
+  double sum_w_ = 0.0;
+  double sum_i_ = 0.0;
+};
+
+// A run with a sink on every recorded step: the output table switched on from the first
+// step for this run only (the sink writes no file), then the study's own settings back.
+RunOutcome RunWithSink(SimulationSettings& s, CarriedState& carried, Platform& platform,
+                       OutputSink& sink, RunMode mode) {
+  struct Restore {
+    SimulationSettings& s;
+    bool create;
+    double td0;
+    ~Restore() {
+      s.CreateOutputFile = create;
+      s.td0 = td0;
+    }
+  } restore{s, s.CreateOutputFile, s.td0};
+  s.CreateOutputFile = true;
+  s.td0 = -std::numeric_limits<double>::infinity();
+  carried.CostIdent = 0.0;
+  return RunSimulation(s, carried, platform, &sink, false, mode);
+}
+
+// Range of a measured signal over the compared instants: max - min; a flat signal is
+// measured by its magnitude, and a signal that is 0 throughout by 1.
+double RangeOf(const std::vector<double>& table, const std::vector<int>& entries) {
+  double lo = std::numeric_limits<double>::infinity();
+  double hi = -lo;
+  double magnitude = 0.0;
+  for (int k : entries) {
+    const double x = table[static_cast<std::size_t>(k)];
+    lo = std::min(lo, x);
+    hi = std::max(hi, x);
+    magnitude = std::max(magnitude, std::fabs(x));
+  }
+  const double range = hi - lo;
+  if (range > 0.0 && std::isfinite(range)) return range;
+  return magnitude > 0.0 && std::isfinite(magnitude) ? magnitude : 1.0;
+}
+
+// Which study a candidate is being written into: the evaluator writes candidate i into
+// a worker's study and then scores that same study, so the study's address names the
+// candidate for the score.
+class CandidateRegistry {
+ public:
+  void Assign(const SimulationSettings* s, int i) {
+    std::lock_guard lock(mutex_);
+    for (auto& [study, index] : current_) {
+      if (study == s) {
+        index = i;
+        return;
+      }
+    }
+    current_.emplace_back(s, i);
+  }
+  int Of(const SimulationSettings* s) const {
+    std::lock_guard lock(mutex_);
+    for (const auto& [study, index] : current_) {
+      if (study == s) return index;
+    }
+    return -1;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::pair<const SimulationSettings*, int>> current_;
+};
+
+// The front end's platform during a batch: a diverged trial is an ordinary outcome of the
+// fit (a rejected step), not a message; the progress of individual runs is not shown
+// (the fit reports per iteration); Escape and every other message go through.
+class BatchPlatform final : public Platform {
+ public:
+  explicit BatchPlatform(Platform& inner) : inner_(inner) {}
+  void ShowMessage(std::string_view text, std::string_view caption, MessageIcon icon) override {
+    if (text != kDivergedText) inner_.ShowMessage(text, caption, icon);
+  }
+  void SetStatusText(std::string_view) override {}
+  void SetProgress(int) override {}
+  void SetWaitCursor(bool) override {}
+  bool EscapePressed() override { return inner_.EscapePressed(); }
+  void StartProcess(const std::string&) override {}
+
+ private:
+  Platform& inner_;
+};
+
+}  // namespace
+
+double TrajectoryResiduals::Cost() const {
+  double sum = 0.0;
+  for (double x : r) sum += x * x;
+  return 0.5 * sum;
+}
+
+LayoutResult MakeResidualLayout(const Genes& g, const SimulationSettings& study,
+                                const CarriedState& carried_in, int min_residuals) {
+  LayoutResult result;
+  ResidualLayout& layout = result.layout;
+  const ExperimentalData& d0 = carried_in.experiment;
+  if (!study.ExpTableReady || d0.ExpWmTable.empty() || d0.Rows() < 2) {
+    result.status = LayoutStatus::kTablesNotReady;
+    result.message = "Les tables expérimentales n'ont pas été créées pour ces paramètres temporels";
+    return result;
+  }
+  if (g[kGeneTr] == 0.0) {
+    result.message = "Problème sur la constante Tr=0 : le jeu de départ n'a pas de machine";
+    return result;
+  }
+  SimulationSettings s = study;
+  CarriedState carried = carried_in;
+  s.DisplayProgressBar = false;
+  MapGenesOntoMachine(g, s);
+  layout.mode = s.CostFunction == 0 ? 1 : 6;
+  LayoutSink sink;
+  RecordingPlatform quiet;
+  const RunOutcome outcome = RunWithSink(s, carried, quiet, sink, layout.mode);
+  if (outcome.status != RunStatus::kReachedEnd) {
+    result.message = outcome.status == RunStatus::kDiverged
+                         ? "La simulation diverge avec le jeu de départ"
+                         : "La simulation du jeu de départ n'a pas pu tourner : " +
+                               (outcome.message.empty() ? std::string("refusée") : outcome.message);
+    return result;
+  }
+
+  const ExperimentalData& d = carried.experiment;
+  const auto rows = static_cast<std::size_t>(d.Rows());
+  layout.record_first = d.ExpTime.front();
+  layout.record_last = d.ExpTime[rows - 1];
+  layout.instants_in_tables = static_cast<int>(d.ExpWmTable.size());
+  const std::vector<double>& current_table = layout.mode == 1 ? d.ExpIasTable : d.ExpMaxIasTable;
+  for (std::size_t i = 0; i < sink.entries.size(); ++i) {
+    const double t = sink.times[i];
+    const int k = sink.entries[i];
+    // Inside the record (interpolation works on [first, last)) and inside both tables.
+    if (t >= layout.record_first && t < layout.record_last && k >= 0 &&
+        k < static_cast<int>(d.ExpWmTable.size()) && k < static_cast<int>(current_table.size())) {
+      layout.table_index.push_back(k);
+      layout.times.push_back(t);
+    }
+  }
+  layout.speed_compared = s.gWmF > 0.0 && std::isfinite(s.gWmF);
+  layout.current_compared = s.gIasF > 0.0 && std::isfinite(s.gIasF);
+  if (!layout.table_index.empty()) {
+    layout.speed_range = RangeOf(d.ExpWmTable, layout.table_index);
+    layout.current_range = RangeOf(current_table, layout.table_index);
+  }
+  for (double t : layout.times) {
+    const double w = CostTimeWeight(s.gA, s.gt0, t);
+    layout.speed_root.push_back(layout.speed_compared ? std::sqrt(s.gWmF * w) / layout.speed_range
+                                                      : 0.0);
+    layout.current_root.push_back(
+        layout.current_compared ? std::sqrt(s.gIasF * w) / layout.current_range : 0.0);
+  }
+  if (layout.Count() <= min_residuals) {
+    result.status = LayoutStatus::kTooFewInstants;
+    result.message = "Trop peu d'instants comparés (" + std::to_string(layout.Count()) +
+                     " résidus) pour ajuster " + std::to_string(min_residuals) +
+                     " paramètres : enregistrement trop court, ou poids gWmF et gIasF nuls";
+    return result;
+  }
+  result.status = LayoutStatus::kReady;
+  return result;
+}
+
+ResidualEvaluator::ResidualEvaluator(const SimulationSettings& s, const CarriedState& carried,
+                                     ResidualLayout layout, int threads)
+    : study_(s), carried_(carried), layout_(std::move(layout)), threads_(std::max(threads, 1)) {
+  // The runs poll Escape (a run polls it only while it displays progress); the batch's
+  // platform keeps the progress of each run off the screen.
+  study_.DisplayProgressBar = true;
+}
+
+std::vector<TrajectoryResiduals> ResidualEvaluator::Evaluate(std::span<const Genes> sets,
+                                                             Platform& platform) {
+  std::vector<TrajectoryResiduals> results(sets.size());
+  if (sets.empty()) return results;
+  std::vector<int> slot_of_entry(static_cast<std::size_t>(layout_.instants_in_tables), -1);
+  for (int i = 0; i < layout_.Instants(); ++i) {
+    const int k = layout_.table_index[static_cast<std::size_t>(i)];
+    if (k >= 0 && k < layout_.instants_in_tables) slot_of_entry[static_cast<std::size_t>(k)] = i;
+  }
+
+  CandidateRegistry registry;
+  CandidateBatch batch;
+  batch.count = static_cast<int>(sets.size());
+  batch.runnable = 0;
+  while (batch.runnable < batch.count &&
+         sets[static_cast<std::size_t>(batch.runnable)][kGeneTr] != 0.0) {
+    ++batch.runnable;
+  }
+  batch.apply = [&](int i, SimulationSettings& s) {
+    registry.Assign(&s, i);
+    MapGenesOntoMachine(sets[static_cast<std::size_t>(i)], s);
+  };
+  const RunMode mode = layout_.mode;
+  auto score = [&](SimulationSettings& s, CarriedState& c, Platform& p) {
+    const int i = registry.Of(&s);
+    if (i < 0) return CandidateScore{0.0, true};  // never: every scored study was assigned
+    TrajectoryResiduals& out = results[static_cast<std::size_t>(i)];
+    ResidualSink sink(layout_, slot_of_entry, out);
+    const RunOutcome outcome = RunWithSink(s, c, p, sink, mode);
+    sink.Finish(outcome);
+    return ScoreOfRun(outcome, c.CostIdent);
+  };
+  const CandidateEvaluator evaluator(threads_, score);
+  SimulationSettings s = study_;
+  CarriedState carried = carried_;
+  BatchPlatform batch_platform(platform);
+  const Evaluation ev = evaluator.Evaluate(batch, s, carried, batch_platform);
+  runs_ += static_cast<long long>(ev.costs.size());
+  // Sets after the end of the batch were never run, or their runs are discarded.
+  if (ev.end != EvaluationEnd::kComplete) {
+    for (std::size_t i = static_cast<std::size_t>(std::max(ev.stop_index, 0)) + 1;
+         i < results.size(); ++i) {
+      results[i] = TrajectoryResiduals{};
+    }
+    if (ev.end == EvaluationEnd::kTrZero && ev.stop_index >= 0) {
+      results[static_cast<std::size_t>(ev.stop_index)] = TrajectoryResiduals{};
+    }
+  }
+  return results;
+}
+
+}  // namespace mas
