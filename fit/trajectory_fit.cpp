@@ -1,6 +1,7 @@
 #include "fit/trajectory_fit.h"
 
 #include <ceres/ceres.h>
+#include <glog/logging.h>
 
 #include <Eigen/Dense>
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <cstddef>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <string>
 #include <utility>
@@ -33,6 +35,8 @@ constexpr double kNoEffect = 1e-9;       // column norm relative to the largest
 constexpr double kNearSingular = 1e-10;  // eigenvalue relative to the largest
 constexpr double kNullComponent = 0.1;   // share of a parameter in a near-null direction
 constexpr double kHighCorrelation = 0.99;
+// A load coefficient this close to 0 (in units of its scale) is at its bound.
+constexpr double kAtBound = 1e-9;
 constexpr double kLargeRelativeError = 1.0;
 // A start reached the best when its cost or its parameters are this close.
 constexpr double kSameEnd = 1e-3;
@@ -435,7 +439,7 @@ Statistics ComputeStatistics(const std::vector<Coordinate>& coords, const Theta&
     FittedParameter p;
     p.gene = c.gene;
     p.value = c.ToGene(theta[ju]);
-    p.at_bound = c.scale == Scale::kNonNegative && theta[ju] <= c.lower;
+    p.at_bound = c.scale == Scale::kNonNegative && theta[ju] <= c.lower + kAtBound;
     const bool unknown = no_effect[ju] || in_null[ju];
     const double se_theta = unknown ? kInfinity : std::sqrt(std::max(cov(j, j), 0.0));
     p.standard_error = unknown ? kInfinity : std::fabs(c.Slope(theta[ju])) * se_theta;
@@ -506,6 +510,15 @@ Statistics ComputeStatistics(const std::vector<Coordinate>& coords, const Theta&
 std::vector<Theta> DrawStarts(const std::vector<Coordinate>& coords, const Theta& guess,
                               const FitOptions& options) {
   std::vector<Theta> starts{guess};
+  for (const Genes& g : options.extra_starts) {
+    Theta t(coords.size());
+    bool inside = true;
+    for (std::size_t j = 0; j < coords.size(); ++j) {
+      t[j] = coords[j].FromGene(g[static_cast<std::size_t>(coords[j].gene)]);
+      inside = inside && t[j] >= coords[j].lower && t[j] <= coords[j].upper;
+    }
+    if (inside) starts.push_back(std::move(t));
+  }
   std::mt19937 engine(options.seed);
   auto uniform = [&engine] {
     return (static_cast<double>(engine()) + 0.5) * 0x1.0p-32;  // (0, 1)
@@ -535,6 +548,14 @@ bool SameEnd(const std::vector<Coordinate>& coords, const Theta& a, const Theta&
     if (std::fabs(a[j] - b[j]) > kSameEnd * scale) return false;
   }
   return true;
+}
+
+// The solver reports through its summary, which the fit turns into its own words; its
+// log lines (written to stderr by the logging library it uses) would only interleave with
+// the progress display. Only a fatal error of the library itself is still written.
+void QuietSolverLog() {
+  static std::once_flag once;
+  std::call_once(once, [] { FLAGS_minloglevel = google::GLOG_FATAL; });
 }
 
 }  // namespace
@@ -622,10 +643,17 @@ FitResult FitTrajectory(const Genes& guess, const SimulationSettings& s,
                            std::to_string(lay.instants_in_tables) + ")");
   }
 
+  QuietSolverLog();
   const int threads = options.threads > 0 ? options.threads : MachineThreads();
   ResidualEvaluator evaluator(s, carried, layout.layout, threads);
   FitProblem problem(evaluator, platform, coords, guess, options.relative_step);
   const std::vector<Theta> starts = DrawStarts(coords, theta0, options);
+  const std::size_t given = options.extra_starts.size();
+  const std::size_t kept = starts.size() - 1 - static_cast<std::size_t>(options.starts);
+  if (kept < given) {
+    result.notes.push_back(std::to_string(given - kept) +
+                           " départ(s) donné(s) hors du domaine des paramètres, ignoré(s)");
+  }
 
   Theta best_theta;
   double best_cost = kInfinity;

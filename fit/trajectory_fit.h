@@ -52,7 +52,10 @@ namespace mas {
 
 struct FitOptions {
   int max_iterations = 50;  // solver iterations per start
-  int starts = 0;           // extra starts beside the guess
+  int starts = 0;           // extra starts drawn around the guess
+  // Further starts given explicitly, tried after the guess and before the drawn ones (a
+  // start outside the parameters' domain is skipped and said so).
+  std::vector<Genes> extra_starts;
   std::uint32_t seed = 1;
   double start_spread = 2.0;    // extra starts: factor around the guess, > 1
   double relative_step = 1e-4;  // finite-difference step relative to each parameter

@@ -1,6 +1,7 @@
 #include "fit/trajectory_residuals.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstddef>
 #include <limits>
@@ -15,6 +16,12 @@ namespace mas {
 namespace {
 
 constexpr const char* kDivergedText = "La simulation a divergée";
+
+std::string Seconds(double t) {
+  char buf[32];
+  const auto r = std::to_chars(buf, buf + sizeof buf, t, std::chars_format::general, 6);
+  return std::string(buf, r.ptr);
+}
 
 // The run's own output hook: the run writes a "table line" at every recorded step, right
 // after the identification cost has compared that step with the tables, and the sink
@@ -245,6 +252,16 @@ LayoutResult MakeResidualLayout(const Genes& g, const SimulationSettings& study,
         k < static_cast<int>(d.ExpWmTable.size()) && k < static_cast<int>(current_table.size())) {
       layout.table_index.push_back(k);
       layout.times.push_back(t);
+    }
+  }
+  for (std::size_t i = 0; i < layout.table_index.size(); ++i) {
+    const auto k = static_cast<std::size_t>(layout.table_index[i]);
+    if (!std::isfinite(d.ExpWmTable[k]) || !std::isfinite(current_table[k])) {
+      result.status = LayoutStatus::kTablesNotReady;
+      result.message =
+          "Valeur non finie dans les tables expérimentales à t = " + Seconds(layout.times[i]) +
+          " s : recréez la table expérimentale";
+      return result;
     }
   }
   layout.speed_compared = s.gWmF > 0.0 && std::isfinite(s.gWmF);

@@ -1,0 +1,68 @@
+#pragma once
+// Start-ups for the fit's tests: a short, coarse direct start-up of the example machine
+// whose "measured" record is the study's own simulation with known parameters, clean or
+// with sensor noise added at every recorded instant.
+
+#include <cstdint>
+#include <random>
+
+#include "engine/run_simulation.h"
+#include "tests/identification/identification_fixture.h"
+
+namespace mas::testing {
+
+// The example machine with a load that has all three terms (quadratic, linear and
+// constant), so that every gene has something to fit.
+inline Genes LoadedMachineGenes() {
+  Genes g = ExampleMachineGenes();
+  g[kGeneA10] = 3e-5;  // 0.74 N m at 1500 tr/mn
+  g[kGeneA20] = 4e-3;  // 0.63 N m at 1500 tr/mn
+  g[kGeneA30] = 1.0;
+  return g;
+}
+
+// Every gene `factor` times the truth (sigma too).
+inline Genes Scaled(const Genes& g, double factor) {
+  Genes out = g;
+  for (double& x : out) x *= factor;
+  return out;
+}
+
+struct FitStudy {
+  SimulationSettings s;
+  CarriedState carried;
+};
+
+// A direct start-up over tf with the step dt, recorded every out_step steps, compared on
+// the phase current itself (CostFunction 0), with the record made from `truth`. With
+// noise, white Gaussian noise of the given rms (tr/mn, A) is added to every row of the
+// record from `seed`.
+inline FitStudy MakeFitStudy(const Genes& truth, double tf = 0.25, double dt = 1e-4,
+                             int out_step = 5, double speed_noise = 0.0, double current_noise = 0.0,
+                             std::uint32_t seed = 1) {
+  FitStudy f;
+  f.s = StartUpStudy(tf, dt, out_step);
+  f.s.CostFunction = 0;
+  f.s.gA = 200.0;
+  f.s.gt0 = 0.01;
+  MapGenesOntoMachine(truth, f.s);
+  SimulationSettings measuring = f.s;
+  measuring.tf = f.s.tf + 10 * f.s.dt * f.s.OutStep;
+  measuring.CreateOutputFile = true;
+  RecordSink sink(f.carried.experiment);
+  SilentPlatform quiet;
+  RunSimulation(measuring, f.carried, quiet, &sink, false, 0);
+  if (speed_noise > 0.0 || current_noise > 0.0) {
+    std::mt19937_64 engine(seed);
+    std::normal_distribution<double> normal;
+    ExperimentalData& d = f.carried.experiment;
+    for (std::size_t i = 0; i < d.ExpTime.size(); ++i) {
+      d.ExpWm[i] += speed_noise * normal(engine);
+      d.ExpIas[i] += current_noise * normal(engine);
+    }
+  }
+  BuildExperimentalTables(f.s, f.carried, quiet, nullptr);
+  return f;
+}
+
+}  // namespace mas::testing
