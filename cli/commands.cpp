@@ -11,12 +11,12 @@
 #include "cli/dsvpwm_command.h"
 #include "cli/fit_command.h"
 #include "cli/identify_command.h"
-#include "files/settings_override.h"
 #include "cli/sweep_command.h"
 #include "cli/tune_command.h"
 #include "engine/settings.h"
 #include "files/output_recorder.h"
 #include "files/parameter_file.h"
+#include "files/settings_override.h"
 #include "platform/file_replacement.h"
 
 namespace mas {
@@ -204,8 +204,8 @@ int RunStudyCommand(const RunRequest& request, CliEnvironment& env) {
   if (request.output) settings.OutFileName = *request.output;
   // Checked before the run: a protected table, or the study itself, is never replaced.
   if (settings.FileLoaded && settings.CreateOutputFile) {
-    if (const auto refused = RefuseProtectedTarget(settings.OutFileName, env.platform,
-                                                   request.study)) {
+    if (const auto refused =
+            RefuseProtectedTarget(settings.OutFileName, env.platform, request.study)) {
       return *refused;
     }
   }

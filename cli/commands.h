@@ -23,15 +23,29 @@ namespace mas {
 enum ExitStatus : int {
   kExitSuccess = 0,        // the run reached tf; the study was saved
   kExitParameterFile = 1,  // the parameter file could not be read or written; the cage
-                           // model could not be prepared (singular matrix, memory)
+                           // model could not be prepared (singular matrix, memory); a
+                           // write-protected output or one naming the study; a log or
+                           // table that could not be written
   kExitUsage = 2,          // bad option or argument, unknown or malformed --set
   kExitRefused = 3,        // no study, output file not opened, no mode or several modes
   kExitDiverged = 4,       // the run diverged
-  kExitInterrupted = 130,  // Ctrl-C: the run stopped, its partial output is kept
+  kExitInterrupted = 130,  // Ctrl-C, SIGTERM or SIGHUP: the run stopped, its partial
+                           // output is kept
 };
 
 // Exit status of a run that ended with `status`.
 int ExitStatusFor(RunStatus status);
+
+// Why the file `target` may not be written, or empty when it may: a write-protected file
+// (renaming over it would not ask), or the study being read (`study`, when given: a table
+// would replace it). The commands check it before anything runs and end with
+// kExitParameterFile after the message, so that nothing is lost and no run is wasted.
+std::string WriteRefusal(const std::string& target, const std::string& study = {});
+
+// Shows a WriteRefusal (caption "Erreur") and returns kExitParameterFile; nothing when
+// `target` may be written.
+std::optional<int> RefuseProtectedTarget(const std::string& target, Platform& platform,
+                                         const std::string& study = {});
 
 // Where a subcommand reads and writes.
 struct CliEnvironment {

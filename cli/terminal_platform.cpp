@@ -29,12 +29,23 @@ void InstallInterruptHandler() {
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
-  // One-shot: the second Ctrl-C finds the default action again and ends the process.
+  // One-shot: the second signal finds the default action again and ends the process.
   action.sa_flags = SA_RESETHAND | SA_RESTART;
-  struct sigaction previous {};
-  sigaction(SIGINT, &action, &previous);
-  // A job the shell started in the background ignores Ctrl-C: it keeps doing so.
-  if (previous.sa_handler == SIG_IGN) sigaction(SIGINT, &previous, nullptr);
+  // Ctrl-C, a polite kill (timeout, a batch system) and a closed terminal all end a run
+  // the same way: at its next poll, its partial table committed and no temporary left.
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction previous {};
+    sigaction(signal_number, &action, &previous);
+    // A job started with the signal ignored (a background job of a script, nohup) keeps
+    // ignoring it.
+    if (previous.sa_handler == SIG_IGN) sigaction(signal_number, &previous, nullptr);
+  }
+  // Beyond a file-size limit the write fails (EFBIG) instead of killing the process, so
+  // that the failure is reported and the temporary file removed.
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGXFSZ, &ignore, nullptr);
 }
 
 bool InterruptRequested() { return interrupt_requested.load(); }

@@ -11,13 +11,14 @@
 
 namespace mas {
 
-// Catches the first Ctrl-C (SIGINT) and remembers it; the run loop sees it as Escape at
-// its next poll, ends the run and keeps the partial output. The handler is removed as it
-// fires, so a second Ctrl-C ends the process the usual way (useful when the run does not
-// poll: without the progress bar Escape is never polled). A process started with Ctrl-C
-// ignored (a background job of a script) keeps ignoring it.
+// Catches the first Ctrl-C (SIGINT), SIGTERM or SIGHUP and remembers it; the run loop sees
+// it as Escape at its next poll (every few thousand steps), ends the run and keeps the
+// partial output. The handler of each signal is removed as it fires, so a second one ends
+// the process the usual way. A process started with one of them ignored (a background job
+// of a script, nohup) keeps ignoring it. SIGXFSZ is ignored: a write beyond a file-size
+// limit then fails and is reported like a full disk instead of killing the process.
 void InstallInterruptHandler();
-// A Ctrl-C has arrived since the handler was installed (or the request was cleared).
+// A stop signal has arrived since the handler was installed (or the request was cleared).
 bool InterruptRequested();
 void ClearInterruptRequest();
 

@@ -58,6 +58,8 @@ TEST_F(MasCommand, RefusedRunsExitWithThreeAndPrintNoSummary) {
     std::vector<std::string> args;
     std::string message;
   };
+  // A run refused after its first step keeps the previous table as it was.
+  { std::ofstream(Path("m.dat")) << "previous table\n"; }
   const std::vector<Case> cases = {
       {{"run"}, "Aucun fichier de données n'a été chargé"},
       {{"run", study_, "-o", Path("missing/x.dat")}, "Impossible d'ouvrir le fichier "},
@@ -73,6 +75,37 @@ TEST_F(MasCommand, RefusedRunsExitWithThreeAndPrintNoSummary) {
     EXPECT_EQ(platform_.messages[0].text.rfind(c.message, 0), 0u);
   }
   EXPECT_EQ(out_.str(), "");
+  EXPECT_EQ(ReadAll(Path("m.dat")), "previous table\n");
+}
+
+TEST_F(MasCommand, ProtectedFilesAndTheStudyBeingReadAreNeverReplaced) {
+  const std::string kept = Path("kept.dat");
+  { std::ofstream(kept) << "previous table\n"; }
+  fs::permissions(kept, fs::perms::owner_read | fs::perms::group_read);
+  const std::string study_text = ReadAll(study_);
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const std::string is_study = "Le fichier de sortie " + study_ + " est l'étude lue";
+  const std::string is_protected = "Le fichier " + kept + " est protégé en écriture";
+  const std::vector<Case> cases = {
+      {{"run", study_, "-o", kept}, is_protected},
+      {{"run", study_, "-o", study_}, is_study},
+      {{"run", study_, "--set", "OutFileName=" + study_}, is_study},
+      {{"save", study_, kept}, is_protected},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    platform_.messages.clear();
+    EXPECT_EQ(Mas(c.args), 1);
+    ASSERT_EQ(platform_.messages.size(), 1u);
+    EXPECT_EQ(platform_.messages[0].caption, "Erreur");
+    EXPECT_EQ(platform_.messages[0].text.rfind(c.message, 0), 0u) << platform_.messages[0].text;
+  }
+  EXPECT_EQ(out_.str(), "");  // nothing ran
+  EXPECT_EQ(ReadAll(kept), "previous table\n");
+  EXPECT_EQ(ReadAll(study_), study_text);
 }
 
 TEST_F(MasCommand, DivergenceAndInterruptionKeepTheOutputAndPrintTheSummary) {
@@ -80,13 +113,14 @@ TEST_F(MasCommand, DivergenceAndInterruptionKeepTheOutputAndPrintTheSummary) {
   EXPECT_TRUE(fs::exists(Path("d.dat")));
   EXPECT_NE(out_.str().find("Fin              : divergence"), std::string::npos);
 
-  // Ctrl-C once the study is read: the reader polls it too, once per line.
+  // Ctrl-C once the study is read (the reader polls it too, once per line): the run sees
+  // it at its first poll, here the one at its end.
   RecordingPlatform reader;
   SimulationSettings s;
   s.ParamFileName = study_;
   ReadParameterFile(s, reader, env_.echo_path);
   platform_.escape_polls = 0;
-  platform_.escape_after_polls = reader.escape_polls + 1;
+  platform_.escape_after_polls = reader.escape_polls;
   EXPECT_EQ(Mas({"run", study_, "-o", Path("i.dat")}), 130);
   EXPECT_TRUE(fs::exists(Path("i.dat")));
   EXPECT_NE(out_.str().find("Fin              : interrompue par Ctrl-C"), std::string::npos);
