@@ -265,7 +265,7 @@ SweepFile ParseSweepFile(std::string_view text, const std::string& file_name) {
       const std::string name(Trim(std::string_view(change).substr(0, eq)));
       const std::string value(Trim(std::string_view(change).substr(eq + 1)));
       CheckValue(p, name, value);
-      f.changes.push_back({name + "=" + value, -1});
+      f.changes.push_back({name + "=" + value, -1, line_number});
       continue;
     }
     const std::size_t eq = line.find('=');
@@ -350,7 +350,7 @@ SweepFile ParseSweepFile(std::string_view text, const std::string& file_name) {
         param.values = LooksLikeRange(value) ? ExpandRange(p, value) : p.SplitList(value);
         for (const std::string& v : param.values) CheckValue(p, key, v);
       }
-      f.changes.push_back({"", static_cast<int>(f.parameters.size())});
+      f.changes.push_back({"", static_cast<int>(f.parameters.size()), line_number});
       f.parameters.push_back(std::move(param));
     }
   }

@@ -81,6 +81,7 @@ struct SweepParameter {
 struct SweepChange {
   std::string fixed;   // "NAME=VALUE" of a set line; empty for a parameter
   int parameter = -1;  // index into SweepFile::parameters
+  int line = 0;
 };
 
 struct SweepFile {

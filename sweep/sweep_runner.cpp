@@ -80,8 +80,10 @@ std::string Padded(long long index, long long count) {
   return digits;
 }
 
-[[noreturn]] void FailAt(const SweepFile& f, int line, const std::string& detail) {
-  throw SweepFileError(f.file_name + ", ligne " + std::to_string(line) + " : " + detail);
+[[noreturn]] void FailAt(const SweepFile& f, int line, std::string_view detail) {
+  if (detail.starts_with("--set ")) detail.remove_prefix(6);
+  throw SweepFileError(f.file_name + ", ligne " + std::to_string(line) + " : " +
+                       std::string(detail));
 }
 
 }  // namespace
@@ -96,10 +98,7 @@ SweepRunner::SweepRunner(const SweepFile& file, SimulationSettings study, std::s
   SimulationSettings first = study_;
   const std::vector<std::string> changes = plan_.Changes(0);
   for (std::size_t c = 0; c < file_.changes.size(); ++c) {
-    const SweepChange& change = file_.changes[c];
-    const int line = change.parameter < 0
-                         ? 0
-                         : file_.parameters[static_cast<std::size_t>(change.parameter)].line;
+    const int line = file_.changes[c].line;
     try {
       ApplyOverride(first, ParseOverride(changes[c]));
     } catch (const OverrideError& e) {

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# The summary of a sweep does not depend on what ran it. Runs a sweep of very short runs
+# on two threads as the reference, then
+#   mpi N        with mpirun -n N ... --mpi
+#   kill         killed half-way (SIGKILL of its process group), then --resume
+#   kill-mpi N   the same under mpirun -n N ... --mpi (resumed over MPI)
+# and compares the summaries byte for byte.
+#   summaries_agree.sh MAS SOURCE_DIR MODE [N]
+set -euo pipefail
+mas="$1" source="$2" mode="$3" ranks="${4:-2}"
+work=$(mktemp -d /tmp/mas_sweep_XXXXXX)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+mpi=()
+if [[ "$mode" != kill ]]; then mpi=(mpirun -n "$ranks" --oversubscribe); fi
+
+if [[ "$mode" == mpi ]]; then
+  # 15 runs, one diverging per load, with every kind of metric.
+  cat > s.txt <<SWEEP
+study = $source/examples/default.mas
+set tf=0.02
+Rs  = 1.405, -20, 1.3
+a10 = 0:0.005:0.02
+metric = final(Vitesse(tr/mn))
+window = 0.01, 0.02
+metric = mean(CeMAS(Nm))
+metric = band(Ias(A), 0, 500)
+SWEEP
+  "$mas" sweep s.txt --threads 2 --summary local.tsv 2> /dev/null
+  "${mpi[@]}" "$mas" sweep s.txt --mpi --summary mpi.tsv 2> mpi.err
+  cmp local.tsv mpi.tsv || { cat mpi.err; diff local.tsv mpi.tsv | head; exit 1; }
+  [[ $(wc -l < mpi.tsv) == 16 ]] || { echo "expected 15 rows"; exit 1; }
+  exit 0
+fi
+
+# 60 runs of 0.4 s of simulated time (about 15 ms each here).
+cat > s.txt <<SWEEP
+study = $source/examples/default.mas
+set tf=0.4
+a10 = 0:0.001:0.059
+metric = max(Ias(A))
+SWEEP
+"$mas" sweep s.txt --threads 2 --summary reference.tsv 2> /dev/null
+total=$(($(wc -l < reference.tsv) - 1))
+
+extra=()
+if [[ "$mode" == kill-mpi ]]; then extra=(--mpi); fi
+setsid "${mpi[@]}" "$mas" sweep s.txt --threads 2 "${extra[@]}" --summary k.tsv 2> /dev/null &
+leader=$!
+# Kill the whole process group as soon as a few rows are in the journal.
+for _ in $(seq 1 2000); do
+  if [[ -f k.tsv.journal && $(wc -l < k.tsv.journal) -ge 4 ]]; then break; fi
+  sleep 0.005
+done
+kill -KILL -- "-$leader" 2> /dev/null || true
+wait "$leader" 2> /dev/null || true
+[[ -f k.tsv.journal ]] || { echo "no journal after the kill"; exit 1; }
+[[ ! -f k.tsv ]] || { echo "the sweep ended before the kill: nothing tested"; exit 1; }
+done_rows=$(($(wc -l < k.tsv.journal) - 1))
+if ((done_rows >= total)); then echo "every run done before the kill"; exit 1; fi
+
+"${mpi[@]}" "$mas" sweep s.txt --threads 2 "${extra[@]}" --resume --summary k.tsv 2> resume.err
+grep -q "déjà faites" resume.err || { cat resume.err; exit 1; }
+cmp reference.tsv k.tsv || { diff reference.tsv k.tsv | head; exit 1; }
+[[ ! -f k.tsv.journal ]] || { echo "journal left after the end"; exit 1; }
+echo "killed after $done_rows of $total runs, resumed to the same summary"
