@@ -542,4 +542,24 @@ void OutputRecorder::WriteLine(const RunView& view) {
 
 void OutputRecorder::Close() { file_.Close(); }
 
+// ---------------------------------------------------------------------------------------
+
+std::vector<RecordedColumn> RecordedColumns(const SimulationSettings& settings,
+                                            const ExperimentalData& experiment) {
+  std::vector<RecordedColumn> columns;
+  ForEachRecordedColumn(settings, experiment,
+                        [&](const std::string& cell, const OutputRecorder::Column& column) {
+                          std::string_view name(cell);
+                          while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
+                          columns.push_back({std::string(name), column});
+                        });
+  return columns;
+}
+
+double ReadColumn(const OutputRecorder::Column& column, const RunView& view) {
+  if (column.real != nullptr) return column.real(view);
+  if (column.integer != nullptr) return column.integer(view);
+  return column.indexed(view, column.index);
+}
+
 }  // namespace mas

@@ -150,4 +150,20 @@ class OutputRecorder : public OutputSink {
   std::string snapshot_path_ = "Ib.dat";
 };
 
+// One column of the table as a program reads it: its header name without the padding
+// ("Ib0", not "Ib0" and 13 spaces) and how to read its value at a recorded step.
+struct RecordedColumn {
+  std::string name;
+  OutputRecorder::Column column;
+};
+
+// The columns a run of these settings records, in table order, the time excluded: what
+// the header lists, for the front ends that keep the columns in memory
+// (files/column_recorder.h).
+std::vector<RecordedColumn> RecordedColumns(const SimulationSettings& settings,
+                                            const ExperimentalData& experiment = {});
+
+// Value of a recorded column at this step; an integer column's value is exact.
+double ReadColumn(const OutputRecorder::Column& column, const RunView& view);
+
 }  // namespace mas

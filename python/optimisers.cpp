@@ -1,0 +1,491 @@
+#include "python/optimisers.h"
+
+#include <pybind11/numpy.h>
+#include <pybind11/stl.h>
+#include <pybind11/stl/filesystem.h>
+
+#include <array>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "engine/run_simulation.h"
+#include "identification/candidate_evaluator.h"
+#include "identification/experimental_file.h"
+#include "identification/genetic_algorithm.h"
+#include "identification/particle_swarm.h"
+#include "identification/random.h"
+#include "identification/workbench.h"
+#include "python/columns.h"
+#include "python/python_platform.h"
+#include "python/study.h"
+#include "tuning/speed_regulator_tuning.h"
+
+namespace py = pybind11;
+using namespace pybind11::literals;
+
+namespace mas::python {
+namespace {
+
+constexpr const char* kDivergedText = "La simulation a divergée";
+
+// The folder of the optimisers' logs: the one asked for, or a fresh temporary folder
+// removed at the end, so that a call without `logs` leaves no file behind.
+class LogFolder {
+ public:
+  explicit LogFolder(const std::optional<std::string>& asked) {
+    if (asked) {
+      path_ = *asked;
+      return;
+    }
+    std::string pattern = (std::filesystem::temp_directory_path() / "mas_logs_XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+      throw std::runtime_error("Impossible de créer un dossier temporaire pour les journaux");
+    }
+    path_ = pattern;
+    temporary_ = true;
+  }
+  ~LogFolder() {
+    std::error_code ignored;
+    if (temporary_) std::filesystem::remove_all(path_, ignored);
+  }
+  LogFolder(const LogFolder&) = delete;
+  LogFolder& operator=(const LogFolder&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+  bool temporary_ = false;
+};
+
+// What an optimisation leaves: the best parameters after each completed iteration.
+struct History {
+  std::vector<std::string> gene_names;
+  std::vector<double> iteration;
+  std::vector<double> score;  // cost (identification) or fitness (tuning)
+  std::vector<std::vector<double>> genes;
+  std::vector<double> diverged;
+
+  template <class G>
+  void Add(int i, double value, const G& best, int diverged_runs) {
+    iteration.push_back(i);
+    score.push_back(value);
+    if (genes.empty()) genes.resize(gene_names.size());
+    for (std::size_t j = 0; j < gene_names.size(); ++j) genes[j].push_back(best[j]);
+    diverged.push_back(diverged_runs);
+  }
+
+  py::dict ToPython(const char* score_name) {
+    py::dict out;
+    out["iteration"] = OwningArray(std::move(iteration));
+    out[score_name] = OwningArray(std::move(score));
+    genes.resize(gene_names.size());
+    for (std::size_t j = 0; j < gene_names.size(); ++j) {
+      out[py::str(gene_names[j])] = OwningArray(std::move(genes[j]));
+    }
+    out["diverged"] = OwningArray(std::move(diverged));
+    return out;
+  }
+};
+
+template <class G>
+std::map<std::string, double> Named(const std::vector<std::string>& names, const G& values) {
+  std::map<std::string, double> out;
+  for (std::size_t j = 0; j < names.size(); ++j) out[names[j]] = values[j];
+  return out;
+}
+
+// Removes the divergence messages of the candidates (a diverged candidate is an ordinary,
+// very bad score) and returns how many there were.
+int TakeDiverged(PythonPlatform& platform) {
+  auto& messages = platform.mutable_messages();
+  const auto before = messages.size();
+  std::erase_if(messages, [](const PythonPlatform::Message& m) { return m.text == kDivergedText; });
+  return static_cast<int>(before - messages.size());
+}
+
+std::string EndName(EvaluationEnd end) {
+  switch (end) {
+    case EvaluationEnd::kComplete:
+      return "complete";
+    case EvaluationEnd::kTrZero:
+      return "tr_zero";
+    case EvaluationEnd::kInterrupted:
+      return "interrupted";
+    case EvaluationEnd::kRefused:
+      return "refused";
+  }
+  return "refused";
+}
+
+struct OptimisationResult {
+  std::string method;
+  std::string status;  // "complete", "stopped", "refused", "tr_zero", "interrupted"
+  std::string message;
+  py::dict best;
+  double score = NAN;
+  py::dict history;
+  Study study;
+  py::list messages;
+};
+
+std::vector<std::string> GeneNames() { return {kGeneNames.begin(), kGeneNames.end()}; }
+
+struct IdentifyOptions {
+  std::string method;
+  std::optional<std::string> record;
+  int iterations = 10;
+  std::optional<std::uint32_t> seed;
+  int threads = 0;
+  std::optional<Genes> init;
+  std::optional<std::vector<std::string>> genes;
+  std::optional<std::string> logs;
+  int n1 = 10, n2 = 10;
+  double pincrement = 0.01, gincrement = 0.01, w1 = 0.98, w2 = 1.01;
+};
+
+// The loop of the identification, with the interpreter released.
+void IdentifyReleased(const IdentifyOptions& o, SimulationSettings& s, PythonPlatform& platform,
+                      OptimisationResult& result, History& history, Genes& best,
+                      std::string& failure, py::object*& failure_type) {
+  CarriedState carried;
+  if (o.record) s.ExpNom = *o.record;
+  const ExperimentalReadResult read = ReadExperimentalFile(s, carried.experiment, platform);
+  if (!read.usable()) {
+    failure = read.message;
+    failure_type = &Errors().file_error;
+    return;
+  }
+  if (o.genes) {
+    for (int j = 0; j < NGenes; ++j) {
+      s.GenX[static_cast<std::size_t>(j)] =
+          std::find(o.genes->begin(), o.genes->end(), kGeneNames[static_cast<std::size_t>(j)]) !=
+          o.genes->end();
+    }
+  }
+  const RunOutcome tables = BuildExperimentalTables(s, carried, platform, nullptr);
+  if (!s.ExpTableReady) {
+    failure = tables.message.empty() ? std::string(kRunErrorMessage) : tables.message;
+    failure_type = &Errors().run_error;
+    return;
+  }
+  const LogFolder folder(o.logs);
+  const CandidateEvaluator evaluator(o.threads > 0 ? o.threads : MachineThreads());
+  const std::uint32_t seed = o.seed ? *o.seed : CalendarSeconds();
+  LcgRandom rng;
+  result.status = "complete";
+  auto end_with = [&](EvaluationEnd end) {
+    result.status = EndName(end);
+    if (!platform.messages().empty()) result.message = platform.messages().back().text;
+  };
+
+  if (o.method == "ga") {
+    GeneticIdentification ga(rng, folder.path());
+    if (o.init) {
+      rng.Randomize(seed);
+      ga.RestartHistory(platform);
+      if (!ga.Initialise(0, *o.init, s, platform)) {
+        end_with(EvaluationEnd::kTrZero);
+        best = *o.init;
+        return;
+      }
+    } else {
+      ga.Randomize(s.GenX, seed, platform);
+    }
+    best = ga.XOld[0];
+    for (int n = 0; n < o.iterations; ++n) {
+      const GenerationReport report = ga.RunGeneration(s, carried, platform, evaluator);
+      const int diverged = TakeDiverged(platform);
+      if (report.end != EvaluationEnd::kComplete) {
+        end_with(report.end);
+        break;
+      }
+      best = ga.XOld[0];
+      result.score = 1 / ga.BestFitness;
+      history.Add(ga.Gen, result.score, best, diverged);
+      if (!platform.Report(ga.Gen, result.score, Named(history.gene_names, best))) {
+        result.status = "stopped";
+        break;
+      }
+      if (platform.InterruptPending()) break;
+    }
+    return;
+  }
+
+  ParticleSwarmIdentification pso(rng, folder.path());
+  pso.UpdateWeights(o.pincrement, o.gincrement, o.w1, o.w2);
+  if (!pso.Allocate(o.n1, o.n2, s.GenX, seed, platform)) {
+    failure = platform.messages().empty() ? "Essaim impossible" : platform.messages().back().text;
+    failure_type = &Errors().setting_error;
+    return;
+  }
+  if (o.init) {
+    // The guess as the global best, then a swarm drawn again keeping it (as mas identify).
+    if (!pso.InitialiseSwarm(0, *o.init, false, s, platform)) {
+      end_with(EvaluationEnd::kTrZero);
+      best = *o.init;
+      return;
+    }
+    const EpochReport report = pso.RunEpoch(s, carried, platform, evaluator);
+    TakeDiverged(platform);
+    if (report.end != EvaluationEnd::kComplete) {
+      end_with(report.end);
+      best = pso.pbest[static_cast<std::size_t>(pso.gbesti)];
+      return;
+    }
+    pso.RandomizeSwarm(true, s.GenX, seed + 1);
+    pso.CreateLogs(s.GenX, platform);
+  }
+  best = pso.pbest[static_cast<std::size_t>(std::max(pso.gbesti, 0))];
+  for (int n = 0; n < o.iterations; ++n) {
+    const int epoch = pso.Epoch;
+    const EpochReport report = pso.RunEpoch(s, carried, platform, evaluator);
+    const int diverged = TakeDiverged(platform);
+    best = pso.pbest[static_cast<std::size_t>(pso.gbesti)];
+    result.score = pso.gbest();
+    if (report.end != EvaluationEnd::kComplete) {
+      end_with(report.end);
+      break;
+    }
+    history.Add(epoch, result.score, best, diverged);
+    if (!platform.Report(epoch, result.score, Named(history.gene_names, best))) {
+      result.status = "stopped";
+      break;
+    }
+    if (platform.InterruptPending()) break;
+  }
+}
+
+using Path = std::filesystem::path;
+
+std::optional<std::string> Text(const std::optional<Path>& path) {
+  return path ? std::optional(path->string()) : std::nullopt;
+}
+
+OptimisationResult Identify(const Study& study, const std::optional<Path>& record,
+                            const std::string& method, int iterations,
+                            std::optional<std::uint32_t> seed, int threads,
+                            const std::optional<std::vector<double>>& init,
+                            const std::optional<std::vector<std::string>>& genes,
+                            const std::optional<Path>& logs, const py::object& progress, int n1,
+                            int n2, double pincrement, double gincrement, double w1, double w2) {
+  if (method != "ga" && method != "pso") {
+    Raise(Errors().setting_error, "méthode « " + method + " » inconnue : ga ou pso attendu");
+  }
+  if (iterations < 0) Raise(Errors().setting_error, "iterations : nombre positif attendu");
+  if (threads < 0 || threads > 1024) Raise(Errors().setting_error, "threads : 0..1024 attendu");
+  IdentifyOptions o;
+  o.method = method;
+  o.record = Text(record);
+  o.iterations = iterations;
+  o.seed = seed;
+  o.threads = threads;
+  o.genes = genes;
+  o.logs = Text(logs);
+  o.n1 = n1;
+  o.n2 = n2;
+  o.pincrement = pincrement;
+  o.gincrement = gincrement;
+  o.w1 = w1;
+  o.w2 = w2;
+  if (init) {
+    Genes g{};
+    if (init->size() != g.size() ||
+        !std::all_of(init->begin(), init->end(), [](double x) { return std::isfinite(x); })) {
+      Raise(Errors().setting_error,
+            "init : huit réels finis attendus (Rs, Ts, Tr, sigma, J, a10, a20, a30)");
+    }
+    std::copy(init->begin(), init->end(), g.begin());
+    o.init = g;
+  }
+  if (genes) {
+    for (const std::string& g : *genes) {
+      if (std::find(kGeneNames.begin(), kGeneNames.end(), g) == kGeneNames.end()) {
+        Raise(Errors().setting_error,
+              "gène « " + g + " » inconnu : Rs, Ts, Tr, sigma, J, a10, a20 ou a30 attendu");
+      }
+    }
+    // A held gene keeps its value from the start: without init it would be the zero of an
+    // individual never drawn, which no machine has.
+    if (!init && genes->size() < kGeneNames.size()) {
+      Raise(Errors().setting_error,
+            "genes : les gènes tenus gardent leur valeur de départ, à donner par init");
+    }
+  }
+  for (double x : {pincrement, gincrement, w1, w2}) {
+    if (!std::isfinite(x))
+      Raise(Errors().setting_error, "les poids de l'essaim doivent être finis");
+  }
+
+  SimulationSettings s = study.settings;
+  // Ctrl-C is polled by the runs only while they follow their progress.
+  s.DisplayProgressBar = true;
+  s.cage.SetDumpPath("");
+  PythonPlatform platform(py::none(), progress);
+  OptimisationResult result;
+  result.method = method;
+  History history;
+  history.gene_names = GeneNames();
+  Genes best{};
+  std::string failure;
+  py::object* failure_type = nullptr;
+  {
+    py::gil_scoped_release release;
+    try {
+      IdentifyReleased(o, s, platform, result, history, best, failure, failure_type);
+    } catch (const std::exception& e) {
+      failure = e.what();
+      failure_type = &Errors().error;
+    }
+  }
+  platform.RaisePending();
+  if (failure_type != nullptr) Raise(*failure_type, failure);
+  result.best = py::cast(Named(history.gene_names, best));
+  result.history = history.ToPython("cost");
+  result.study.settings = study.settings;
+  if (best[kGeneTr] != 0.0) MapGenesOntoMachine(best, result.study.settings);
+  result.messages = platform.MessageList();
+  return result;
+}
+
+OptimisationResult Tune(const Study& study, const std::string& regulator, int generations,
+                        std::optional<std::uint32_t> seed, bool recover, int threads,
+                        const std::optional<Path>& logs, const py::object& progress) {
+  if (regulator != "ip" && regulator != "fuzzy") {
+    Raise(Errors().setting_error, "régulateur « " + regulator + " » inconnu : ip ou fuzzy attendu");
+  }
+  if (generations < 0) Raise(Errors().setting_error, "generations : nombre positif attendu");
+  if (threads < 0 || threads > 1024) Raise(Errors().setting_error, "threads : 0..1024 attendu");
+  const TunedRegulator kind = regulator == "ip" ? TunedRegulator::kIP : TunedRegulator::kFuzzy;
+  SimulationSettings s = study.settings;
+  if (const std::string refusal = TuningRefusal(kind, s); !refusal.empty()) {
+    Raise(Errors().run_error, refusal);
+  }
+  s.DisplayProgressBar = true;
+  s.cage.SetDumpPath("");
+  PythonPlatform platform(py::none(), progress);
+  OptimisationResult result;
+  result.method = regulator;
+  History history;
+  history.gene_names = kind == TunedRegulator::kIP
+                           ? std::vector<std::string>{"KpW", "KiW", "TtW"}
+                           : std::vector<std::string>{"WFErr", "WFdErr", "WFdU"};
+  RegulatorGenes best = RegulatorGenesOf(kind, s);
+  std::string failure;
+  {
+    py::gil_scoped_release release;
+    try {
+      const LogFolder folder(Text(logs));
+      const CandidateEvaluator evaluator(threads > 0 ? threads : MachineThreads(), TuningScore);
+      LcgRandom rng;
+      SpeedRegulatorTuning tuning(kind, rng, folder.path());
+      const std::uint32_t first = seed ? *seed : CalendarSeconds();
+      if (recover) {
+        rng.Randomize(first);
+        tuning.Recover(s);
+      } else {
+        tuning.Randomize(first, platform);
+      }
+      CarriedState carried;
+      result.status = "complete";
+      for (int g = 0; g < generations; ++g) {
+        const TuningReport report = tuning.RunGeneration(s, carried, platform, evaluator);
+        const int diverged = TakeDiverged(platform);
+        if (report.end != EvaluationEnd::kComplete) {
+          result.status = EndName(report.end);
+          if (!platform.messages().empty()) result.message = platform.messages().back().text;
+          break;
+        }
+        best = tuning.XOld[0];
+        result.score = tuning.BestFitness;
+        history.Add(tuning.Gen, result.score, best, diverged);
+        if (!platform.Report(tuning.Gen, result.score, Named(history.gene_names, best))) {
+          result.status = "stopped";
+          break;
+        }
+        if (platform.InterruptPending()) break;
+      }
+    } catch (const std::exception& e) {
+      failure = e.what();
+    }
+  }
+  platform.RaisePending();
+  if (!failure.empty()) Raise(Errors().error, failure);
+  result.best = py::cast(Named(history.gene_names, best));
+  result.history = history.ToPython("fitness");
+  result.study.settings = study.settings;
+  WriteRegulatorGenes(kind, best, result.study.settings);
+  result.messages = platform.MessageList();
+  return result;
+}
+
+}  // namespace
+
+void AddOptimisers(py::module_& m) {
+  py::class_<OptimisationResult>(m, "OptimisationResult",
+                                 R"doc(What an identification or a tuning found.
+
+method: "ga", "pso" (identification), "ip" or "fuzzy" (tuning).
+status: "complete" (every iteration ran), "stopped" (the progress callback returned
+    False), "refused" (a candidate's run was refused; message says why) or "tr_zero" (a
+    candidate with a rotor time constant of 0).
+best: the best parameters by name; score: their cost (identification, the lower the
+    better) or fitness (tuning, the higher the better), NaN before the first iteration.
+history: numpy arrays by name, one value per completed iteration: "iteration", "cost" or
+    "fitness", one array per parameter, and "diverged" (candidates whose run diverged).
+study: a copy of the study with the best parameters in place (the machine's for the
+    identification, the speed regulator's for the tuning).
+messages: the messages shown, as (caption, text).)doc")
+      .def_readonly("method", &OptimisationResult::method)
+      .def_readonly("status", &OptimisationResult::status)
+      .def_readonly("message", &OptimisationResult::message)
+      .def_readonly("best", &OptimisationResult::best)
+      .def_readonly("score", &OptimisationResult::score)
+      .def_readonly("history", &OptimisationResult::history)
+      .def_readonly("study", &OptimisationResult::study)
+      .def_readonly("messages", &OptimisationResult::messages)
+      .def("__repr__", [](const OptimisationResult& r) {
+        return "<mas.OptimisationResult " + r.method + " " + r.status + ", score " +
+               py::repr(py::float_(r.score)).cast<std::string>() + ">";
+      });
+
+  m.def("identify", &Identify, "study"_a, "record"_a = py::none(), "method"_a = "ga",
+        "iterations"_a = 10, "seed"_a = py::none(), "threads"_a = 0, "init"_a = py::none(),
+        "genes"_a = py::none(), "logs"_a = py::none(), "progress"_a = py::none(), "n1"_a = 10,
+        "n2"_a = 10, "pincrement"_a = 0.01, "gincrement"_a = 0.01, "w1"_a = 0.98, "w2"_a = 1.01,
+        R"doc(Identifies the machine's eight parameters (Rs, Ts, Tr, sigma, J, a10, a20, a30)
+from a measured start-up, as ``mas identify ga|pso`` does.
+
+record: the measured start-up (the study's ExpNom when None), read with the study's
+    ExpWmCol and ExpIasCol; the experimental tables are built on the study's time base.
+method: "ga" (genetic algorithm, 55 individuals) or "pso" (particle swarm of n1
+    refiners and n2 explorers, pulls pincrement and gincrement, inertias w1 and w2).
+iterations: generations or epochs; seed: the generator's seed (None: the clock);
+    threads: candidates scored at once (0: one per core).
+init: eight values; the GA's whole population starts there, the swarm's global best.
+genes: names of the parameters to optimise (all when None).
+logs: folder of the optimisers' logs (Histor.cpp, debgen.cpp / outbest.dat,
+    outTracix.dat); None writes them in a temporary folder removed afterwards.
+progress: None or a callable (iteration, cost, best) called after each iteration;
+    returning False stops (status "stopped").
+
+Raises mas.FileError when the record cannot be read, mas.RunError when the tables
+cannot be built, KeyboardInterrupt on Ctrl-C.)doc");
+
+  m.def("tune", &Tune, "study"_a, "regulator"_a = "ip", "generations"_a = 10, "seed"_a = py::none(),
+        "recover"_a = false, "threads"_a = 0, "logs"_a = py::none(), "progress"_a = py::none(),
+        R"doc(Tunes the speed regulator (IP: KpW, KiW, TtW; fuzzy: WFErr, WFdErr, WFdU) on
+the study's own scenario by the genetic algorithm, as ``mas tune ip|fuzzy`` does.
+
+recover: start from a population around the study's present settings instead of a
+    random one. progress: None or a callable (generation, fitness, best); returning False
+    stops. Raises mas.RunError when the study cannot be tuned for that regulator (no
+    speed loop, another regulator type) with the workbench's message.)doc");
+}
+
+}  // namespace mas::python

@@ -1,0 +1,99 @@
+"""Identification and tuning from Python: the same generations as the command line, with
+their history, the best parameters and a progress callback."""
+
+import re
+
+import numpy as np
+import pytest
+
+import mas
+
+
+def words_after(line, label):
+    return line.split(label)[1].split()
+
+
+# Rs, Ts, Tr, sigma, J, a10, a20, a30 near the example machine.
+GUESS = [1.2, 0.14, 0.115, 0.07, 0.015, 0.0, 0.0, 1.6]
+
+
+@pytest.fixture
+def identification(examples):
+    s = mas.Study(examples / "identification.mas")
+    s.set(gA=200, gt0=0.03)
+    return s
+
+
+def test_identification_by_the_genetic_algorithm_matches_mas_identify(
+    identification, examples, mas_cli, tmp_path
+):
+    seen = []
+    result = mas.identify(
+        identification, record=examples / "dem1.dat", method="ga", iterations=2, seed=7,
+        threads=2, progress=lambda i, cost, best: seen.append((i, cost, dict(best))),
+    )
+    cli = mas_cli(
+        ["identify", "ga", examples / "identification.mas", "--exp", examples / "dem1.dat",
+         "--set", "gA=200", "--set", "gt0=0.03", "--generations", 2, "--seed", 7,
+         "--threads", 2, "--logs", tmp_path],
+        tmp_path,
+    )
+    assert cli.returncode == 0, cli.stderr
+    lines = [l for l in cli.stdout.splitlines() if l.startswith("génération")]
+    assert result.status == "complete" and len(lines) == 2
+    assert list(result.history["iteration"]) == [1, 2]
+    for i, line in enumerate(lines):
+        assert "%.6g" % result.history["cost"][i] == words_after(line, "coût")[0]
+        genes = dict(zip(words_after(line, "coût")[1::2], words_after(line, "coût")[2::2]))
+        assert {k: "%.6g" % result.history[k][i] for k in genes} == genes
+    assert [s[0] for s in seen] == [1, 2] and seen[-1][2] == result.best
+    assert result.score == result.history["cost"][-1]
+    # The study handed back has the best parameters in its machine.
+    assert result.study["Rs"] == pytest.approx(result.best["Rs"])
+    assert identification["Rs"] != result.study["Rs"]
+
+
+def test_the_swarm_keeps_held_genes_and_stops_when_asked(identification, examples):
+    result = mas.identify(
+        identification, record=examples / "dem1.dat", method="pso", iterations=5, seed=3,
+        genes=["Rs", "J"], init=GUESS, n1=3, n2=3, progress=lambda i, cost, best: i < 1,
+    )
+    assert result.status == "stopped" and list(result.history["iteration"]) == [0, 1]
+    for held, value in zip(("Ts", "Tr", "sigma", "a10", "a20", "a30"), GUESS[1:4] + GUESS[5:]):
+        assert np.all(result.history[held] == value), held
+
+
+@pytest.mark.parametrize(
+    "kwargs, error, message",
+    [
+        ({"method": "fuzzy"}, mas.SettingError, "méthode « fuzzy » inconnue"),
+        ({"genes": ["Rs", "Lm"]}, mas.SettingError, "gène « Lm » inconnu"),
+        ({"init": [1, 2, 3]}, mas.SettingError, "huit réels finis attendus"),
+        ({"genes": ["Rs"]}, mas.SettingError, "init"),
+        ({"record": "/nonexistent/dem1.dat"}, mas.FileError, "introuvable"),
+    ],
+)
+def test_bad_identification_requests(identification, kwargs, error, message):
+    with pytest.raises(error, match=message):
+        mas.identify(identification, iterations=1, **kwargs)
+
+
+def test_tuning_matches_mas_tune(examples, mas_cli, tmp_path):
+    s = mas.Study(examples / "tuning_ip.mas")
+    result = mas.tune(s, "ip", generations=1, seed=7, recover=True, threads=2)
+    cli = mas_cli(
+        ["tune", "ip", examples / "tuning_ip.mas", "--generations", 1, "--seed", 7, "--recover",
+         "--threads", 2, "--logs", tmp_path],
+        tmp_path,
+    )
+    assert cli.returncode == 0, cli.stderr
+    line = [l for l in cli.stdout.splitlines() if re.match(r"^1 ", l)][0].split()
+    assert "%.6g" % result.history["fitness"][0] == line[1]
+    assert ["%.6g" % result.best[k] for k in ("KpW", "KiW", "TtW")] == line[2:5]
+    assert result.study["KpW"] == result.best["KpW"]
+
+
+def test_tuning_refuses_a_study_without_the_regulator(examples):
+    with pytest.raises(mas.RunError) as e:
+        mas.tune(mas.Study(examples / "default.mas"), "fuzzy", generations=1)
+    assert e.value.message
