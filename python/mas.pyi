@@ -130,7 +130,7 @@ class OptimisationResult:
     study: Study
     messages: list[tuple[str, str]]
 
-def read_table(path: PathLike) -> Table: ...
+def read_table(path: PathLike, partial: bool = False) -> Table: ...
 def identify(
     study: Study,
     record: Optional[PathLike] = None,

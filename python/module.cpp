@@ -17,7 +17,7 @@
 #include "python/optimisers.h"
 #include "python/run.h"
 #include "python/study.h"
-#include "python/table_reader.h"
+#include "viewer/core/table.h"
 
 namespace py = pybind11;
 using namespace pybind11::literals;
@@ -129,26 +129,24 @@ std::vector<std::pair<std::string, py::handle>> NamedValues(const py::object& ma
   return values;
 }
 
-py::object TableFromFile(const Path& file) {
-  const std::string path = file.string();
-  TextTable text;
+// The curve viewer's reader. A table read only in part is refused (or, with `partial`,
+// handed back up to the line at fault with a warning), so that a script never works on a
+// truncated record without knowing it.
+py::object TableFromFile(const Path& path, bool partial) {
+  viewer::ReadResult read;
   {
     py::gil_scoped_release release;
-    try {
-      text = ReadTextTable(path);
-    } catch (const TableReadError& e) {
-      py::gil_scoped_acquire hold;
-      Raise(Errors().file_error, e.what());
-    }
+    read = viewer::ReadTable(path);
   }
-  if (text.dropped_values > 0) {
-    const std::string warning = path + " : dernière ligne incomplète (" +
-                                std::to_string(text.dropped_values) + " valeurs ignorées)";
-    if (PyErr_WarnEx(PyExc_RuntimeWarning, warning.c_str(), 1) != 0) throw py::error_already_set();
+  if (!read.complete) {
+    std::string message = read.message;
+    if (read.error_line > 0) message = "Erreur de lecture !!! " + path.string() + " : " + message;
+    if (!partial || read.table.names.empty()) Raise(Errors().file_error, message);
+    if (PyErr_WarnEx(PyExc_RuntimeWarning, message.c_str(), 1) != 0) throw py::error_already_set();
   }
   Table table;
-  table.names = std::move(text.names);
-  for (auto& column : text.columns) table.arrays.push_back(OwningArray(std::move(column)));
+  table.names = std::move(read.table.names);
+  for (auto& column : read.table.columns) table.arrays.push_back(OwningArray(std::move(column)));
   return py::cast(std::move(table));
 }
 
@@ -336,10 +334,14 @@ entier attendu, lu « 2.5 »").)doc")
           "progress"_a = py::none(), kRunDoc)
       .def("__repr__", &StudyRepr);
 
-  m.def("read_table", &TableFromFile, "path"_a,
-        R"doc(Reads a table of curves (a run's output table, a measured start-up record): a
-header line of names, then rows of numbers. Returns a mas.Table whose columns are numpy
-arrays. Raises mas.FileError naming the line and column of a word that is no number.)doc");
+  m.def("read_table", &TableFromFile, "path"_a, "partial"_a = false,
+        R"doc(Reads a table of curves (a run's output table, a measured start-up record, the
+bar snapshot) with the curve viewer's reader: a header line of names (a first line of
+numbers names the columns C1, C2...), then one row of numbers a line. Returns a
+mas.Table whose columns are numpy arrays.
+
+A table that cannot be read whole raises mas.FileError naming the line and the column at
+fault; with partial=True the rows before that line are returned, with a RuntimeWarning.)doc");
 
   AddOptimisers(m);
 }

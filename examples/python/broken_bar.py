@@ -95,7 +95,7 @@ def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--study", default=str(STUDY))
     parser.add_argument("--output", default="broken_bar.png")
-    parser.add_argument("--window", type=float, default=1.2,
+    parser.add_argument("--window", type=float, default=1.4,
                         help="last seconds of each run taken for the spectrum")
     args = parser.parse_args(argv)
     study = mas.Study(args.study)
