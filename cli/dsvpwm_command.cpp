@@ -1,6 +1,8 @@
 #include "cli/dsvpwm_command.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 
@@ -14,13 +16,16 @@ constexpr const char* kSimulateExitStatusHelp =
     "  0    la table a été écrite (le visualiseur est lancé avec --viewer)\n"
     "  1    la table ne peut être créée, écrite ou mise en place (après le message)\n"
     "  2    erreur d'utilisation : option manquante ou valeur invalide (rien n'est écrit)\n"
-    "  3    simulation refusée : dt n'est pas un pas positif et fini qui atteint tf\n"
-    "       (rien n'est écrit)\n";
+    "  2    les valeurs de --e2, --tmli et --mref donnent des instants non finis\n"
+    "  3    simulation refusée : dt n'est pas un pas positif et fini qui atteint tf, ou\n"
+    "       plus d'un milliard de pas de 0 à tf (rien n'est écrit)\n"
+    "  130  interrompue par Ctrl-C (la table partielle est conservée)\n";
 
 constexpr const char* kShowExitStatusHelp =
     "Codes de sortie :\n"
     "  0    l'étude a été affichée\n"
-    "  2    erreur d'utilisation : option manquante ou valeur invalide\n";
+    "  2    erreur d'utilisation : option manquante ou valeur invalide, ou valeurs qui\n"
+    "       donnent des instants non finis\n";
 
 // "%.<precision>g" without depending on the locale.
 std::string FormatG(double value, int precision = 6) {
@@ -103,6 +108,27 @@ CLI::Validator PositiveFinite() {
       "");
 }
 
+// Every result of the modulator is a finite number. Extreme inputs (E/2 = 1e308) make the
+// reference overflow, and the instants drawn from it become inf and NaN.
+bool ResultsAreFinite(const DoubleSvpwm& m) {
+  auto finite = [](double x) { return std::isfinite(x); };
+  const std::array<double, 12> scalars = {m.Vdsref, m.Valphas, m.Vbetas, m.T0, m.T1, m.T2,
+                                          m.T3,     m.T4,      m.z,      m.y,  m.w,  m.v};
+  return std::ranges::all_of(scalars, finite) && std::ranges::all_of(m.A, finite) &&
+         std::ranges::all_of(m.B, finite) && std::ranges::all_of(m.P, finite) &&
+         std::ranges::all_of(m.phase_ref, finite);
+}
+
+// Refuses inputs whose results are not finite, after the message; nothing when they are.
+std::optional<int> RefuseNonFinite(const DoubleSvpwm& m, double mref, CliEnvironment& env) {
+  if (ResultsAreFinite(m)) return std::nullopt;
+  env.platform.ShowMessage("E/2 = " + FormatG(m.E2) + " V, TMLI = " + FormatG(m.TMLI) +
+                               " s et m = " + FormatG(mref) +
+                               " donnent des instants non finis : réduire --e2 ou --mref",
+                           "Erreur", MessageIcon::kStop);
+  return kExitUsage;
+}
+
 }  // namespace
 
 std::string FormatDsvpwmStudy(DoubleSvpwm& modulator, double turn_fraction, double m) {
@@ -175,6 +201,7 @@ int DsvpwmShowCommand(const DsvpwmShowRequest& request, CliEnvironment& env) {
   ApplyTiming(modulator, request.timing);
   modulator.type = request.type;
   SetStudyReference(modulator, request.theta, request.mref);
+  if (const auto refused = RefuseNonFinite(modulator, request.mref, env)) return *refused;
   env.out << FormatDsvpwmStudy(modulator, request.theta, request.mref) << std::flush;
   return kExitSuccess;
 }
@@ -183,7 +210,15 @@ int DsvpwmSimulateCommand(const DsvpwmSimulateRequest& request, CliEnvironment& 
   DoubleSvpwm modulator;
   ApplyTiming(modulator, request.timing);
   modulator.type = request.type;
-  const StandaloneOutcome outcome = RunStandaloneSimulation(modulator, request.sim, request.output);
+  {
+    // The reference of the simulation's first period, checked before anything is written.
+    DoubleSvpwm first = modulator;
+    SetStudyReference(first, 0.0, request.sim.m);
+    if (const auto refused = RefuseNonFinite(first, request.sim.m, env)) return *refused;
+  }
+  if (const auto refused = RefuseProtectedTarget(request.output, env.platform)) return *refused;
+  const StandaloneOutcome outcome =
+      RunStandaloneSimulation(modulator, request.sim, request.output, &env.platform);
   if (!outcome.ok) {
     env.platform.ShowMessage(outcome.message, outcome.caption, MessageIcon::kStop);
     // A refused step ran nothing; every other failure is one of the table.
@@ -194,7 +229,9 @@ int DsvpwmSimulateCommand(const DsvpwmSimulateRequest& request, CliEnvironment& 
           << "Lignes écrites   : " << outcome.lines << " (dt = " << FormatG(request.sim.dt)
           << " s, tf = " << FormatG(request.sim.tf) << " s)\n"
           << "Sortie           : " << request.output << "\n"
+          << (outcome.interrupted ? "Fin              : interrompue par Ctrl-C\n" : "")
           << std::flush;
+  if (outcome.interrupted) return kExitInterrupted;
   if (request.viewer) env.platform.StartProcess(ViewerCommandLine(request.output));
   return kExitSuccess;
 }

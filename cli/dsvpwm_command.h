@@ -56,12 +56,16 @@ inline constexpr int kLegRowColumns = 80;
 // and recomputed. Samples the leg states, so the modulator's `state` changes.
 std::string FormatDsvpwmStudy(DoubleSvpwm& modulator, double turn_fraction, double m);
 
-// Sets the reference as the study does, recomputes and prints. Returns the exit status.
+// Sets the reference as the study does, recomputes and prints. Returns the exit status:
+// kExitUsage, after the message, when the inputs give instants that are not finite.
 int DsvpwmShowCommand(const DsvpwmShowRequest& request, CliEnvironment& env);
 
-// Runs the stand-alone simulation and, on request, starts the viewer on its table.
-// Returns 0, kExitRefused when dt cannot reach tf, or kExitParameterFile when the table
-// cannot be written (after the message, "Caption: text").
+// Runs the stand-alone simulation (progress and Ctrl-C as a run) and, on request, starts
+// the viewer on its table. Returns 0, kExitUsage when E/2, TMLI and m give instants that
+// are not finite, kExitRefused when dt cannot reach tf or asks for more than a billion
+// lines, kExitParameterFile when the table cannot be written or is write-protected (after
+// the message, "Caption: text"), or kExitInterrupted after Ctrl-C (the partial table is
+// kept, the viewer is not started).
 int DsvpwmSimulateCommand(const DsvpwmSimulateRequest& request, CliEnvironment& env);
 
 // Adds to `app` the option `name` holding a modulation type 0..5; its help lists the

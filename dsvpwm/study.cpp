@@ -1,5 +1,6 @@
 #include "dsvpwm/study.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -104,11 +105,20 @@ int WaveformX(double t, double TMLI) {
 }
 
 StandaloneOutcome RunStandaloneSimulation(DoubleSvpwm& modulator, const StandaloneSimulation& sim,
-                                          const std::string& path) {
+                                          const std::string& path, Platform* platform) {
   if (!StepReaches(sim.dt, sim.tf)) {
     StandaloneOutcome refusal = Failure(
         "Pas de calcul invalide : dt doit \xc3\xaatre positif, fini et assez grand pour "
         "atteindre tf");
+    refusal.refused = true;
+    return refusal;
+  }
+  // One line per step: a step count beyond the bound would fill a disk for hours.
+  if (!(sim.tf / sim.dt <= kMaxStandaloneLines)) {
+    StandaloneOutcome refusal = Failure(
+        "Param\xc3\xa8tres temporels invalides : plus d'un milliard de pas de 0 \xc3\xa0 tf "
+        "(augmenter dt ou r\xc3\xa9"
+        "duire tf)");
     refusal.refused = true;
     return refusal;
   }
@@ -140,6 +150,12 @@ StandaloneOutcome RunStandaloneSimulation(DoubleSvpwm& modulator, const Standalo
   long long n = 0;
   long long lines = 0;
   double t = 0.0;
+  bool interrupted = false;
+  int progress_shown = 0;
+  if (platform != nullptr) {
+    platform->SetStatusText("Simulation en cours");
+    platform->SetProgress(0);
+  }
   do {
     // A new switching period: advance the reference angle by one period of the 50 Hz
     // fundamental's rotation and recompute the switching instants.
@@ -183,12 +199,28 @@ StandaloneOutcome RunStandaloneSimulation(DoubleSvpwm& modulator, const Standalo
       current[k] = current[k] + (voltage[k] - kStudyLoadR * current[k]) / kStudyLoadL * dt;
     }
     t = t + dt;
+    if (platform != nullptr && lines % kStandalonePollLines == 0) {
+      const std::int64_t progress =
+          std::min<std::int64_t>(TruncToInt64Saturating(t / sim.tf * 100), 100);
+      if (progress > progress_shown) {
+        progress_shown = static_cast<int>(progress);
+        platform->SetProgress(progress_shown);
+      }
+      if (platform->EscapePressed()) {
+        interrupted = true;
+        break;
+      }
+    }
   } while (t <= sim.tf);
+  // A stop asked after the last poll still counts.
+  if (platform != nullptr && !interrupted && platform->EscapePressed()) interrupted = true;
+  if (platform != nullptr) platform->SetProgress(100);
 
   if (!write(buffer) || !out.Commit()) return Failure(write_error);
 
   StandaloneOutcome outcome;
   outcome.ok = true;
+  outcome.interrupted = interrupted;
   outcome.lines = lines;
   return outcome;
 }

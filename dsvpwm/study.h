@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "dsvpwm/double_svpwm.h"
+#include "platform/platform.h"
 
 namespace mas {
 
@@ -55,14 +56,22 @@ struct StandaloneSimulation {
   double m = 0.25;     // modulation index
 };
 
+// Most lines tf/dt a stand-alone simulation may ask for, the bound of a run's steps: a
+// billion lines is already some 200 GB of table.
+inline constexpr double kMaxStandaloneLines = 1e9;
+// Lines between two polls of the progress and of the stop request (Escape, Ctrl-C).
+inline constexpr long long kStandalonePollLines = 4096;
+
 // How a stand-alone simulation ended; on failure `message` and `caption` are what the
-// user is shown. A step dt that cannot reach tf, or a table that cannot be created, stops
-// it before anything happens (the modulator is untouched); a failure while writing leaves
-// the modulator as the simulation left it. In every failure the previous debug table, if
-// any, is still in place.
+// user is shown. A step dt that cannot reach tf or that asks for more than
+// kMaxStandaloneLines lines, or a table that cannot be created, stops it before anything
+// happens (the modulator is untouched); a failure while writing leaves the modulator as
+// the simulation left it. In every failure the previous debug table, if any, is still in
+// place. An interrupted simulation is no failure: its partial table is put in place.
 struct StandaloneOutcome {
   bool ok = false;
-  bool refused = false;  // the step dt cannot reach tf: nothing was attempted
+  bool refused = false;      // the step dt cannot reach tf: nothing was attempted
+  bool interrupted = false;  // stopped by Escape (Ctrl-C): the table holds the lines so far
   std::string message;
   std::string caption;
   long long lines = 0;  // data lines written
@@ -77,8 +86,9 @@ struct StandaloneOutcome {
 // "time(s)     " then 13 column names in fields of 16 characters, each followed by two
 // spaces; data lines with t in a field of 10, then the leg K0 reference, its phase voltage,
 // Valphas, Vbetas, the six currents, Thetas, Sector and the state of K0 in fields of 16,
-// every value followed by two spaces.
+// every value followed by two spaces. With a platform, the progress t/tf is shown and
+// Escape polled every kStandalonePollLines lines and once at the end.
 StandaloneOutcome RunStandaloneSimulation(DoubleSvpwm& modulator, const StandaloneSimulation& sim,
-                                          const std::string& path);
+                                          const std::string& path, Platform* platform = nullptr);
 
 }  // namespace mas

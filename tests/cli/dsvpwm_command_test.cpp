@@ -174,6 +174,7 @@ TEST_F(DsvpwmCommandTest, RefusedSimulationExitsWithThreeAndTableFailureWithOne)
       {"0", "1e-3", table, 3, "Pas de calcul invalide"},
       {"-1e-5", "1e-3", table, 3, "Pas de calcul invalide"},
       {"1e-300", "1", table, 3, "Pas de calcul invalide"},
+      {"1e-9", "100", table, 3, "Paramètres temporels invalides : plus d'un milliard de pas"},
       {"1e-5", "1e-3", Path("missing/t.dat"), 1, "Impossible d'ouvrir le fichier "},
   };
   for (const auto& c : cases) {
@@ -189,6 +190,39 @@ TEST_F(DsvpwmCommandTest, RefusedSimulationExitsWithThreeAndTableFailureWithOne)
   }
   EXPECT_TRUE(platform_.started_processes.empty());
   EXPECT_EQ(out_.str(), "");
+}
+
+TEST_F(DsvpwmCommandTest, NonFiniteInstantsAreRefusedAndCtrlCKeepsThePartialTable) {
+  const std::string table = Path("t.dat");
+  for (const std::string command : {"show", "simulate"}) {
+    SCOPED_TRACE(command);
+    platform_.messages.clear();
+    std::vector<std::string> args = {"dsvpwm", command, "--mref", "1",
+                                     "--type", "1",     "--e2",   "1e308"};
+    const std::vector<std::string> more =
+        command == "show" ? std::vector<std::string>{"--theta", "0.1"}
+                          : std::vector<std::string>{"--dt", "1e-6", "--tf", "1e-3", "-o", table};
+    args.insert(args.end(), more.begin(), more.end());
+    EXPECT_EQ(Mas(args), 2);
+    ASSERT_EQ(platform_.messages.size(), 1u);
+    EXPECT_NE(platform_.messages[0].text.find("donnent des instants non finis"), std::string::npos);
+    EXPECT_EQ(out_.str(), "");
+    EXPECT_FALSE(fs::exists(table));
+  }
+
+  // Ctrl-C at the second poll: 130, the lines written so far in place, no viewer.
+  platform_.messages.clear();
+  platform_.escape_after_polls = 1;
+  EXPECT_EQ(Mas({"dsvpwm", "simulate", "--mref", "0.2", "--type", "1", "--dt", "1e-6", "--tf", "1",
+                 "-o", table, "--viewer"}),
+            130);
+  std::ifstream in(table);
+  const auto lines = std::count(std::istreambuf_iterator<char>(in), {}, '\n');
+  EXPECT_EQ(lines, 1 + 2 * kStandalonePollLines);
+  EXPECT_NE(out_.str().find("interrompue par Ctrl-C"), std::string::npos);
+  EXPECT_TRUE(platform_.started_processes.empty());
+  EXPECT_EQ(platform_.progress.front(), 0);
+  EXPECT_EQ(platform_.progress.back(), 100);
 }
 
 TEST_F(DsvpwmCommandTest, DsvTypeSetsTheModulatorOfTheRun) {
