@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace mas {
 namespace {
@@ -23,16 +24,41 @@ long long IndexOfRow(const std::string& line) {
   return index;
 }
 
+long long ReceiveIndex() {
+  long long index = -1;
+  MPI_Recv(&index, 1, MPI_LONG_LONG, 0, kTagWork, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+  return index;
+}
+
+void SendRow(const std::string& row) {
+  MPI_Send(row.data(), static_cast<int>(row.size()), MPI_CHAR, 0, kTagRow, MPI_COMM_WORLD);
+}
+
+// A rank other than 0. It holds one run in reserve: rank 0 answers the first request
+// with two runs and every row with one more, and the answer to a row is awaited only
+// after the next run, so the rank never waits for rank 0 between runs. After a -1 every
+// answer is -1.
 void Worker(const SweepRunner& runner) {
-  std::string message;  // empty: the first request
-  while (true) {
-    MPI_Send(message.data(), static_cast<int>(message.size()), MPI_CHAR, 0, kTagRow,
-             MPI_COMM_WORLD);
-    long long index = -1;
-    MPI_Recv(&index, 1, MPI_LONG_LONG, 0, kTagWork, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
-    if (index < 0) return;
-    message = runner.Run(index).line;
+  SendRow({});
+  std::deque<long long> queue{ReceiveIndex(), ReceiveIndex()};
+  MPI_Request request = MPI_REQUEST_NULL;
+  long long answer = -1;
+  while (queue.front() >= 0) {
+    const long long index = queue.front();
+    queue.pop_front();
+    const std::string row = runner.Run(index).line;
+    if (request != MPI_REQUEST_NULL) {
+      MPI_Wait(&request, MPI_STATUS_IGNORE);
+      queue.push_back(answer);
+    }
+    SendRow(row);
+    MPI_Irecv(&answer, 1, MPI_LONG_LONG, 0, kTagWork, MPI_COMM_WORLD, &request);
+    if (queue.empty()) {
+      MPI_Wait(&request, MPI_STATUS_IGNORE);
+      queue.push_back(answer);
+    }
   }
+  if (request != MPI_REQUEST_NULL) MPI_Wait(&request, MPI_STATUS_IGNORE);
 }
 
 bool Dispatch(const MpiEnvironment& mpi, const SweepRunner& runner, std::span<const long long> runs,
@@ -67,7 +93,30 @@ bool Dispatch(const MpiEnvironment& mpi, const SweepRunner& runner, std::span<co
     local_done.store(true);
   });
 
+  // Per rank: runs handed out and rows received; a rank is done once it was sent -1 and
+  // every run it was given came back.
+  struct Remote {
+    long long given = 0;
+    long long returned = 0;
+    bool stopped = false;
+  };
+  std::vector<Remote> remotes(static_cast<std::size_t>(mpi.size()));
   int remote_left = mpi.size() - 1;
+  auto hand_out = [&](int rank) {
+    Remote& r = remotes[static_cast<std::size_t>(rank)];
+    long long index = r.stopped ? -1 : take();
+    MPI_Send(&index, 1, MPI_LONG_LONG, rank, kTagWork, MPI_COMM_WORLD);
+    if (index >= 0) {
+      ++r.given;
+    } else {
+      r.stopped = true;
+    }
+  };
+  auto finished = [&](int rank) {
+    const Remote& r = remotes[static_cast<std::size_t>(rank)];
+    return r.stopped && r.returned == r.given;
+  };
+
   std::string buffer;
   auto deliver_local = [&]() {
     std::unique_lock lock(mutex);
@@ -91,27 +140,30 @@ bool Dispatch(const MpiEnvironment& mpi, const SweepRunner& runner, std::span<co
     }
     int arrived = 0;
     MPI_Status status;
-    MPI_Iprobe(MPI_ANY_SOURCE, kTagRow, MPI_COMM_WORLD, &arrived, &status);
+    if (remote_left > 0) MPI_Iprobe(MPI_ANY_SOURCE, kTagRow, MPI_COMM_WORLD, &arrived, &status);
     if (arrived == 0) {
-      // Nothing to answer: leave the core to the runs.
-      std::this_thread::sleep_for(std::chrono::microseconds(50));
+      // Nothing to answer (the ranks hold a run in reserve): leave the core to the runs.
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
       continue;
     }
     int length = 0;
     MPI_Get_count(&status, MPI_CHAR, &length);
     buffer.resize(static_cast<std::size_t>(length));
-    MPI_Recv(buffer.data(), length, MPI_CHAR, status.MPI_SOURCE, kTagRow, MPI_COMM_WORLD,
-             MPI_STATUS_IGNORE);
-    // Answer first, so that the rank starts its next run while the row is written.
-    long long index = take();
-    MPI_Send(&index, 1, MPI_LONG_LONG, status.MPI_SOURCE, kTagWork, MPI_COMM_WORLD);
-    if (index < 0) --remote_left;
-    if (!buffer.empty()) {
+    const int rank = status.MPI_SOURCE;
+    MPI_Recv(buffer.data(), length, MPI_CHAR, rank, kTagRow, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+    if (buffer.empty()) {
+      // The first request: two runs, one to run and one in reserve.
+      hand_out(rank);
+      hand_out(rank);
+    } else {
+      ++remotes[static_cast<std::size_t>(rank)].returned;
+      hand_out(rank);
       SweepRow row;
       row.index = IndexOfRow(buffer);
       row.line = buffer;
       deliver(row);
     }
+    if (finished(rank)) --remote_left;
   }
   local.join();
   if (local_error) std::rethrow_exception(local_error);
@@ -149,6 +201,8 @@ bool RunOverMpi(const MpiEnvironment& mpi, const SweepRunner& runner,
     Worker(runner);
     return true;
   }
+  // Alone, rank 0 is a local run on one thread.
+  if (mpi.size() == 1) return RunOnThreads(runner, runs, 1, deliver, stop_requested);
   return Dispatch(mpi, runner, runs, deliver, stop_requested);
 }
 
