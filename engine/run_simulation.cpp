@@ -206,6 +206,13 @@ RunOutcome SimulationRun::Run() {
 
   Initialise();
   if (sink_ != nullptr) sink_->WriteHeader(View());
+  // The bar-current snapshot needs the cage model's bars: without the cage model none is
+  // written (an empty "Ib.dat" would look like a result), and the user is told once.
+  if (sink_ != nullptr && s_.OutSelCage[kCageCapt] != 0 && !s_.SpecialModel) {
+    platform_.ShowMessage(
+        "Le modèle à cage n'est pas utilisé : les courants de barre (Ib.dat) ne sont pas écrits",
+        "Attention", MessageIcon::kInformation);
+  }
   st_.ExpIndex = 0;
   if (s_.DisplayProgressBar) {
     platform_.SetStatusText("Simulation en cours");
@@ -474,6 +481,9 @@ void SimulationRun::Step() {
   DirectFluxEstimatorStep(s_, st_);
   if (mode_ == Mode::kDtc) {
     DirectTorqueControl();
+  } else if (s_.DTC != 0) {
+    // DTC with another mode (refused after this step): direct torque control sets the pole
+    // voltages itself, so the inverter is skipped and they stay as they are.
   } else if (inverter_.mode() == InverterMode::kIdeal) {
     // The ideal source applies the references as they are.
     st_.Vas = st_.VasRef;

@@ -1,5 +1,6 @@
 #include "engine/settings_fields.h"
 
+#include <algorithm>
 #include <array>
 #include <string>
 
@@ -256,6 +257,46 @@ void ApplyFieldUpdate(SimulationSettings& s, const SettableField& field) {
     case FieldUpdate::kNone:
       break;
   }
+}
+
+void ResetCageArrays(SimulationSettings& s, bool reallocate) {
+  const int wanted = (s.cage.Nr >= 1 && s.cage.Nr <= CageMachineModel::kMaxBars) ? s.cage.Nr : 0;
+  if (reallocate || !s.CageArraysAllocated || s.cage.AllocatedBars() != wanted) {
+    s.cage.FreeArrays();
+    s.cage.AllocateArrays();
+  }
+  s.CageArraysAllocated = true;
+  s.cage.ResetBars();
+  s.cage.ResetRings();
+}
+
+void MarkExperimentalTablesStale(SimulationSettings& s, const SimulationSettings& before) {
+  if (s.t0 != before.t0 || s.tf != before.tf || s.dt != before.dt || s.OutStep != before.OutStep ||
+      s.fs != before.fs) {
+    s.ExpTableReady = false;
+  }
+}
+
+void FinishSettingsChange(SimulationSettings& s, const SimulationSettings& before,
+                          const std::vector<std::string>& names) {
+  constexpr int kCodes = 39;
+  std::array<bool, kCodes> touched{};
+  bool weights = false;
+  for (const auto& field : SettableFields(s)) {
+    if (std::find(names.begin(), names.end(), field.ref.name) == names.end()) continue;
+    if (field.update == FieldUpdate::kRecord && field.record > 0 && field.record < kCodes) {
+      touched[static_cast<std::size_t>(field.record)] = true;
+    }
+    if (field.update == FieldUpdate::kNeuroFuzzyWeights) weights = true;
+  }
+  // The observer's period is taken at record 5 from the TMLI of record 3, read before it.
+  if (touched[3]) touched[5] = true;
+  for (const auto& record : ParameterRecords(s)) {
+    if (touched[static_cast<std::size_t>(record.code)]) ApplyRecordUpdate(s, record.code);
+  }
+  if (weights) s.UpdateNeuroFuzzyWeights();
+  if (touched[28]) ResetCageArrays(s, /*reallocate=*/false);
+  MarkExperimentalTablesStale(s, before);
 }
 
 std::string_view ValueTypeName(ValueType type) {

@@ -56,7 +56,34 @@ int RecordValueCount(int code);
 // (pushes machine parameters into the models, the step, the observer...).
 void ApplyRecordUpdate(SimulationSettings& s, int code);
 
-// What storing a field through --set must update besides the field itself.
+// Settings changed outside a file read (the command line's overrides, the sweeps, the
+// Python module, the settings dialogs) owe the study the follow-ups that reading the same
+// records from a study file runs after them, so that a value set by name acts exactly as
+// the same value read from a file. FinishSettingsChange runs them once, in file order,
+// for the settable fields named in `names` (other names are ignored):
+// - the update of every record that holds one of them (machine parameters into both
+//   models, the integration step, the flux observer's parameters, Crsgn into both
+//   models). The observer's sampling period NTregI x TMLI is taken when record 5 is
+//   read, which in a file comes after TMLI's record 3: a new TMLI updates it too;
+// - the dependent 2D neuro-fuzzy weights (w32, w23, w33);
+// - for the cage record (28), as after a read and a store of the cage dialog: the per-bar
+//   arrays re-created for Nr when they no longer match it (selections cleared), and every
+//   bar and end-ring portion back to the healthy RbSain and ReSain;
+// - experimental tables built on another time base or supply period than the changed
+//   study's marked stale (compared with `before`, the study as it was before the change).
+void FinishSettingsChange(SimulationSettings& s, const SimulationSettings& before,
+                          const std::vector<std::string>& names);
+
+// The end of every study-file read and of a change of the cage record: the per-bar arrays
+// sized for Nr (re-created, selections cleared, when `reallocate` is set or their size no
+// longer matches Nr), then every bar at RbSain and every ring portion at ReSain.
+void ResetCageArrays(SimulationSettings& s, bool reallocate);
+
+// Clears ExpTableReady when t0, tf, dt, OutStep or fs differ from `before`: the tables
+// hold one value per recorded step of the time base they were built on.
+void MarkExperimentalTablesStale(SimulationSettings& s, const SimulationSettings& before);
+
+// What storing a field by name must update besides the field itself.
 enum class FieldUpdate {
   kNone,
   kRecord,             // the updates of the parameter-file record that holds it

@@ -512,7 +512,8 @@ void OutputRecorder::WriteHeader(const RunView& view) {
       view.settings, view.experiment,
       [&](const std::string&, const Column& column) { columns_.push_back(column); });
   file_.AppendText(OutputHeaderText(view.settings, view.experiment));
-  snapshot_wanted_ = view.settings.OutSelCage[kCageCapt] != 0;
+  // Only the cage model has bars to take a snapshot of.
+  snapshot_wanted_ = view.settings.OutSelCage[kCageCapt] != 0 && view.settings.SpecialModel;
   snapshot_done_ = false;
   snapshot_failed_ = false;
 }

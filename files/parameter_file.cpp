@@ -500,14 +500,10 @@ void ReadParameterFile(SimulationSettings& s, Platform& platform, const std::str
   work.FileLoaded = true;
   // Experimental tables built on another time base or supply period no longer match the
   // recorded steps of a run, as when the time dialog is stored.
-  if (work.t0 != s.t0 || work.tf != s.tf || work.dt != s.dt || work.OutStep != s.OutStep ||
-      work.fs != s.fs) {
-    work.ExpTableReady = false;
-  }
-  work.cage.AllocateArrays();
-  work.CageArraysAllocated = true;
-  work.cage.ResetBars();
-  work.cage.ResetRings();
+  MarkExperimentalTablesStale(work, s);
+  // The arrays were released before the read: sized again for the Nr read, every bar and
+  // ring portion healthy.
+  ResetCageArrays(work, /*reallocate=*/true);
   s = std::move(work);
 }
 

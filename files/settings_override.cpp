@@ -144,7 +144,7 @@ void ParseBarList(Override& o, std::string_view value) {
   }
 }
 
-void Store(SimulationSettings& s, const SettableField& field, const Override& o) {
+void Store(const SettableField& field, const Override& o) {
   const FieldRef& ref = field.ref;
   switch (ref.type) {
     case ValueType::kReal:
@@ -161,10 +161,9 @@ void Store(SimulationSettings& s, const SettableField& field, const Override& o)
       ref.text() = o.text_value;
       break;
   }
-  ApplyFieldUpdate(s, field);
 }
 
-void StoreGroup(SimulationSettings& s, const Override& o) {
+void StoreGroup(SimulationSettings& s, const Override& o, std::vector<std::string>& stored) {
   for (const auto& field : SettableFields(s)) {
     if (GroupOf(field.ref.name) != o.name) continue;
     if (field.ref.type == ValueType::kFlag) {
@@ -172,11 +171,15 @@ void StoreGroup(SimulationSettings& s, const Override& o) {
     } else {
       field.ref.integer() = o.group_value;
     }
-    ApplyFieldUpdate(s, field);
+    stored.emplace_back(field.ref.name);
   }
 }
 
 void StoreBars(SimulationSettings& s, const Override& o) {
+  // A bar count changed earlier in the same set of overrides sizes the arrays first, so
+  // that "Nr=40 BarreSel=35" selects bar 35 of the new cage.
+  const int wanted = (s.cage.Nr >= 1 && s.cage.Nr <= CageMachineModel::kMaxBars) ? s.cage.Nr : 0;
+  if (s.cage.AllocatedBars() != wanted) ResetCageArrays(s, /*reallocate=*/true);
   std::vector<std::uint8_t>& selection = s.cage.*(FindBarSelection(o.name)->member);
   const int bars = static_cast<int>(selection.size());
   if (bars == 0 && (o.all_bars || !o.bars.empty())) {
@@ -302,17 +305,21 @@ std::vector<Override> ParseOverrides(const std::vector<std::string>& texts) {
   return out;
 }
 
-void ApplyOverride(SimulationSettings& s, const Override& o) {
+namespace {
+
+// Stores one override, without its follow-ups; adds the names of the fields it stored.
+void StoreOverride(SimulationSettings& s, const Override& o, std::vector<std::string>& stored) {
   switch (o.kind) {
     case Override::Kind::kField: {
       const auto fields = SettableFields(s);
       const SettableField* field = FindField(fields, o.name);
       if (field == nullptr) Fail(o.text, "paramètre inconnu " + Quoted(o.name));
-      Store(s, *field, o);
+      Store(*field, o);
+      stored.push_back(o.name);
       break;
     }
     case Override::Kind::kGroup:
-      StoreGroup(s, o);
+      StoreGroup(s, o, stored);
       break;
     case Override::Kind::kBarList:
       StoreBars(s, o);
@@ -320,10 +327,17 @@ void ApplyOverride(SimulationSettings& s, const Override& o) {
   }
 }
 
+}  // namespace
+
+void ApplyOverride(SimulationSettings& s, const Override& o) { ApplyOverrides(s, {o}); }
+
 void ApplyOverrides(SimulationSettings& s, const std::vector<Override>& overrides) {
   if (overrides.empty()) return;
   SimulationSettings changed = s;
-  for (const auto& o : overrides) ApplyOverride(changed, o);
+  std::vector<std::string> stored;
+  for (const auto& o : overrides) StoreOverride(changed, o, stored);
+  // The follow-ups of a file read of the same values, once, after every value is stored.
+  FinishSettingsChange(changed, s, stored);
   s = std::move(changed);
 }
 

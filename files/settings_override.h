@@ -20,10 +20,13 @@
 //                                                 0 .. allocated bars - 1; an empty list
 //                                                 or "none" clears, "all" selects every bar
 //
-// Names are case-sensitive (M and mM, Rs and mRs are different settings). Storing a field
-// applies the same dependent updates as the parameter-file record that holds it (Rs goes
-// into both machine models, dt into both steps, mRs into the flux observer...), or, for
-// the fields that no record holds, those of their dialog (w11 recomputes w33).
+// Names are case-sensitive (M and mM, Rs and mRs are different settings). Once every
+// override of a set is stored, the follow-ups that a file read of the same values runs
+// are applied once, in file order (FinishSettingsChange, engine/settings_fields.h): Rs
+// goes into both machine models, dt into both steps, TMLI and NTregI into the observer's
+// period, a cage value re-sizes the per-bar arrays for Nr and heals every bar and ring
+// portion; for the fields that no record holds, those of their dialog (w11 recomputes
+// w33). A set of overrides thus acts exactly as saving it and reading the study back.
 //
 // Overrides are checked in two stages so that a typing error costs nothing: ParseOverride
 // checks the name and the value's form before any study is read; ApplyOverrides then
@@ -76,8 +79,8 @@ Override ParseOverride(std::string_view text);
 // Parses every override; throws OverrideError for the first one that is unusable.
 std::vector<Override> ParseOverrides(const std::vector<std::string>& texts);
 
-// Stores one override and applies its dependent updates. Throws OverrideError when a bar
-// index is outside the bars allocated for the study; `s` may then be partly changed.
+// Stores one override and applies its follow-ups. Throws OverrideError when a bar index is
+// outside the bars allocated for the study; `s` is then left as it was.
 void ApplyOverride(SimulationSettings& s, const Override& o);
 
 // Stores every override in order. All or nothing: when one fails (OverrideError), `s` is

@@ -266,6 +266,7 @@ TEST(OutputRecorder, BarSnapshotIsTakenOnceFromSevenTenthsOfASecond) {
   cage.SetDumpPath("");
   cage.ResetForRun();
   table.settings.OutSelCage[kCageCapt] = 1;
+  table.settings.SpecialModel = true;
   const std::string snapshot = TempPath("Ib.dat");
   std::remove(snapshot.c_str());
   OutputRecorder recorder;
@@ -283,6 +284,14 @@ TEST(OutputRecorder, BarSnapshotIsTakenOnceFromSevenTenthsOfASecond) {
   recorder.WriteLine(table.View());
   EXPECT_FALSE(std::ifstream(snapshot).good());  // at most once a run
   recorder.Close();
+
+  // Without the cage model there are no bars: no snapshot, not even an empty file.
+  table.settings.SpecialModel = false;
+  ASSERT_TRUE(recorder.Open(TempPath("snapshot_table.dat")));
+  recorder.WriteHeader(table.View());
+  recorder.WriteLine(table.View());
+  recorder.Close();
+  EXPECT_FALSE(std::ifstream(snapshot).good());
 }
 
 TEST(OutputFileBuffer, CellsAreTheBytesOfPrintf) {
