@@ -12,6 +12,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/run_simulation.h"
@@ -41,6 +42,32 @@ int ExitStatusFor(RunStatus status);
 // would replace it). The commands check it before anything runs and end with
 // kExitParameterFile after the message, so that nothing is lost and no run is wasted.
 std::string WriteRefusal(const std::string& target, const std::string& study = {});
+
+// Passes everything to `inner` and counts the write failures among the messages (caption
+// "Erreur d'écriture"): an optimiser reports a log it could not write and goes on, and the
+// command then ends with kExitParameterFile once its work is done, its results kept.
+class WriteFailureWatch final : public Platform {
+ public:
+  explicit WriteFailureWatch(Platform& inner) : inner_(inner) {}
+  void ShowMessage(std::string_view text, std::string_view caption, MessageIcon icon) override {
+    if (caption == "Erreur d'écriture") ++write_failures_;
+    inner_.ShowMessage(text, caption, icon);
+  }
+  void SetStatusText(std::string_view text) override { inner_.SetStatusText(text); }
+  void SetProgress(int position) override { inner_.SetProgress(position); }
+  void SetWaitCursor(bool waiting) override { inner_.SetWaitCursor(waiting); }
+  bool EscapePressed() override { return inner_.EscapePressed(); }
+  void StartProcess(const std::string& command_line) override { inner_.StartProcess(command_line); }
+  int write_failures() const { return write_failures_; }
+  // `status` unless it is a success and a write failed.
+  int StatusAfter(int status) const {
+    return status == kExitSuccess && write_failures_ > 0 ? kExitParameterFile : status;
+  }
+
+ private:
+  Platform& inner_;
+  int write_failures_ = 0;
+};
 
 // Shows a WriteRefusal (caption "Erreur") and returns kExitParameterFile; nothing when
 // `target` may be written.

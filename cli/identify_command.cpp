@@ -7,10 +7,10 @@
 #include <string_view>
 #include <system_error>
 
-#include "files/settings_override.h"
 #include "engine/run_simulation.h"
 #include "files/output_recorder.h"
 #include "files/parameter_file.h"
+#include "files/settings_override.h"
 #include "identification/candidate_evaluator.h"
 #include "identification/experimental_file.h"
 #include "identification/genetic_algorithm.h"
@@ -24,16 +24,20 @@ namespace {
 constexpr const char* kIdentifyExitHelp =
     "Codes de sortie :\n"
     "  0    les générations (époques) demandées ont tourné ; --save-best a été écrit\n"
-    "  1    l'étude ou le fichier expérimental ne peut être lu, ou l'étude de --save-best\n"
-    "       ne peut être écrite (après le message)\n"
-    "  2    erreur d'utilisation : option ou argument invalide (rien n'est lancé ni écrit)\n"
+    "  1    l'étude ou le fichier expérimental ne peut être lu, l'étude de --save-best\n"
+    "       ne peut être écrite ou est protégée en écriture, ou un journal n'a pu être\n"
+    "       écrit (après le message ; les résultats sont gardés)\n"
+    "  2    erreur d'utilisation : option ou argument invalide, --save-best avec 0\n"
+    "       génération (époque) (rien n'est lancé ni écrit)\n"
     "  3    refus : tables expérimentales impossibles à créer sur cette base de temps,\n"
     "       --init avec Tr = 0, simulation d'un candidat refusée, candidat avec Tr = 0\n"
     "  4    la simulation qui crée les tables expérimentales a divergé\n"
     "  130  interrompue par Ctrl-C : l'optimisation s'arrête à la génération (époque) en\n"
     "       cours, les journaux sont gardés et --save-best enregistre le meilleur jeu trouvé\n"
     "Les journaux (Histor.cpp et debgen.cpp, ou outbest.dat et outTracix.dat) sont écrits\n"
-    "dans le dossier courant (ou --logs). Le fichier expérimental ExpNom est cherché\n"
+    "dans le dossier courant (ou --logs) : créés au départ, puis Histor.cpp, outbest.dat\n"
+    "et outTracix.dat sont complétés sur place à chaque génération (époque) et debgen.cpp\n"
+    "est remplacé entier. Le fichier expérimental ExpNom est cherché\n"
     "depuis le dossier courant : lancer depuis le dossier de l'étude, ou donner --exp.\n";
 
 constexpr const char* kDivergedText = "La simulation a divergée";
@@ -159,8 +163,8 @@ int Finish(const IdentifyRequest& r, const Genes& best, int status, SimulationSe
 }
 
 int RunGenetic(const IdentifyRequest& r, SimulationSettings& s, CarriedState& carried,
-               const CandidateEvaluator& evaluator, std::uint32_t seed, CliEnvironment& env) {
-  CountingPlatform platform(env.platform);
+               const CandidateEvaluator& evaluator, std::uint32_t seed, CountingPlatform& platform,
+               CliEnvironment& env) {
   GeneticIdentification ga(SharedRandom(), r.log_folder);
   if (r.init) {
     // The population from one vector; the generator is seeded as "Randomize" would.
@@ -192,8 +196,8 @@ int RunGenetic(const IdentifyRequest& r, SimulationSettings& s, CarriedState& ca
 }
 
 int RunSwarm(const IdentifyRequest& r, SimulationSettings& s, CarriedState& carried,
-             const CandidateEvaluator& evaluator, std::uint32_t seed, CliEnvironment& env) {
-  CountingPlatform platform(env.platform);
+             const CandidateEvaluator& evaluator, std::uint32_t seed, CountingPlatform& platform,
+             CliEnvironment& env) {
   ParticleSwarmIdentification pso(SharedRandom(), r.log_folder);
   pso.UpdateWeights(r.pincrement, r.gincrement, r.w1, r.w2);
   if (!pso.Allocate(r.n1, r.n2, s.GenX, seed, platform)) return kExitUsage;
@@ -256,6 +260,18 @@ std::optional<std::array<double, 8>> ParseGeneVector(const std::string& text) {
 }
 
 int IdentifyCommand(const IdentifyRequest& r, CliEnvironment& env) {
+  const bool genetic = r.method == IdentifyRequest::Method::kGenetic;
+  // Without a generation nothing is scored: the "best" set would be a random draw.
+  if (r.save_best && r.iterations == 0) {
+    env.err << "Erreur d'utilisation : --save-best avec "
+            << (genetic ? "--generations" : "--epochs")
+            << " 0 enregistrerait un jeu jamais simulé : demander au moins une "
+            << (genetic ? "génération" : "époque") << "\n";
+    return kExitUsage;
+  }
+  if (r.save_best) {
+    if (const auto refused = RefuseProtectedTarget(*r.save_best, env.platform)) return *refused;
+  }
   SimulationSettings s;
   CarriedState carried;
   if (const std::optional<int> failed = Prepare(r, s, carried, env)) return *failed;
@@ -269,10 +285,13 @@ int IdentifyCommand(const IdentifyRequest& r, CliEnvironment& env) {
                   : "")
           << "\n"
           << std::flush;
-  if (r.method == IdentifyRequest::Method::kGenetic) {
-    return RunGenetic(r, s, carried, evaluator, seed, env);
-  }
-  return RunSwarm(r, s, carried, evaluator, seed, env);
+  // A log that could not be written does not stop the optimisation, but the command does
+  // not report success: 1 once the results are printed and saved.
+  WriteFailureWatch watch(env.platform);
+  CountingPlatform platform(watch);
+  const int status = genetic ? RunGenetic(r, s, carried, evaluator, seed, platform, env)
+                             : RunSwarm(r, s, carried, evaluator, seed, platform, env);
+  return watch.StatusAfter(status);
 }
 
 IdentifySubcommand::IdentifySubcommand(CLI::App& app) {

@@ -13,8 +13,10 @@ namespace {
 constexpr const char* kTuneExitHelp =
     "Codes de sortie :\n"
     "  0    les générations demandées ont été faites\n"
-    "  1    l'étude ne peut être lue ou l'étude ajustée ne peut être écrite\n"
-    "  2    erreur d'utilisation (option, --set)\n"
+    "  1    l'étude ne peut être lue, l'étude ajustée ne peut être écrite ou est protégée\n"
+    "       en écriture, ou un journal n'a pu être écrit (après le message ; les\n"
+    "       résultats sont gardés)\n"
+    "  2    erreur d'utilisation (option, --set, --save-best avec --generations 0)\n"
     "  3    étude refusée : pas de boucle de vitesse, régulateur d'un autre type, ou une\n"
     "       simulation refusée\n"
     "  130  interrompue par Ctrl-C\n";
@@ -28,6 +30,15 @@ std::string GenesText(const RegulatorGenes& g) {
 }  // namespace
 
 int TuneCommand(const TuneRequest& r, CliEnvironment& env) {
+  // Without a generation nothing is scored: the "best" setting would be a random draw.
+  if (r.save_best && r.generations == 0) {
+    env.err << "Erreur d'utilisation : --save-best avec --generations 0 enregistrerait un "
+               "réglage jamais simulé : demander au moins une génération\n";
+    return kExitUsage;
+  }
+  if (r.save_best) {
+    if (const auto refused = RefuseProtectedTarget(*r.save_best, env.platform)) return *refused;
+  }
   SimulationSettings s;
   if (const auto failed = LoadStudy(r.study, r.overrides, s, env)) return *failed;
   if (const std::string refusal = TuningRefusal(r.kind, s); !refusal.empty()) {
@@ -40,11 +51,14 @@ int TuneCommand(const TuneRequest& r, CliEnvironment& env) {
   LcgRandom& rng = SharedRandom();
   SpeedRegulatorTuning tuning(r.kind, rng, r.log_folder);
   const std::uint32_t seed = r.seed ? *r.seed : CalendarSeconds();
+  // A log that could not be written does not stop the tuning, but the command does not
+  // report success: 1 once the results are printed and saved.
+  WriteFailureWatch watch(env.platform);
   if (r.recover) {
     rng.Randomize(seed);
     tuning.Recover(s);
   } else {
-    tuning.Randomize(seed, env.platform);
+    tuning.Randomize(seed, watch);
   }
   env.out << "Graine " << seed << ", " << threads << " fil" << (threads > 1 ? "s" : "") << ", "
           << tuning.NPop() << " individus"
@@ -55,7 +69,7 @@ int TuneCommand(const TuneRequest& r, CliEnvironment& env) {
   const bool ip = r.kind == TunedRegulator::kIP;
   env.out << "Gén.  Fitness max   " << (ip ? "KpW KiW TtW" : "WFErr WFdErr WFdU") << "\n";
   for (int g = 0; g < r.generations; ++g) {
-    const TuningReport report = tuning.RunGeneration(s, carried, env.platform, evaluator);
+    const TuningReport report = tuning.RunGeneration(s, carried, watch, evaluator);
     if (report.end == EvaluationEnd::kInterrupted) return kExitInterrupted;
     if (report.end != EvaluationEnd::kComplete) return kExitRefused;
     // The new individual 0 is the best of the generation, kept by elitism.
@@ -73,7 +87,7 @@ int TuneCommand(const TuneRequest& r, CliEnvironment& env) {
     }
     env.out << "Étude ajustée : " << *r.save_best << "\n";
   }
-  return kExitSuccess;
+  return watch.StatusAfter(kExitSuccess);
 }
 
 TuneSubcommand::TuneSubcommand(CLI::App& app) {

@@ -147,10 +147,20 @@ TEST_F(MasIdentify, FailuresEndWithTheirDocumentedStatus) {
        3},
       {"no supply period for the current window", {"identify", "ga", study_, "--set", "fs=0"}, 3},
       {"study missing", {"identify", "ga", Path("absent.mas")}, 1},
+      // Nothing would be scored: the saved "best" set would be a random draw.
+      {"best of no generation",
+       {"identify", "ga", study_, "--generations", "0", "--save-best", Path("b.mas")},
+       2},
+      {"best of no epoch",
+       {"identify", "pso", study_, "--epochs", "0", "--save-best", Path("b.mas")},
+       2},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Mas(c.args), c.status) << c.what << "\n" << err_.str();
   }
+  EXPECT_EQ(
+      MasMain({"tune", "ip", study_, "--generations", "0", "--save-best", Path("b.mas")}, env_), 2);
+  EXPECT_FALSE(fs::exists(Path("b.mas")));
   // The exit statuses are documented in the help.
   EXPECT_EQ(MasMain({"identify", "pso", "--help"}, env_), 0);
   EXPECT_NE(out_.str().find("130  interrompue par Ctrl-C"), std::string::npos);
@@ -160,6 +170,26 @@ TEST_F(MasIdentify, FailuresEndWithTheirDocumentedStatus) {
               env_),
       1);
   EXPECT_EQ(platform_.messages.back().text, "Fichier : " + Path("absent.dat") + " introuvable");
+}
+
+// Logs that cannot be written do not stop the optimisation, but the command does not
+// report success: its results are printed and saved, then it exits with 1.
+TEST_F(MasIdentify, LogsThatCannotBeWrittenEndWithOneAfterTheResults) {
+  const std::string missing = Path("no/such/dir");
+  for (const std::string method : {"ga", "pso"}) {
+    SCOPED_TRACE(method);
+    platform_.messages.clear();
+    out_.str("");
+    EXPECT_EQ(MasMain({"identify", method, study_, method == "ga" ? "--generations" : "--epochs",
+                       "1", "--seed", "3", "--threads", "1", "--exp", Path("rec.dat"), "--logs",
+                       missing, "--save-best", Path(method + ".mas")},
+                      env_),
+              1);
+    ASSERT_FALSE(platform_.messages.empty());
+    EXPECT_EQ(platform_.messages[0].text.rfind("Impossible d'écrire le fichier " + missing, 0), 0u);
+    EXPECT_NE(out_.str().find("Meilleur jeu"), std::string::npos);
+    EXPECT_TRUE(fs::exists(Path(method + ".mas")));
+  }
 }
 
 TEST_F(MasIdentify, CtrlCStopsTheGenerationUnderWayAndStillSavesTheBest) {
