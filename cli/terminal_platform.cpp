@@ -1,16 +1,13 @@
 #include "cli/terminal_platform.h"
 
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <csignal>
 #include <string>
 
-extern char** environ;
+#include "viewer/launcher.h"
 
 namespace mas {
 namespace {
@@ -100,35 +97,14 @@ void TerminalPlatform::FinishLine() {
 
 void TerminalPlatform::StartProcess(const std::string& command_line) {
   FinishLine();
-  // The command line is a program name and, after the first space, one argument (the data
-  // file). Both go to the shell as positional parameters, never as shell text, so a file
-  // name with spaces or shell characters is passed as it is and never run as a command.
-  // The shell puts the program in the background and exits at once; waiting for the shell
-  // only reaps it. The program's output goes to stderr, never into the summary on stdout.
-  const std::size_t space = command_line.find(' ');
-  std::string program = command_line.substr(0, space);
-  std::string argument =
-      space == std::string::npos ? std::string() : command_line.substr(space + 1);
-  std::string sh = "sh", dash_c = "-c";
-  std::string body =
-      space == std::string::npos ? "\"$0\" </dev/null >&2 &" : "\"$0\" \"$1\" </dev/null >&2 &";
-  char* argv[] = {sh.data(),
-                  dash_c.data(),
-                  body.data(),
-                  program.data(),
-                  space == std::string::npos ? nullptr : argument.data(),
-                  nullptr};
-  pid_t pid = 0;
-  const int spawn_error = posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ);
-  int status = 0;
-  bool started = spawn_error == 0;
-  if (started) {
-    while (waitpid(pid, &status, 0) < 0) {
-      if (errno != EINTR) break;
-    }
-    started = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  // "Tracix.exe FILE" starts the curve viewer `tracix` (beside this program, else on the
+  // PATH); another program is started as named. Either way without a shell and without
+  // waiting, the data file as one argument, the program's output on stderr.
+  const viewer::LaunchResult result = viewer::StartViewerCommandLine(command_line);
+  if (!result.started) {
+    err_ << "Note: impossible de lancer « " << command_line << " » : " << result.message << '\n'
+         << std::flush;
   }
-  if (!started) err_ << "Note: impossible de lancer « " << command_line << " »\n" << std::flush;
 }
 
 }  // namespace mas

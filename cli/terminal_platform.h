@@ -42,8 +42,9 @@ class TerminalPlatform : public Platform {
   void SetProgress(int position) override;
   void SetWaitCursor(bool) override {}
   bool EscapePressed() override { return InterruptRequested(); }
-  // Runs the command line through /bin/sh in the background, its input detached and its
-  // output on stderr, and returns at once. A failure to start is noted on stderr only.
+  // Starts the program of the command line (the curve viewer `tracix` for "Tracix.exe
+  // FILE", viewer/launcher.h) without a shell, its input detached and its output on
+  // stderr, and returns at once. A failure to start is noted on stderr only.
   void StartProcess(const std::string& command_line) override;
 
   // Ends a progress line left open (a run that stopped below 100 %).

@@ -48,6 +48,13 @@ seed_folder() {
       printf 't w i\n0 0 0\n0.1 10 1.5\n0.2 20 -2e1\n' >"$dir/three_columns.dat"
       printf '\001a b c d\n0 1 2 3 4 5 6 7 x' >"$dir/index_byte.dat"
       ;;
+    table_reader_fuzzer)
+      # An output table's head (header and cells as the recorder writes them, special
+      # values), a ragged one, and a table without header.
+      printf 'time(s)     Ce(Nm)            Ias(A)            \n0           1.2345679         nan               \n0.0001      -inf              -2.5e-05          \n0.0002      inf               3                 \n' >"$dir/output_head.dat"
+      printf '\003t a b\r\n0 1 2\r\n\n1 2\n2 1e999 3\n' >"$dir/ragged.dat"
+      printf '0  1.500000\n1  -2.250000\n2  0.000000\n' >"$dir/ib.dat"
+      ;;
   esac
   echo "$dir"
 }

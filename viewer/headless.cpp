@@ -9,6 +9,7 @@
 #include <cmath>
 #include <functional>
 
+#include "viewer/core/session.h"
 #include "viewer/core/spectrum.h"
 #include "viewer/core/table.h"
 #include "viewer/plot_painter.h"
@@ -48,7 +49,8 @@ QString ViewerUsage() {
       "               [--spectrum COLONNE [--linear] [--fmax F]]\n"
       "               [--xy X,Y]\n"
       "  --watch      recharge le fichier dès qu'il change, sans demander\n"
-      "  --session    ouvre la session donnée (sinon FICHIER.tracix s'il existe)\n"
+      "  --session    ouvre la session donnée (sinon FICHIER.tracix s'il existe ;\n"
+      "               sans fenêtre, seulement celle-ci : ses tracés et sa plage)\n"
       "  --png/--svg  dessine sans fenêtre et quitte\n"
       "  --columns    une virgule commence un tracé, un plus réunit des colonnes\n"
       "  --spectrum   spectre (fenêtre de Hann) de la colonne sur la plage, en dB\n"
@@ -217,7 +219,29 @@ int RunHeadless(const ViewerOptions& options, QString& log) {
     index = static_cast<std::size_t>(c);
     return true;
   };
-  if (options.plots.empty()) {
+  // A session gives the plots and the time range that the command line does not.
+  if (!options.session.isEmpty()) {
+    Session session;
+    std::string message;
+    if (!LoadSession(options.session.toStdString(), session, message)) {
+      log += QString::fromStdString(message) + QLatin1Char('\n');
+      return kHeadlessBadArguments;
+    }
+    if (!session.auto_time && !options.from && !options.to) view.time = session.time_range;
+    if (options.plots.empty()) {
+      for (const PlotSetup& setup : session.plots) {
+        PlotView plot;
+        plot.auto_range = setup.auto_range;
+        plot.range = setup.range;
+        for (const std::string& name : setup.curves) {
+          std::size_t c = 0;
+          if (column(name, c)) plot.columns.push_back(c);
+        }
+        view.plots.push_back(plot);
+      }
+    }
+  }
+  if (options.plots.empty() && view.plots.empty()) {
     for (std::size_t c = 1; c < table.ColumnCount() && view.plots.size() < kDefaultPlots; ++c) {
       view.plots.push_back({{c}, true, {}});
     }

@@ -33,6 +33,11 @@ int main(int argc, char** argv) {
   }
   const bool no_display = Unset("DISPLAY") && Unset("WAYLAND_DISPLAY") && Unset("QT_QPA_PLATFORM");
   if (options.Headless() && no_display) qputenv("QT_QPA_PLATFORM", "offscreen");
+  if (!options.Headless() && no_display) {
+    err << "Erreur: aucun affichage (DISPLAY) pour la fenêtre du visualiseur ; "
+           "--png ou --svg dessinent sans fenêtre\n";
+    return mas::viewer::kHeadlessUnreadable;
+  }
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("tracix"));
   if (options.Headless()) {

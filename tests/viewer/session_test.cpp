@@ -78,6 +78,17 @@ TEST(Session, SavedBesideTheDataAndLoaded) {
   fs::remove_all(dir);
 }
 
+TEST(Session, ExampleSessionReads) {
+  Session s;
+  std::string message;
+  ASSERT_TRUE(
+      LoadSession(std::string(MAS_SOURCE_DIR) + "/examples/viewer_session.tracix", s, message))
+      << message;
+  ASSERT_EQ(s.plots.size(), 3u);
+  EXPECT_EQ(s.plots[1].curves, (std::vector<std::string>{"CeMAS(Nm)", "CrMAS(Nm)"}));
+  EXPECT_EQ(s.spectrum_column, "Ias(A)");
+}
+
 TEST(TableExport, VisibleRangeReadsBackAsTheSameNumbers) {
   Table table;
   table.names = {"time(s)", "Ce(Nm)", "Ias(A)"};

@@ -136,6 +136,30 @@ TEST(TableReader, ParallelChunksGiveTheSameTableAndTheFirstFault) {
   }
 }
 
+// Short texts cut into up to eight chunks at every place: the same rows, message, line
+// and column as one pass.
+TEST(TableReader, AnyCutIntoChunksGivesTheOnePassResult) {
+  const std::string texts[] = {
+      "t a\n0 1\n\n1 2\n2 3\n3 4\n4 5\n5 6\n6 7\n",
+      "t a\n0 1\n1 2\n2 x\n3 4\n4 5 6\n5\n",
+      "1 2\n3 4\r\n\n5 6\n7 8",
+      "t a\n\n\n\n\n\n\n\n0 1\n",
+      "t\n1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n12\n1e999\n",
+  };
+  for (const std::string& text : texts) {
+    const ReadResult one = ParseTable(text, 1);
+    for (int threads = 2; threads <= 8; ++threads) {
+      SCOPED_TRACE(testing::Message() << text << " / " << threads);
+      const ReadResult r = ParseTable(text, threads, 1);
+      EXPECT_EQ(r.table.names, one.table.names);
+      EXPECT_EQ(r.table.columns, one.table.columns);
+      EXPECT_EQ(r.message, one.message);
+      EXPECT_EQ(r.error_line, one.error_line);
+      EXPECT_EQ(r.error_column, one.error_column);
+    }
+  }
+}
+
 TEST(TableReader, TenMillionRows) {
   std::string text = "t\n";
   text.reserve(2 + 10'000'000 * 2);

@@ -38,7 +38,12 @@ struct ReadResult {
 // memory left after the read is the numbers as doubles.
 ReadResult ReadTable(const std::filesystem::path& path, int threads = 0);
 
-// The same on text in memory (tests, the fuzz target, a pipe).
-ReadResult ParseTable(std::string_view text, int threads = 0);
+// Below this many bytes of numbers a chunk is not worth a thread.
+inline constexpr std::size_t kMinChunkBytes = std::size_t{1} << 20;
+
+// The same on text in memory (tests, the fuzz target, a pipe). `min_chunk_bytes` lets
+// tests cut short texts into many chunks.
+ReadResult ParseTable(std::string_view text, int threads = 0,
+                      std::size_t min_chunk_bytes = kMinChunkBytes);
 
 }  // namespace mas::viewer

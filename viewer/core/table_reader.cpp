@@ -29,9 +29,6 @@ int Table::ColumnIndex(std::string_view name) const {
 
 namespace {
 
-// Below this many bytes a chunk is not worth a thread.
-constexpr std::size_t kMinChunkBytes = std::size_t{1} << 20;
-
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
 const char* SkipBlanks(const char* p, const char* end) {
@@ -170,10 +167,11 @@ void ParseChunk(Chunk& chunk, const std::vector<std::string>& names,
   chunk.rows_parsed = row;
 }
 
-int ThreadCount(int requested, std::size_t bytes) {
+int ThreadCount(int requested, std::size_t bytes, std::size_t min_chunk_bytes) {
   int threads = requested > 0 ? requested : static_cast<int>(std::thread::hardware_concurrency());
   threads = std::clamp(threads, 1, 64);
-  const std::size_t useful = std::max<std::size_t>(1, bytes / kMinChunkBytes);
+  const std::size_t useful =
+      std::max<std::size_t>(1, bytes / std::max<std::size_t>(1, min_chunk_bytes));
   return static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(threads), useful));
 }
 
@@ -189,7 +187,7 @@ void ForEachInParallel(std::size_t count, Work&& work) {
 
 }  // namespace
 
-ReadResult ParseTable(std::string_view text, int threads) {
+ReadResult ParseTable(std::string_view text, int threads, std::size_t min_chunk_bytes) {
   ReadResult result;
   const char* p = text.data();
   const char* end = text.data() + text.size();
@@ -230,7 +228,7 @@ ReadResult ParseTable(std::string_view text, int threads) {
 
   // Chunks of whole lines.
   const std::size_t bytes = static_cast<std::size_t>(end - data);
-  const int count = ThreadCount(threads, bytes);
+  const int count = ThreadCount(threads, bytes, min_chunk_bytes);
   std::vector<Chunk> chunks(static_cast<std::size_t>(count));
   const char* start = data;
   for (std::size_t i = 0; i < chunks.size(); ++i) {
