@@ -105,7 +105,7 @@ void DrawDiagram(QPainter& p) {
   p.setFont(title);
   p.drawText(QRectF(60, 4, 150, 14), Qt::AlignCenter, QStringLiteral("Régulation de vitesse"));
   p.drawText(QRectF(280, 4, 140, 14), Qt::AlignCenter, QStringLiteral("Courant Iqs"));
-  p.drawText(QRectF(280, d_lim.bottom() + 26, 140, 14), Qt::AlignCenter,
+  p.drawText(QRectF(270, d_lim.bottom() + 26, 120, 14), Qt::AlignCenter,
              QStringLiteral("Courant Ids"));
   p.setFont(font);
 
@@ -177,7 +177,7 @@ void DrawDiagram(QPainter& p) {
   p.setFont(font);
 
   // Measurements: phase currents into the Park transform, the speed from the shaft.
-  const QRectF park(414, 212, 46, 40);
+  const QRectF park(414, 243, 46, 36);
   const double x_meas = 520;
   p.setBrush(Qt::black);
   p.drawEllipse(QPointF(x_meas, ym + 14), 1.8, 1.8);
@@ -188,12 +188,12 @@ void DrawDiagram(QPainter& p) {
   Label(p, QPointF(x_meas + 22, 200), QStringLiteral("Ias, Ibs"));
   p.setFont(font);
   Block(p, park, QStringLiteral("P(θs)"));
-  Arrow(p, QPointF(park.left(), park.center().y()), QPointF(park.left() - 34, park.center().y()));
+  Arrow(p, QPointF(park.left(), park.center().y()), QPointF(park.left() - 40, park.center().y()));
   p.setFont(small);
-  p.drawText(QRectF(park.left() - 70, park.center().y() - 16, 66, 12), Qt::AlignRight,
+  p.drawText(QRectF(park.left() - 70, park.center().y() - 14, 66, 12), Qt::AlignRight,
              QStringLiteral("Ids, Iqs"));
   p.setFont(font);
-  const double y_speed = 286;
+  const double y_speed = 294;
   p.drawLine(QPointF(machine.center().x(), machine.bottom()),
              QPointF(machine.center().x(), y_speed));
   Arrow(p, QPointF(machine.center().x(), y_speed), QPointF(slip.right(), y_speed));
@@ -212,17 +212,17 @@ void DrawDiagram(QPainter& p) {
              QStringLiteral("ωs = p Ω + ωsl"));
   p.drawText(QRectF(slip.left(), slip.top() + 60, slip.width(), 14), Qt::AlignCenter,
              QStringLiteral("θs = ∫ ωs dt"));
-  const double y_theta = slip.top() + 22;
-  p.drawLine(QPointF(slip.right(), y_theta), QPointF(390, y_theta));
+  const double y_theta = slip.top() + 16;
+  const double x_branch = 405;
+  p.drawLine(QPointF(slip.right(), y_theta), QPointF(park.center().x(), y_theta));
+  Arrow(p, QPointF(park.center().x(), y_theta), QPointF(park.center().x(), park.top()));
   p.setBrush(Qt::black);
-  p.drawEllipse(QPointF(390, y_theta), 1.8, 1.8);
+  p.drawEllipse(QPointF(x_branch, y_theta), 1.8, 1.8);
   p.setBrush(Qt::NoBrush);
-  Arrow(p, QPointF(390, y_theta), QPointF(park.left(), y_theta));
-  p.drawLine(QPointF(390, y_theta), QPointF(390, park_inv.bottom() + 16));
-  p.drawLine(QPointF(390, park_inv.bottom() + 16),
-             QPointF(park_inv.center().x(), park_inv.bottom() + 16));
-  Arrow(p, QPointF(park_inv.center().x(), park_inv.bottom() + 16),
-        QPointF(park_inv.center().x(), park_inv.bottom()));
+  const double y_up = park_inv.bottom() + 14;
+  p.drawLine(QPointF(x_branch, y_theta), QPointF(x_branch, y_up));
+  p.drawLine(QPointF(x_branch, y_up), QPointF(park_inv.center().x(), y_up));
+  Arrow(p, QPointF(park_inv.center().x(), y_up), QPointF(park_inv.center().x(), park_inv.bottom()));
   Label(p, QPointF(350, y_theta - 9), QStringLiteral("θs"));
 
   // Three logos: the simulator, the dq model, the curve viewer.

@@ -1,0 +1,315 @@
+#include "ui/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QCheckBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "cli/commands.h"
+#include "study_fixture.h"
+#include "ui/about_box.h"
+#include "ui/bar_editor.h"
+#include "ui/diagram_widget.h"
+#include "ui/dialog_model.h"
+#include "ui/settings_form.h"
+
+namespace mas::ui {
+namespace {
+
+using testing::ExamplePath;
+using testing::ScratchDir;
+
+struct Shown {
+  QString text, caption;
+  MessageIcon icon;
+};
+
+// A window whose message boxes, file dialogs and viewer are recorded instead of shown.
+struct Fixture {
+  TSimulWindow window;
+  std::vector<Shown> messages;
+  std::vector<QString> viewers;
+  QString next_file;
+  std::vector<bool> file_dialogs;  // true: save dialog
+  // What the next settings dialog gets typed into it: field -> text; accepted when set.
+  std::map<std::string, std::string> typing;
+  bool accept = true;
+
+  Fixture() {
+    window.message_presenter = [this](const QString& t, const QString& c, MessageIcon i) {
+      messages.push_back({t, c, i});
+    };
+    window.viewer_starter = [this](const QString& f) { viewers.push_back(f); };
+    window.file_chooser = [this](bool save) {
+      file_dialogs.push_back(save);
+      return next_file;
+    };
+    window.dialog_runner = [this](QDialog& d) {
+      if (auto* form = qobject_cast<SettingsForm*>(&d)) {
+        for (const auto& [field, text] : typing) {
+          qobject_cast<QLineEdit*>(form->ControlFor(field))->setText(QString::fromStdString(text));
+        }
+      }
+      typing.clear();
+      return accept ? QDialog::Accepted : QDialog::Rejected;
+    };
+  }
+
+  void Dialog(const std::string& id, std::map<std::string, std::string> texts) {
+    typing = std::move(texts);
+    window.RunSettingsDialog(id);
+  }
+
+  bool RunAndWait(int timeout_ms = 120000) {
+    QSignalSpy finished(&window, &TSimulWindow::runFinished);
+    window.CmRun();
+    return finished.count() > 0 || finished.wait(timeout_ms);
+  }
+};
+
+std::string FileText(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+TEST(MainWindow, StartsEmptyAndRefusesToRunWithoutAStudy) {
+  Fixture f;
+  EXPECT_EQ(f.window.windowTitle(), "Commande vectorielle de MAS");
+  EXPECT_FALSE(f.window.Settings().FileLoaded);
+  ASSERT_TRUE(f.RunAndWait());
+  ASSERT_EQ(f.messages.size(), 1u);
+  EXPECT_EQ(f.messages[0].text, "Aucun fichier de données n'a été chargé");
+  EXPECT_TRUE(f.viewers.empty());
+  // The window stays usable.
+  EXPECT_TRUE(f.window.ActionFor("CmRun")->isEnabled());
+  EXPECT_TRUE(f.window.ActionFor("CmOptionsTimeSimul")->isEnabled());
+  EXPECT_FALSE(f.window.StopAction()->isEnabled());
+}
+
+TEST(MainWindow, RunFromTheWindowWritesTheTableOfMasRun) {
+  const auto dir = ScratchDir("run");
+  Fixture f;
+  f.window.ReadStartupStudy(QString::fromStdString(ExamplePath("vector_control_pi.mas")));
+  // Started with a study: read, caption unchanged.
+  EXPECT_TRUE(f.window.Settings().FileLoaded);
+  EXPECT_EQ(f.window.windowTitle(), "Commande vectorielle de MAS");
+  f.Dialog("TDIALOG_TIMESIMUL", {{"tf", "0.05"}});
+  f.Dialog("TDIALOG_OptionsFichier", {{"OutFileName", (dir / "window.dat").string()}});
+  ASSERT_TRUE(f.RunAndWait());
+  EXPECT_TRUE(f.messages.empty());
+  EXPECT_EQ(f.window.LastRunMode(), 0);
+  ASSERT_EQ(f.viewers.size(), 1u);
+  EXPECT_EQ(f.viewers[0].toStdString(), (dir / "window.dat").string());
+  EXPECT_EQ(f.window.Progress()->value(), 100);
+  EXPECT_EQ(f.window.statusBar()->currentMessage(), "Fin de la simulation");
+
+  std::ostringstream out, err;
+  RecordingPlatform platform;
+  CliEnvironment env{out, err, platform, (dir / "echo.dat").string()};
+  RunRequest request;
+  request.study = ExamplePath("vector_control_pi.mas");
+  request.overrides = {"tf=0.05"};
+  request.output = (dir / "cli.dat").string();
+  ASSERT_EQ(RunStudyCommand(request, env), 0) << err.str();
+  const std::string table = FileText(dir / "cli.dat");
+  EXPECT_GT(table.size(), 1000u);
+  EXPECT_EQ(FileText(dir / "window.dat"), table);
+
+  // With experimental columns asked for but no tables built, the run is a plain one.
+  f.window.MutableSettings().OutSelExp[0] = 1;
+  ASSERT_TRUE(f.RunAndWait());
+  EXPECT_EQ(f.window.LastRunMode(), 0);
+}
+
+TEST(MainWindow, StopEndsTheRunAtItsNextProgressStep) {
+  const auto dir = ScratchDir("stop");
+  Fixture f;
+  f.window.ReadStartupStudy(QString::fromStdString(ExamplePath("vector_control_pi.mas")));
+  f.Dialog("TDIALOG_TIMESIMUL", {{"tf", "20"}});
+  f.Dialog("TDIALOG_OptionsFichier", {{"OutFileName", (dir / "stop.dat").string()}});
+  f.window.show();
+  QApplication::setActiveWindow(&f.window);
+  QSignalSpy finished(&f.window, &TSimulWindow::runFinished);
+  QSignalSpy progress(f.window.Progress(), &QProgressBar::valueChanged);
+  f.window.CmRun();
+  EXPECT_TRUE(f.window.Running());
+  // Commands that change the study are off while the run goes.
+  EXPECT_FALSE(f.window.ActionFor("CmOptionsTimeSimul")->isEnabled());
+  EXPECT_FALSE(f.window.ActionFor("CmFileOpen")->isEnabled());
+  EXPECT_FALSE(f.window.ActionFor("CmRun")->isEnabled());
+  EXPECT_TRUE(f.window.ActionFor("CmFileSave")->isEnabled());
+  EXPECT_TRUE(f.window.StopAction()->isEnabled());
+  const double tf_before = f.window.Settings().tf;
+  f.Dialog("TDIALOG_TIMESIMUL", {{"tf", "1"}});  // refused while running
+  EXPECT_EQ(f.window.Settings().tf, tf_before);
+  while (progress.count() < 2 && finished.count() == 0) progress.wait(60000);
+  ASSERT_EQ(finished.count(), 0) << "the run ended before it could be stopped";
+  QTest::keyClick(&f.window, Qt::Key_Escape);
+  ASSERT_TRUE(finished.count() > 0 || finished.wait(60000));
+  EXPECT_EQ(f.window.Carried().CostIdent, -1.0);  // the run's mark of an interruption
+  // Stopped within a few progress steps: the table holds a small part of the 200000
+  // lines of the whole run.
+  const std::string table = FileText(dir / "stop.dat");
+  EXPECT_LT(std::count(table.begin(), table.end(), '\n'), 20000);
+  EXPECT_TRUE(f.window.ActionFor("CmOptionsTimeSimul")->isEnabled());
+  EXPECT_FALSE(f.window.StopAction()->isEnabled());
+  EXPECT_EQ(f.window.statusBar()->currentMessage(), "Simulation interrompue");
+}
+
+TEST(MainWindow, AFileThatCannotBeReadOrWrittenChangesNothing) {
+  const auto dir = ScratchDir("files");
+  Fixture f;
+  f.next_file = QString::fromStdString(ExamplePath("vector_control_pi.mas"));
+  ASSERT_TRUE(f.window.CmFileOpen());
+  EXPECT_EQ(f.window.windowTitle(), "Commande vectorielle de MAS - vector_control_pi.mas");
+  f.Dialog("TDIALOG_ONDULEUR", {{"E2", "300"}});
+  const std::string before = SettingsFingerprint(f.window.Settings());
+  const std::string name = f.window.Settings().ParamFileName;
+
+  {
+    std::ofstream bad(dir / "bad.mas");
+    bad << "1 1.4 abc\n";
+  }
+  struct Case {
+    std::string file;
+    QString text_start;
+  };
+  const Case cases[] = {
+      {(dir / "bad.mas").string(), "Erreur de lecture !!! "},
+      {(dir / "missing.mas").string(), "Impossible d'ouvrir le fichier "},
+      {dir.string(), "Impossible d'ouvrir le fichier "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    f.messages.clear();
+    f.next_file = QString::fromStdString(c.file);
+    EXPECT_FALSE(f.window.CmFileOpen());
+    ASSERT_EQ(f.messages.size(), 1u);
+    EXPECT_TRUE(f.messages[0].text.startsWith(c.text_start)) << f.messages[0].text.toStdString();
+    EXPECT_EQ(f.messages[0].caption, "Erreur");
+    EXPECT_EQ(SettingsFingerprint(f.window.Settings()), before);
+    EXPECT_EQ(f.window.Settings().ParamFileName, name);
+    EXPECT_EQ(f.window.windowTitle(), "Commande vectorielle de MAS - vector_control_pi.mas");
+  }
+
+  // A study that cannot be written: message, name and caption kept.
+  f.messages.clear();
+  f.next_file = QString::fromStdString((dir / "no such folder" / "x.mas").string());
+  EXPECT_FALSE(f.window.CmFileSaveAs());
+  ASSERT_EQ(f.messages.size(), 1u);
+  EXPECT_EQ(f.messages[0].caption, "Erreur d'écriture");
+  EXPECT_EQ(f.window.Settings().ParamFileName, name);
+  EXPECT_TRUE(f.window.StudyChanged());
+
+  // Cancelled dialogs change nothing.
+  f.next_file.clear();
+  EXPECT_FALSE(f.window.CmFileOpen());
+  EXPECT_FALSE(f.window.CmFileSaveAs());
+  EXPECT_EQ(f.window.Settings().ParamFileName, name);
+}
+
+TEST(MainWindow, SaveWithoutANameActsAsSaveAsAndClosingAsksForUnsavedChanges) {
+  const auto dir = ScratchDir("save");
+  Fixture f;
+  f.Dialog("TDIALOG_ONDULEUR", {{"E2", "250"}});
+  EXPECT_TRUE(f.window.StudyChanged());
+  f.next_file = QString::fromStdString((dir / "new.mas").string());
+  ASSERT_TRUE(f.window.CmFileSave());
+  EXPECT_EQ(f.file_dialogs, std::vector<bool>{true});
+  EXPECT_EQ(f.window.windowTitle(), "Commande vectorielle de MAS - new.mas");
+  EXPECT_FALSE(f.window.StudyChanged());
+  EXPECT_NE(FileText(dir / "new.mas").find("250"), std::string::npos);
+
+  // A dialog closed with "Annuler" changes nothing.
+  f.accept = false;
+  f.Dialog("TDIALOG_ONDULEUR", {{"E2", "100"}});
+  f.accept = true;
+  EXPECT_FALSE(f.window.StudyChanged());
+
+  int questions = 0;
+  QMessageBox::StandardButton answer = QMessageBox::Cancel;
+  f.window.save_question = [&] {
+    ++questions;
+    return answer;
+  };
+  f.window.show();
+  f.Dialog("TDIALOG_ONDULEUR", {{"E2", "200"}});
+  EXPECT_FALSE(f.window.close());  // "Annuler": the window stays
+  EXPECT_EQ(questions, 1);
+  EXPECT_TRUE(f.window.isVisible());
+  answer = QMessageBox::Save;  // "Enregistrer": written under its name, then closed
+  EXPECT_TRUE(f.window.close());
+  EXPECT_NE(FileText(dir / "new.mas").find("200"), std::string::npos);
+  f.window.show();
+  EXPECT_TRUE(f.window.close());  // nothing changed since: no question
+  EXPECT_EQ(questions, 2);
+}
+
+// Every label, check box and radio button of a dialog is as wide as its text needs.
+void ExpectNothingCut(QWidget& dialog) {
+  for (QWidget* w : dialog.findChildren<QWidget*>()) {
+    if (!w->isVisible()) continue;
+    if (qobject_cast<QLabel*>(w) || qobject_cast<QAbstractButton*>(w)) {
+      EXPECT_GE(w->width(), w->sizeHint().width())
+          << dialog.objectName().toStdString() << ": "
+          << (qobject_cast<QLabel*>(w) ? qobject_cast<QLabel*>(w)->text()
+                                       : qobject_cast<QAbstractButton*>(w)->text())
+                 .toStdString();
+    }
+  }
+}
+
+TEST(Screenshots, OfTheWindowAndEveryDialog) {
+  const QString dir = QDir::current().absoluteFilePath(QStringLiteral("screenshots"));
+  QDir().mkpath(dir);
+  const SimulationSettings study = testing::ReadExample("broken_bar.mas");
+  for (const DialogDescription& d : AllDialogs()) {
+    SettingsForm form(d);
+    form.Load(study);
+    form.show();
+    QApplication::processEvents();
+    ExpectNothingCut(form);
+    EXPECT_TRUE(form.grab().save(dir + "/" + QString::fromStdString(d.id) + ".png")) << d.id;
+  }
+  std::vector<double> rb = study.cage.Rb;
+  BarEditor bars(study.cage.Nr, study.cage.RbSain, study.cage.RbCasse, rb);
+  bars.show();
+  ExpectNothingCut(bars);
+  EXPECT_TRUE(bars.grab().save(dir + "/TDIALOG_BARRE.png"));
+  AboutBox about;
+  about.show();
+  EXPECT_TRUE(about.grab().save(dir + "/AboutBox.png"));
+
+  Fixture f;
+  f.window.show();
+  f.window.resize(640, 500);
+  QApplication::processEvents();
+  EXPECT_TRUE(f.window.grab().save(dir + "/TSimulWindow.png"));
+  // Hover tints: the inverter at the nominal size, the machine on a large window.
+  DiagramWidget* diagram = f.window.Diagram();
+  QTest::mouseMove(diagram, diagram->FromClient(QPointF(490, 100)).toPoint());
+  QApplication::processEvents();
+  EXPECT_TRUE(f.window.grab().save(dir + "/TSimulWindow_hover.png"));
+  f.window.resize(1250, 900);
+  QApplication::processEvents();
+  QTest::mouseMove(diagram, diagram->FromClient(QPointF(570, 110)).toPoint());
+  QApplication::processEvents();
+  EXPECT_TRUE(f.window.grab().save(dir + "/TSimulWindow_large.png"));
+}
+
+}  // namespace
+}  // namespace mas::ui
