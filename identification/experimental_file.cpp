@@ -44,6 +44,31 @@ int LineOf(std::string_view text, std::size_t offset) {
   return 1 + static_cast<int>(std::count(text.begin(), text.begin() + offset, '\n'));
 }
 
+// Counts the lines of `text` from `begin` to `end` (whole lines, numbered from
+// `first_line`) that hold some words but not `columns` of them.
+void CountRaggedLines(std::string_view text, std::size_t begin, std::size_t end, int first_line,
+                      int columns, ExperimentalReadResult& result) {
+  int line = first_line;
+  while (begin < end) {
+    const std::size_t line_end = std::min(text.find('\n', begin), end);
+    int words = 0;
+    bool in_word = false;
+    for (std::size_t i = begin; i < line_end; ++i) {
+      const bool space = IsSpace(text[i]);
+      if (!space && !in_word) ++words;
+      in_word = !space;
+    }
+    if (words != 0 && words != columns) {
+      if (result.ragged_lines++ == 0) {
+        result.first_ragged_line = line;
+        result.first_ragged_count = words;
+      }
+    }
+    begin = line_end + 1;
+    ++line;
+  }
+}
+
 }  // namespace
 
 ExperimentalReadResult ReadExperimentalFile(SimulationSettings& s, ExperimentalData& d,
@@ -85,6 +110,7 @@ ExperimentalReadResult ReadExperimentalFile(SimulationSettings& s, ExperimentalD
   std::size_t pos = std::min(header_end + 1, all.size());
   long long count = 0;
   int complete_rows = 0;
+  std::size_t stop = all.size();  // where the reading ended
   result.status = ExperimentalReadStatus::kRead;
   while (true) {
     while (pos < all.size() && IsSpace(all[pos])) ++pos;
@@ -96,6 +122,7 @@ ExperimentalReadResult ReadExperimentalFile(SimulationSettings& s, ExperimentalD
     const std::string_view word = all.substr(pos, end - pos);
     double value = 0.0;
     if (!ParseNumber(word, value)) {
+      stop = pos;
       // Only complete rows are kept: drop what the cut row had stored.
       const auto rows = static_cast<std::size_t>(complete_rows);
       for (auto* a : {&d.ExpTime, &d.ExpWm, &d.ExpIas}) {
@@ -121,6 +148,24 @@ ExperimentalReadResult ReadExperimentalFile(SimulationSettings& s, ExperimentalD
     pos = end;
   }
   result.complete_rows = complete_rows;
+
+  // The numbers are read in sequence whatever the lines, so one stray or missing value
+  // shifts every later one into the wrong column without a word: the lines read whose
+  // count differs from the header's are pointed out (the line a bad word cut is not).
+  const std::size_t first = std::min(header_end + 1, all.size());
+  const std::size_t stop_line = stop == all.size() ? stop : all.rfind('\n', stop) + 1;
+  CountRaggedLines(all, first, std::max(first, stop_line), 2, columns, result);
+  if (result.ragged_lines > 0) {
+    platform.ShowMessage(
+        "Lignes irrégulières dans " + s.ExpNom + " : la ligne " +
+            std::to_string(result.first_ragged_line) + " a " +
+            std::to_string(result.first_ragged_count) + " nombres au lieu de " +
+            std::to_string(columns) + " (" + std::to_string(result.ragged_lines) +
+            (result.ragged_lines > 1 ? " lignes" : " ligne") +
+            " de ce genre) ; les nombres sont lus à la suite, les colonnes peuvent être "
+            "décalées",
+        "Attention", MessageIcon::kExclamation);
+  }
   return result;
 }
 

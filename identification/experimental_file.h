@@ -27,6 +27,11 @@
 //    or exponent form, with an optional sign. A word that is not such a finite number
 //    (text, "1,5", "1.5x", "nan", 1e400) ends the reading there: the rows complete before
 //    it are kept, the values of the row it cuts are dropped, and the user is told where.
+//  - Since the numbers are read in sequence, one stray or missing value shifts every later
+//    value into the wrong column. The reading stays as it is, but the lines read whose
+//    count of numbers is neither 0 nor the header's are counted, and the user is warned
+//    (caption "Attention"), naming the first of them and how many there are. A record
+//    that spreads its rows over several lines is warned about too.
 
 #include <string>
 
@@ -52,7 +57,12 @@ struct ExperimentalReadResult {
   ExperimentalReadStatus status = ExperimentalReadStatus::kNotFound;
   int columns = 0;        // names in the header
   int complete_rows = 0;  // rows with all their columns
-  std::string message;    // the message shown, empty when the file was read whole
+  // Lines whose count of numbers differs from the header's (empty lines aside), the
+  // first of them (line number in the file) and its count.
+  int ragged_lines = 0;
+  int first_ragged_line = 0;
+  int first_ragged_count = 0;
+  std::string message;  // the message shown, empty when the file was read whole
   // The record can be used (possibly shortened by a bad word).
   bool usable() const {
     return status == ExperimentalReadStatus::kRead ||

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/run_simulation.h"
@@ -83,14 +84,45 @@ TEST(ExperimentalFile, ReadsTimeSpeedAndCurrentWhateverTheLayout) {
       {"last row cut short", kHeader + "0 1 2 3 4\n0.1 11 12 13\n", 3, 4, {0, 0.1}, {3, 13}, {4}},
       {"header of 894 characters", std::string(894, 'x') + "\n0\n", 0, 0, {0}, {0}, {0}},
   };
+  // Lines whose count differs from the header's are read all the same, with one warning.
+  const std::vector<std::pair<const char*, int>> ragged = {{"one number per line, CR LF", 10},
+                                                           {"two rows on one line, tabs", 2},
+                                                           {"last row cut short", 1}};
   for (const Case& c : cases) {
     Read r = ReadText(folder, c.text, c.wm_col, c.ias_col);
     EXPECT_EQ(r.result.status, Status::kRead) << c.what;
     EXPECT_EQ(r.d.ExpTime, c.time) << c.what;
     EXPECT_EQ(r.d.ExpWm, c.wm) << c.what;
     EXPECT_EQ(r.d.ExpIas, c.ias) << c.what;
-    EXPECT_TRUE(r.platform.messages.empty()) << c.what;
+    int lines = 0;
+    for (const auto& [what, count] : ragged) {
+      if (std::string(what) == c.what) lines = count;
+    }
+    EXPECT_EQ(r.result.ragged_lines, lines) << c.what;
+    EXPECT_EQ(r.platform.messages.size(), lines > 0 ? 1u : 0u) << c.what;
   }
+}
+
+// One stray value on a row of a long record shifts every later value into the wrong
+// column: the record is read as before, but the user is told which line to look at.
+TEST(ExperimentalFile, RaggedRowsAreReadInSequenceButNamedInAWarning) {
+  testing::ScratchFolder folder;
+  std::string text = kHeader;
+  for (int i = 0; i < 4000; ++i) {
+    text += std::to_string(i) + " 0 0 " + std::to_string(10 * i) + (i == 4 ? " 7 99\n" : " 7\n");
+  }
+  Read r = ReadText(folder, text);
+  EXPECT_EQ(r.result.status, Status::kRead);
+  EXPECT_EQ(r.d.ExpWm[3], 30);
+  EXPECT_EQ(r.d.ExpWm[5], 0);  // shifted: the reading is kept as it always was
+  EXPECT_EQ(r.result.ragged_lines, 1);
+  EXPECT_EQ(r.result.first_ragged_line, 6);
+  ASSERT_EQ(r.platform.messages.size(), 1u);
+  EXPECT_EQ(r.platform.messages[0].caption, "Attention");
+  EXPECT_EQ(r.platform.messages[0].text,
+            "Lignes irrégulières dans " + r.s.ExpNom +
+                " : la ligne 6 a 6 nombres au lieu de 5 (1 ligne de ce genre) ; les nombres sont "
+                "lus à la suite, les colonnes peuvent être décalées");
 }
 
 TEST(ExperimentalFile, RefusesMissingFilesBadHeadersAndColumnsWithTheirMessages) {
