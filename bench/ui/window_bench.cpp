@@ -7,8 +7,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QProcess>
-#include <QSignalSpy>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
@@ -76,12 +76,13 @@ WindowRun WindowRunSeconds(const std::filesystem::path& dir) {
         std::max(result.largest_gap_ms, static_cast<double>(since_tick.nsecsElapsed()) / 1e6);
     since_tick.restart();
   });
-  QSignalSpy finished(&window, &mas::ui::TSimulWindow::runFinished);
+  QEventLoop loop;
+  QObject::connect(&window, &mas::ui::TSimulWindow::runFinished, &loop, &QEventLoop::quit);
   const auto start = Clock::now();
   since_tick.start();
   ticker.start();
   window.CmRun();
-  finished.wait(600000);
+  if (window.Running()) loop.exec();
   result.seconds = Seconds(start, Clock::now());
   ticker.stop();
   return result;
