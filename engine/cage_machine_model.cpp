@@ -201,7 +201,14 @@ void CageMachineModel::ResetForRun() {
         "Le modèle à cage demande au moins 3 barres rotoriques (Nr = " + std::to_string(Nr) + ")",
         kCaptionError);
   }
-  if (Nr > kMaxBars) throw AllocationError();
+  // The limit that keeps the (Nr + 3)^2 matrices within memory: said as a limit, with the
+  // number asked for, rather than as memory that ran out.
+  if (Nr > kMaxBars) {
+    throw CageModelError(CageModelError::Kind::kAllocation,
+                         "Le modèle à cage accepte au plus " + std::to_string(kMaxBars) +
+                             " barres rotoriques (Nr = " + std::to_string(Nr) + ")",
+                         kCaptionAllocation);
+  }
   const std::size_t bars = static_cast<std::size_t>(Nr);
   if (Rb.size() != bars || Re.size() != bars) {
     throw CageModelError(CageModelError::Kind::kInvalidCage,

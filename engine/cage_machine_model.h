@@ -120,7 +120,8 @@ class CageMachineModel {
   // the diagnostic dump, the state at rest with zero currents, the load coefficients.
   // Throws CageModelError when the cage cannot be run: fewer than 3 bars, per-bar
   // arrays not sized for Nr ("Erreur"); no usable pivot ("Erreur de calcul"); Nr above
-  // kMaxBars or memory exhausted ("Erreur d'allocation"). A refused run leaves the model
+  // kMaxBars ("Le modèle à cage accepte au plus 1000 barres rotoriques (Nr = N)") or
+  // memory exhausted ("Erreur d'allocation"). A refused run leaves the model
   // unprepared: the read-outs give 0 and the steps throw.
   void ResetForRun();
   // One step of a star-connected stator fed with three phase voltages; returns the line

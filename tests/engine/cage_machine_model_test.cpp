@@ -184,7 +184,6 @@ TEST(CageMachineModel, InductanceMatrixOfAHealthyCage) {
 TEST(CageMachineModel, RefusesCagesItCannotRunWithoutTouchingMemoryOutside) {
   using Kind = CageModelError::Kind;
   const std::string too_few = "Le modèle à cage demande au moins 3 barres rotoriques (Nr = ";
-  const std::string memory = "Pas assez de memoire, creation de variables impossible";
   auto bars = [](int nr, int allocated_for) {
     return [=](CageMachineModel& m) {
       m.Nr = allocated_for;
@@ -199,9 +198,12 @@ TEST(CageMachineModel, RefusesCagesItCannotRunWithoutTouchingMemoryOutside) {
   } cases[] = {
       {bars(-5, -5), Kind::kInvalidCage, too_few + "-5)", "Erreur"},
       {bars(2, 2), Kind::kInvalidCage, too_few + "2)", "Erreur"},
-      {bars(INT_MAX, INT_MAX), Kind::kAllocation, memory, "Erreur d'allocation"},
+      {bars(INT_MAX, INT_MAX), Kind::kAllocation,
+       "Le modèle à cage accepte au plus 1000 barres rotoriques (Nr = 2147483647)",
+       "Erreur d'allocation"},
       {bars(CageMachineModel::kMaxBars + 1, CageMachineModel::kMaxBars + 1), Kind::kAllocation,
-       memory, "Erreur d'allocation"},
+       "Le modèle à cage accepte au plus 1000 barres rotoriques (Nr = 1001)",
+       "Erreur d'allocation"},
       {bars(28, 20), Kind::kInvalidCage,
        "Les résistances des barres et de l'anneau ne sont pas allouées pour Nr = 28 barres : "
        "rechargez le fichier de paramètres ou validez les paramètres de la machine à cage",
