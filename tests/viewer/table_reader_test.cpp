@@ -171,6 +171,40 @@ TEST(TableReader, TenMillionRows) {
   EXPECT_EQ(r.table.columns[0].back(), 7);
 }
 
+// A file larger than the reader's blocks gives the table of the text in memory, rows,
+// line numbers and faults included, wherever the blocks cut its lines.
+TEST(TableReader, FileReadInBlocksGivesTheTableOfItsText) {
+  namespace fs = std::filesystem;
+  const fs::path dir =
+      fs::temp_directory_path() / ("mas_viewer_blocks_" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  std::string text(70000, '\n');  // blank lines before a header far into the file
+  text += "time(s)     Ias(A)            \n";
+  for (int i = 0; i < 1'700'000; ++i) {
+    text += std::to_string(i) + "  " + std::to_string(i % 977) + ".25\n";
+    if (i % 100'000 == 0) text += "\n";
+  }
+  for (const bool faulty : {false, true}) {
+    SCOPED_TRACE(faulty);
+    std::string content = text;
+    if (faulty) content.insert(content.find("\n1600000 ") + 1, "1600000 1 2\n");
+    {
+      std::ofstream out(dir / "big.dat", std::ios::binary);
+      out << content;
+    }
+    ASSERT_GT(fs::file_size(dir / "big.dat"), 16u << 20);
+    const ReadResult file = ReadTable(dir / "big.dat");
+    const ReadResult memory = ParseTable(content, 1);
+    EXPECT_EQ(file.complete, !faulty);
+    EXPECT_EQ(file.table.names, memory.table.names);
+    EXPECT_EQ(file.table.columns, memory.table.columns);
+    EXPECT_EQ(file.message, memory.message);
+    EXPECT_EQ(file.error_line, memory.error_line);
+    EXPECT_EQ(file.table.RowCount(), faulty ? 1'600'000u : 1'700'000u);
+  }
+  fs::remove_all(dir);
+}
+
 TEST(TableReader, FileThatCannotBeOpenedIsNamed) {
   namespace fs = std::filesystem;
   const fs::path dir = fs::temp_directory_path() / ("mas_viewer_read_" + std::to_string(getpid()));
