@@ -64,4 +64,8 @@ void ColumnRecorder::Close() {
   if (table_ != nullptr) table_->Close();
 }
 
+void ColumnRecorder::Discard() {
+  if (table_ != nullptr) table_->Discard();
+}
+
 }  // namespace mas

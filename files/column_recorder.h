@@ -40,6 +40,9 @@ class ColumnRecorder : public OutputSink {
   // room reserved at the header.
   void WriteLine(const RunView& view) override;
   void Close() override;
+  // A run refused after its first step: the table, if any, is dropped (the previous one
+  // stays); the columns stay for the caller to look at.
+  void Discard() override;
 
   // The columns of the last run, time first (empty before its header). The caller may
   // move the values out.

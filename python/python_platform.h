@@ -3,8 +3,12 @@
 // interpreter released (other Python threads go on meanwhile); this platform takes the
 // interpreter back only for a moment when the core polls Escape or advances its progress
 // (at most about a hundred times a run):
-//  - Ctrl-C: the interpreter's pending signals are checked at each poll; a
-//    KeyboardInterrupt ends the run as Escape does and is raised once the run has ended.
+//  - Ctrl-C: while the work goes on in the interpreter's main thread (the only one Python
+//    hands Ctrl-C to), SIGINT is caught by a handler of our own that only sets a flag,
+//    which the core polls as Escape without taking the interpreter; the interpreter's
+//    handler is put back at the end and the interruption raised as KeyboardInterrupt.
+//    (Taking the interpreter at every poll would make a run wait for any other Python
+//    thread that holds it.)
 //  - the progress callback, if any, is called with the position 0..100; returning False
 //    ends the run as Escape does (the run ends "interrupted"); an exception it raises ends
 //    the run the same way and is raised once the run has ended.
@@ -12,6 +16,7 @@
 
 #include <pybind11/pybind11.h>
 
+#include <csignal>
 #include <optional>
 #include <string>
 #include <utility>
@@ -33,6 +38,10 @@ class PythonPlatform final : public Platform {
   // interpreter held.
   explicit PythonPlatform(pybind11::object progress = pybind11::none(),
                           pybind11::object report = pybind11::none());
+  // Puts the interpreter's SIGINT handler back. With the interpreter held.
+  ~PythonPlatform() override;
+  PythonPlatform(const PythonPlatform&) = delete;
+  PythonPlatform& operator=(const PythonPlatform&) = delete;
 
   void ShowMessage(std::string_view text, std::string_view caption, MessageIcon icon) override;
   void SetStatusText(std::string_view) override {}
@@ -48,7 +57,8 @@ class PythonPlatform final : public Platform {
     return Call(report_, arguments...);
   }
 
-  // Checks Ctrl-C now (the optimisers poll it between generations). Takes the interpreter.
+  // Whether Ctrl-C (or the callback) asked to stop; the optimisers poll it between
+  // generations. Does not take the interpreter.
   bool InterruptPending();
 
   // With the interpreter held: raises the KeyboardInterrupt or the callback's exception
@@ -80,6 +90,8 @@ class PythonPlatform final : public Platform {
 
   pybind11::object progress_;
   pybind11::object report_;
+  bool catching_interrupt_ = false;
+  struct sigaction previous_interrupt_ {};
   std::optional<pybind11::error_already_set> pending_;
   bool stop_ = false;
   std::vector<Message> messages_;

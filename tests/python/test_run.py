@@ -190,3 +190,13 @@ def test_pandas_only_when_installed(examples):
     else:
         frame = r.to_dataframe()
         assert list(frame.columns) == r.names
+
+
+def test_several_modes_run_one_step_and_keep_the_previous_table(examples, tmp_path):
+    table = tmp_path / "out.dat"
+    table.write_text("previous\n")
+    s = short(examples, "vector_control_pi.mas", tf=0.01, DTC=1)
+    r = s.run(output=table)
+    assert r.status == "no_mode" and r.steps == 1
+    assert r.message == "Aucune simulation n'a été sélectionnée"
+    assert table.read_text() == "previous\n"
