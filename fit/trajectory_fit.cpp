@@ -307,9 +307,16 @@ class TrajectoryCost final : public ceres::CostFunction {
 
 class ProgressCallback final : public ceres::IterationCallback {
  public:
+  // `theta` is the solver's current point, updated before each call.
   ProgressCallback(FitProblem& problem, Platform& platform, const FitProgressFunction& progress,
-                   FitProgress base, std::chrono::steady_clock::time_point begin)
-      : problem_(problem), platform_(platform), progress_(progress), base_(base), begin_(begin) {}
+                   FitProgress base, std::chrono::steady_clock::time_point begin,
+                   const double* theta)
+      : problem_(problem),
+        platform_(platform),
+        progress_(progress),
+        base_(base),
+        begin_(begin),
+        theta_(theta) {}
 
   ceres::CallbackReturnType operator()(const ceres::IterationSummary& summary) override {
     if (progress_) {
@@ -320,6 +327,7 @@ class ProgressCallback final : public ceres::IterationCallback {
       p.step_accepted = summary.step_is_successful;
       p.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin_).count();
       p.runs = problem_.runs();
+      p.genes = problem_.GenesOf(theta_);
       progress_(p);
     }
     if (!problem_.interrupted() && platform_.EscapePressed()) problem_.Interrupt();
@@ -332,6 +340,7 @@ class ProgressCallback final : public ceres::IterationCallback {
   const FitProgressFunction& progress_;
   FitProgress base_;
   std::chrono::steady_clock::time_point begin_;
+  const double* theta_;
 };
 
 std::string Number(double x) {
@@ -693,7 +702,8 @@ FitResult FitTrajectory(const Genes& guess, const SimulationSettings& s,
     FitProgress base;
     base.start = static_cast<int>(k);
     base.starts = static_cast<int>(starts.size());
-    ProgressCallback callback(problem, platform, progress, base, begin);
+    so.update_state_every_iteration = true;
+    ProgressCallback callback(problem, platform, progress, base, begin, theta.data());
     so.callbacks.push_back(&callback);
     ceres::Solver::Summary ceres_summary;
     ceres::Solve(so, &ceres_problem, &ceres_summary);

@@ -74,6 +74,7 @@ struct FitProgress {
   bool step_accepted = false;
   double seconds = 0.0;  // wall time since the fit began
   long long runs = 0;    // simulations so far
+  Genes genes{};         // the current point (held genes as given)
 };
 using FitProgressFunction = std::function<void(const FitProgress&)>;
 
