@@ -13,7 +13,9 @@ bool LargestLine(std::span<const double> samples, double sample_period, double f
   if (n < 2 || !(sample_period > 0.0)) return false;
   const double length = static_cast<double>(n) * sample_period;  // s
   const double first = std::ceil(f1 * length - 1e-9);
-  const double last = std::min(std::floor(f2 * length + 1e-9), static_cast<double>(n / 2));
+  // Lines up to half the sampling frequency, N / 2 (rounded down).
+  const std::size_t half = n / 2;
+  const double last = std::min(std::floor(f2 * length + 1e-9), static_cast<double>(half));
   if (!(first <= last) || first < 0.0) return false;
 
   // The window and the sine table of the record's length: the line k turns by k n / N of

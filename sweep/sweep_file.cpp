@@ -265,7 +265,10 @@ SweepFile ParseSweepFile(std::string_view text, const std::string& file_name) {
       const std::string name(Trim(std::string_view(change).substr(0, eq)));
       const std::string value(Trim(std::string_view(change).substr(eq + 1)));
       CheckValue(p, name, value);
-      f.changes.push_back({name + "=" + value, -1, line_number});
+      std::string fixed = name;
+      fixed += '=';
+      fixed += value;
+      f.changes.push_back({std::move(fixed), -1, line_number});
       continue;
     }
     const std::size_t eq = line.find('=');
