@@ -135,7 +135,7 @@ void PlotCanvas::mouseReleaseEvent(QMouseEvent* event) {
   } else if (drag == Drag::kBox && std::abs(moved.x()) >= kClickSlack) {
     const double a = TimeAt(press_.x()), b = TimeAt(current_.x());
     const Range time{std::min(a, b), std::max(a, b)};
-    if (Zoom(time, time.lo, 1.0) == time && time.hi > time.lo) view_->time = time;
+    if (IsViewable(time)) view_->time = time;
     if (press_plot_ >= 0 && std::abs(moved.y()) >= kClickSlack) {
       FreezeRanges();
       const QRect& r = layout_.plots[static_cast<std::size_t>(press_plot_)];
@@ -143,7 +143,7 @@ void PlotCanvas::mouseReleaseEvent(QMouseEvent* event) {
       const double y0 = FromPixel(press_.y(), plot.range, r.bottom() + 1.0, r.top());
       const double y1 = FromPixel(current_.y(), plot.range, r.bottom() + 1.0, r.top());
       const Range values{std::min(y0, y1), std::max(y0, y1)};
-      if (Zoom(values, values.lo, 1.0) == values && values.hi > values.lo) plot.range = values;
+      if (IsViewable(values)) plot.range = values;
     }
     emit ViewChanged(true);
   }

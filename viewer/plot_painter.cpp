@@ -164,6 +164,11 @@ Dataset::Dataset(Table table) : table_(std::move(table)) {
   indices_.resize(table_.columns.size());
 }
 
+const std::vector<double>& Dataset::Time() const {
+  static const std::vector<double> kNoTime;
+  return table_.columns.empty() ? kNoTime : table_.columns[0];
+}
+
 const MinMaxIndex& Dataset::Index(std::size_t c) const {
   if (!indices_[c]) indices_[c] = std::make_unique<MinMaxIndex>(table_.columns[c]);
   return *indices_[c];

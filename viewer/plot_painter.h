@@ -29,7 +29,8 @@ class Dataset {
   std::size_t time_column() const { return 0; }
   bool time_monotone() const { return time_monotone_; }
   const std::vector<double>& Column(std::size_t c) const { return table_.columns[c]; }
-  const std::vector<double>& Time() const { return table_.columns[0]; }
+  // The time column (empty for a table without columns).
+  const std::vector<double>& Time() const;
   const MinMaxIndex& Index(std::size_t c) const;
   // Range of the time column (its first and last values for a time column).
   Range TimeRange() const;

@@ -74,6 +74,11 @@ TEST(PlotGeometry, RangesZoomPanAndStack) {
   EXPECT_EQ(Zoom({1, 1 + 1e-12}, 1, 0.5), (Range{1, 1 + 1e-12}));   // too narrow: refused
   EXPECT_EQ(Zoom({-1e300, 1e300}, 0, 10), (Range{-1e300, 1e300}));  // too wide: refused
   EXPECT_EQ(Pan({0, 10}, 0.25), (Range{2.5, 12.5}));
+  EXPECT_TRUE(IsViewable({0.1, 0.1000001}));
+  EXPECT_FALSE(IsViewable({1, 1}));
+  EXPECT_FALSE(IsViewable({2, 1}));
+  EXPECT_FALSE(IsViewable({0, HUGE_VAL}));
+  EXPECT_FALSE(IsViewable({1e6, 1e6 + 1e-7}));
   const std::vector<Band> bands = StackPlots(10, 400, 3, 8, 40);
   ASSERT_EQ(bands.size(), 3u);
   EXPECT_EQ(bands[0].top, 10);

@@ -103,13 +103,17 @@ double FromPixel(double p, Range range, double p_lo, double p_hi) {
   return range.lo + (p - p_lo) / (p_hi - p_lo) * (range.hi - range.lo);
 }
 
-Range Zoom(Range range, double center, double factor) {
-  if (!std::isfinite(center) || !(factor > 0) || !std::isfinite(factor)) return range;
-  Range r{center - (center - range.lo) * factor, center + (range.hi - center) * factor};
+bool IsViewable(Range r) {
   const double span = r.hi - r.lo;
   const double scale = std::max({std::abs(r.lo), std::abs(r.hi), 1e-300});
-  if (!(span > scale * 1e-12) || !std::isfinite(span) || span > 1e300) return range;
-  return r;
+  return std::isfinite(r.lo) && std::isfinite(r.hi) && std::isfinite(span) &&
+         span > scale * 1e-12 && span <= 1e300;
+}
+
+Range Zoom(Range range, double center, double factor) {
+  if (!std::isfinite(center) || !(factor > 0) || !std::isfinite(factor)) return range;
+  const Range r{center - (center - range.lo) * factor, center + (range.hi - center) * factor};
+  return IsViewable(r) ? r : range;
 }
 
 Range Pan(Range range, double fraction) {

@@ -45,6 +45,10 @@ double ToPixel(double v, Range range, double p_lo, double p_hi);
 // The value at pixel p (inverse of ToPixel inside the range).
 double FromPixel(double p, Range range, double p_lo, double p_hi);
 
+// Whether a view can show the range: finite bounds, lo < hi, and a span of at least
+// 1e-12 of the bounds' magnitude (below that the pixels of the axis repeat values).
+bool IsViewable(Range range);
+
 // Range zoomed by `factor` (< 1 zooms in) around `center`, and shifted by `fraction`
 // of its span. Refuses (returns the range unchanged) to go below a span of 1e-12 of
 // the center's magnitude or beyond 1e300.
