@@ -60,8 +60,8 @@ struct FitOptions {
   double start_spread = 2.0;    // extra starts: factor around the guess, > 1
   double relative_step = 1e-4;  // finite-difference step relative to each parameter
   int threads = 0;              // 0: one per core
-  double function_tolerance = 1e-12;
-  double parameter_tolerance = 1e-10;
+  double function_tolerance = 1e-10;
+  double parameter_tolerance = 1e-8;
 };
 
 // One solver iteration, for the progress display.
