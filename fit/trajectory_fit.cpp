@@ -411,8 +411,8 @@ Statistics ComputeStatistics(const std::vector<Coordinate>& coords, const Theta&
   }
   const Eigen::MatrixXd A = inv.asDiagonal() * (J.transpose() * J) * inv.asDiagonal();
   const Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> eig(A);
-  const Eigen::VectorXd lambda = eig.eigenvalues();
-  const Eigen::MatrixXd V = eig.eigenvectors();
+  const Eigen::VectorXd& lambda = eig.eigenvalues();
+  const Eigen::MatrixXd& V = eig.eigenvectors();
   const double lmax = lambda.size() > 0 ? std::max(lambda.maxCoeff(), 0.0) : 0.0;
   // Pseudo-inverse over the well-determined directions; the others mark their parameters.
   Eigen::MatrixXd C = Eigen::MatrixXd::Zero(n, n);
