@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 
+#include "sweep/sweep_execution.h"
 #include "tests/cli/command_fixture.h"
 
 namespace mas::testing {
@@ -147,3 +148,39 @@ TEST_F(SweepCommandTest, ABadSweepRunsNothing) {
 
 }  // namespace
 }  // namespace mas::testing
+
+namespace mas {
+namespace {
+
+// Ctrl-C: no new run starts, the rows delivered are whole rows of their runs or marked
+// interrupted, and the sweep says it is incomplete.
+TEST(RunOnThreads, StopsHandingOutRunsWhenAsked) {
+  SimulationSettings study;
+  study.ParamFileName = MAS_SOURCE_DIR "/examples/default.mas";
+  RecordingPlatform platform;
+  ReadParameterFile(study, platform, "/dev/null");
+  const SweepFile file = ParseSweepFile(
+      "study = x.mas\nset tf=0.05\na10 = 0:0.001:0.039\nmetric = max(Ias(A))\n", "s.txt");
+  const SweepRunner runner(file, study);
+  std::vector<long long> runs(40);
+  for (long long i = 0; i < 40; ++i) runs[static_cast<std::size_t>(i)] = i;
+  std::vector<SweepRow> rows;
+  const bool complete = RunOnThreads(
+      runner, runs, 2, [&](const SweepRow& row) { rows.push_back(row); },
+      [&] { return rows.size() >= 2; });
+  EXPECT_FALSE(complete);
+  EXPECT_GE(rows.size(), 2u);
+  EXPECT_LT(rows.size(), 40u);
+  // The runs under way that poll Escape (this study shows its progress) stop and are
+  // marked, so that the journal leaves them to --resume; the others are whole.
+  for (const SweepRow& row : rows) {
+    if (row.interrupted) {
+      EXPECT_NE(row.line.find("\tinterrompue\t"), std::string::npos) << row.line;
+    } else {
+      EXPECT_EQ(row.line, runner.Run(row.index).line);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace mas
