@@ -86,6 +86,7 @@ LaunchResult StartDetached(const std::string& program, const std::vector<std::st
   storage.push_back(program);
   storage.insert(storage.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
+  argv.reserve(storage.size() + 1);
   for (std::string& s : storage) argv.push_back(s.data());
   argv.push_back(nullptr);
 

@@ -52,7 +52,13 @@ std::string WriteSession(const Session& s) {
                            : "plot " + Number(plot.range.lo) + " " + Number(plot.range.hi) + "\n";
     for (const std::string& curve : plot.curves) out += "curve " + curve + "\n";
   }
-  for (const auto& [x, y] : s.xy) out += "xy " + x + " " + y + "\n";
+  for (const auto& [x, y] : s.xy) {
+    out += "xy ";
+    out += x;
+    out += ' ';
+    out += y;
+    out += '\n';
+  }
   if (!s.spectrum_column.empty()) {
     out += "spectrum " + s.spectrum_column + (s.spectrum_db ? " db\n" : " linear\n");
   }
