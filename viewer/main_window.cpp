@@ -112,6 +112,7 @@ void MainWindow::BuildDocks() {
   readout_table_->setHorizontalHeaderLabels({QStringLiteral("Colonne"), QStringLiteral("C1"),
                                              QStringLiteral("C2"), QStringLiteral("C2 − C1")});
   readout_table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+  readout_table_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
   readout_table_->verticalHeader()->hide();
   readout_table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   differences_ = new QLabel(panel);
