@@ -129,6 +129,12 @@ class OptimisationResult:
     history: dict[str, Array]
     study: Study
     messages: list[tuple[str, str]]
+    intervals: dict[str, tuple[float, float]]
+    standard_errors: dict[str, float]
+    warnings: list[str]
+
+identification_methods: tuple[str, ...]
+"""The methods of identify() this build has ("ga", "pso", and "fit" with the trajectory fit)."""
 
 def read_table(path: PathLike, partial: bool = False) -> Table: ...
 def identify(
@@ -142,6 +148,7 @@ def identify(
     genes: Optional[Sequence[str]] = None,
     logs: Optional[PathLike] = None,
     progress: Optional[Callable[[int, float, dict[str, float]], Optional[bool]]] = None,
+    starts: int = 0,
     n1: int = 10,
     n2: int = 10,
     pincrement: float = 0.01,

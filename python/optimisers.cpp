@@ -25,6 +25,9 @@
 #include "python/python_platform.h"
 #include "python/study.h"
 #include "tuning/speed_regulator_tuning.h"
+#ifdef MAS_PYTHON_FIT
+#include "fit/trajectory_fit.h"
+#endif
 
 namespace py = pybind11;
 using namespace pybind11::literals;
@@ -132,6 +135,10 @@ struct OptimisationResult {
   py::dict history;
   Study study;
   py::list messages;
+  // The trajectory fit's statistics (empty for the other methods).
+  std::map<std::string, std::pair<double, double>> intervals;
+  std::map<std::string, double> standard_errors;
+  std::vector<std::string> warnings;
 };
 
 std::vector<std::string> GeneNames() { return {kGeneNames.begin(), kGeneNames.end()}; }
@@ -145,6 +152,7 @@ struct IdentifyOptions {
   std::optional<Genes> init;
   std::optional<std::vector<std::string>> genes;
   std::optional<std::string> logs;
+  int starts = 0;  // the fit's extra starts
   int n1 = 10, n2 = 10;
   double pincrement = 0.01, gincrement = 0.01, w1 = 0.98, w2 = 1.01;
 };
@@ -184,6 +192,52 @@ void IdentifyReleased(const IdentifyOptions& o, SimulationSettings& s, PythonPla
     if (!platform.messages().empty()) result.message = platform.messages().back().text;
   };
 
+#ifdef MAS_PYTHON_FIT
+  if (o.method == "fit") {
+    FitOptions options;
+    options.max_iterations = o.iterations;
+    options.starts = o.starts;
+    options.seed = seed;
+    options.threads = o.threads;
+    const Genes guess = o.init ? *o.init : GenesOfMachine(s.dq);
+    int point = 0;
+    bool asked_stop = false;
+    const FitResult fit =
+        FitTrajectory(guess, s, carried, platform, options, [&](const FitProgress& p) {
+          history.Add(point, p.cost, p.genes, 0);
+          if (!platform.Report(point++, p.cost, Named(history.gene_names, p.genes))) {
+            asked_stop = true;
+          }
+        });
+    best = fit.genes;
+    result.score = fit.cost;
+    result.message = fit.message;
+    switch (fit.end) {
+      case FitEnd::kConverged:
+        result.status = "converged";
+        break;
+      case FitEnd::kIterationLimit:
+        result.status = "iteration_limit";
+        break;
+      case FitEnd::kInterrupted:
+        result.status = asked_stop ? "stopped" : "interrupted";
+        break;
+      case FitEnd::kFailed:
+        result.status = "failed";
+        break;
+      case FitEnd::kRefused:
+        result.status = "refused";
+        break;
+    }
+    for (const FittedParameter& p : fit.parameters) {
+      const std::string name = kGeneNames[static_cast<std::size_t>(p.gene)];
+      result.standard_errors[name] = p.standard_error;
+      if (fit.statistics) result.intervals[name] = {p.lower95, p.upper95};
+    }
+    result.warnings = fit.warnings;
+    return;
+  }
+#endif
   if (o.method == "ga") {
     GeneticIdentification ga(rng, folder.path());
     if (o.init) {
@@ -272,11 +326,18 @@ OptimisationResult Identify(const Study& study, const std::optional<Path>& recor
                             std::optional<std::uint32_t> seed, int threads,
                             const std::optional<std::vector<double>>& init,
                             const std::optional<std::vector<std::string>>& genes,
-                            const std::optional<Path>& logs, const py::object& progress, int n1,
-                            int n2, double pincrement, double gincrement, double w1, double w2) {
+                            const std::optional<Path>& logs, const py::object& progress, int starts,
+                            int n1, int n2, double pincrement, double gincrement, double w1,
+                            double w2) {
+#ifdef MAS_PYTHON_FIT
+  if (method != "ga" && method != "pso" && method != "fit") {
+    Raise(Errors().setting_error, "méthode « " + method + " » inconnue : ga, pso ou fit attendu");
+  }
+#else
   if (method != "ga" && method != "pso") {
     Raise(Errors().setting_error, "méthode « " + method + " » inconnue : ga ou pso attendu");
   }
+#endif
   if (iterations < 0) Raise(Errors().setting_error, "iterations : nombre positif attendu");
   if (threads < 0 || threads > 1024) Raise(Errors().setting_error, "threads : 0..1024 attendu");
   IdentifyOptions o;
@@ -287,6 +348,7 @@ OptimisationResult Identify(const Study& study, const std::optional<Path>& recor
   o.threads = threads;
   o.genes = genes;
   o.logs = Text(logs);
+  o.starts = starts;
   o.n1 = n1;
   o.n2 = n2;
   o.pincrement = pincrement;
@@ -311,8 +373,9 @@ OptimisationResult Identify(const Study& study, const std::optional<Path>& recor
       }
     }
     // A held gene keeps its value from the start: without init it would be the zero of an
-    // individual never drawn, which no machine has.
-    if (!init && genes->size() < kGeneNames.size()) {
+    // individual never drawn, which no machine has. (The fit starts from the study's
+    // machine.)
+    if (!init && method != "fit" && genes->size() < kGeneNames.size()) {
       Raise(Errors().setting_error,
             "genes : les gènes tenus gardent leur valeur de départ, à donner par init");
     }
@@ -427,20 +490,28 @@ OptimisationResult Tune(const Study& study, const std::string& regulator, int ge
 }  // namespace
 
 void AddOptimisers(py::module_& m) {
+#ifdef MAS_PYTHON_FIT
+  m.attr("identification_methods") = py::make_tuple("ga", "pso", "fit");
+#else
+  m.attr("identification_methods") = py::make_tuple("ga", "pso");
+#endif
   py::class_<OptimisationResult>(m, "OptimisationResult",
                                  R"doc(What an identification or a tuning found.
 
 method: "ga", "pso" (identification), "ip" or "fuzzy" (tuning).
 status: "complete" (every iteration ran), "stopped" (the progress callback returned
     False), "refused" (a candidate's run was refused; message says why) or "tr_zero" (a
-    candidate with a rotor time constant of 0).
+    candidate with a rotor time constant of 0); for the fit "converged",
+    "iteration_limit", "stopped", "failed" or "refused".
 best: the best parameters by name; score: their cost (identification, the lower the
     better) or fitness (tuning, the higher the better), NaN before the first iteration.
 history: numpy arrays by name, one value per completed iteration: "iteration", "cost" or
     "fitness", one array per parameter, and "diverged" (candidates whose run diverged).
 study: a copy of the study with the best parameters in place (the machine's for the
     identification, the speed regulator's for the tuning).
-messages: the messages shown, as (caption, text).)doc")
+messages: the messages shown, as (caption, text).
+intervals, standard_errors, warnings: the fit's 95 % intervals (low, high) and standard
+    errors of the optimised parameters, and what the record cannot identify.)doc")
       .def_readonly("method", &OptimisationResult::method)
       .def_readonly("status", &OptimisationResult::status)
       .def_readonly("message", &OptimisationResult::message)
@@ -449,6 +520,9 @@ messages: the messages shown, as (caption, text).)doc")
       .def_readonly("history", &OptimisationResult::history)
       .def_readonly("study", &OptimisationResult::study)
       .def_readonly("messages", &OptimisationResult::messages)
+      .def_readonly("intervals", &OptimisationResult::intervals)
+      .def_readonly("standard_errors", &OptimisationResult::standard_errors)
+      .def_readonly("warnings", &OptimisationResult::warnings)
       .def("__repr__", [](const OptimisationResult& r) {
         return "<mas.OptimisationResult " + r.method + " " + r.status + ", score " +
                py::repr(py::float_(r.score)).cast<std::string>() + ">";
@@ -456,23 +530,30 @@ messages: the messages shown, as (caption, text).)doc")
 
   m.def("identify", &Identify, "study"_a, "record"_a = py::none(), "method"_a = "ga",
         "iterations"_a = 10, "seed"_a = py::none(), "threads"_a = 0, "init"_a = py::none(),
-        "genes"_a = py::none(), "logs"_a = py::none(), "progress"_a = py::none(), "n1"_a = 10,
-        "n2"_a = 10, "pincrement"_a = 0.01, "gincrement"_a = 0.01, "w1"_a = 0.98, "w2"_a = 1.01,
+        "genes"_a = py::none(), "logs"_a = py::none(), "progress"_a = py::none(), "starts"_a = 0,
+        "n1"_a = 10, "n2"_a = 10, "pincrement"_a = 0.01, "gincrement"_a = 0.01, "w1"_a = 0.98,
+        "w2"_a = 1.01,
         R"doc(Identifies the machine's eight parameters (Rs, Ts, Tr, sigma, J, a10, a20, a30)
-from a measured start-up, as ``mas identify ga|pso`` does.
+from a measured start-up, as ``mas identify ga|pso|fit`` does.
 
 record: the measured start-up (the study's ExpNom when None), read with the study's
     ExpWmCol and ExpIasCol; the experimental tables are built on the study's time base.
-method: "ga" (genetic algorithm, 55 individuals) or "pso" (particle swarm of n1
-    refiners and n2 explorers, pulls pincrement and gincrement, inertias w1 and w2).
-iterations: generations or epochs; seed: the generator's seed (None: the clock);
-    threads: candidates scored at once (0: one per core).
-init: eight values; the GA's whole population starts there, the swarm's global best.
-genes: names of the parameters to optimise (all when None).
+method: "ga" (genetic algorithm, 55 individuals), "pso" (particle swarm of n1
+    refiners and n2 explorers, pulls pincrement and gincrement, inertias w1 and w2) or
+    "fit" (least-squares fit of the start-up trajectory, Levenberg-Marquardt, with
+    `starts` extra starts drawn around the guess; its score is 1/2 the sum of the
+    squared residuals, and the result also gives the 95 % intervals, the standard
+    errors and the warnings about what the record cannot identify).
+iterations: generations, epochs or solver iterations per start; seed: the generator's
+    seed (None: the clock); threads: candidates scored at once (0: one per core).
+init: eight values; the GA's whole population starts there, the swarm's global best,
+    the fit's guess (the study's machine when None, for the fit only).
+genes: names of the parameters to optimise (all when None); the others are held at
+    their value in init (required for "ga" and "pso" when genes are held).
 logs: folder of the optimisers' logs (Histor.cpp, debgen.cpp / outbest.dat,
     outTracix.dat); None writes them in a temporary folder removed afterwards.
-progress: None or a callable (iteration, cost, best) called after each iteration;
-    returning False stops (status "stopped").
+progress: None or a callable (iteration, cost, best) called after each iteration (each
+    solver step for the fit); returning False stops (status "stopped").
 
 Raises mas.FileError when the record cannot be read, mas.RunError when the tables
 cannot be built, KeyboardInterrupt on Ctrl-C.)doc");

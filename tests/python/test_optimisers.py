@@ -97,3 +97,19 @@ def test_tuning_refuses_a_study_without_the_regulator(examples):
     with pytest.raises(mas.RunError) as e:
         mas.tune(mas.Study(examples / "default.mas"), "fuzzy", generations=1)
     assert e.value.message
+
+
+def test_the_trajectory_fit_gives_intervals_around_its_best(identification, examples):
+    if "fit" not in mas.identification_methods:
+        pytest.skip("the module was built without the trajectory fit")
+    points = []
+    result = mas.identify(
+        identification, record=examples / "dem1.dat", method="fit", iterations=3, init=GUESS,
+        genes=["Rs", "Tr", "J"], progress=lambda i, cost, best: points.append(cost),
+    )
+    assert result.status in ("converged", "iteration_limit")
+    assert result.score < points[0] and result.score == pytest.approx(min(points))
+    assert set(result.intervals) == {"Rs", "Tr", "J"}
+    for name, (low, high) in result.intervals.items():
+        assert low < result.best[name] < high and result.standard_errors[name] > 0
+    assert result.best["Ts"] == GUESS[1]
