@@ -21,8 +21,10 @@
 #include "study_fixture.h"
 #include "ui/about_box.h"
 #include "ui/bar_editor.h"
+#include "ui/diagram_geometry.h"
 #include "ui/diagram_widget.h"
 #include "ui/dialog_model.h"
+#include "ui/menu_table.h"
 #include "ui/settings_form.h"
 
 namespace mas::ui {
@@ -257,6 +259,47 @@ TEST(MainWindow, SaveWithoutANameActsAsSaveAsAndClosingAsksForUnsavedChanges) {
   f.window.show();
   EXPECT_TRUE(f.window.close());  // nothing changed since: no question
   EXPECT_EQ(questions, 2);
+}
+
+// Every settings command and every diagram region opens its own dialog.
+TEST(MainWindow, CommandsAndRegionsOpenTheirDialogs) {
+  Fixture f;
+  std::vector<std::string> opened;
+  f.window.dialog_runner = [&](QDialog& d) {
+    opened.push_back(d.objectName().toStdString() + " " + d.windowTitle().toStdString());
+    return QDialog::Rejected;
+  };
+  for (const MenuItem& item : MenuItems()) {
+    if (item.command != Command::kSettingsDialog) continue;
+    SCOPED_TRACE(item.handler);
+    opened.clear();
+    f.window.RunCommand(item);
+    const DialogDescription& d = DialogById(item.dialog);
+    EXPECT_EQ(opened, std::vector<std::string>{d.id + " " + d.caption});
+  }
+  opened.clear();
+  f.window.RunCommand(MenuItemByHandler("CmOptionsBarre"));
+  f.window.RunCommand(MenuItemByHandler("CmAbout"));
+  EXPECT_EQ(opened, (std::vector<std::string>{"TDIALOG_BARRE Barres cassées",
+                                              "AboutBox A propos du logiciel de simulation"}));
+
+  f.window.show();
+  f.window.resize(900, 700);
+  QApplication::processEvents();
+  DiagramWidget* diagram = f.window.Diagram();
+  for (const Region& r : DiagramRegions()) {
+    SCOPED_TRACE(r.element);
+    opened.clear();
+    QTest::mouseClick(diagram, Qt::LeftButton, Qt::NoModifier,
+                      diagram->FromClient(QPointF(r.left + 3, r.top + 3)).toPoint());
+    ASSERT_EQ(opened.size(), 1u);
+    const std::string id = *r.dialog ? r.dialog : "AboutBox";
+    EXPECT_EQ(opened[0].substr(0, id.size()), id);
+  }
+  // Workbench windows of their own say that they are not there yet.
+  f.window.RunCommand(MenuItemByHandler("CmFenetreprincipaleoptPSO"));
+  ASSERT_FALSE(f.messages.empty());
+  EXPECT_TRUE(f.messages.back().text.contains("n'est pas encore disponible"));
 }
 
 // Every label, check box and radio button of a dialog is as wide as its text needs.
