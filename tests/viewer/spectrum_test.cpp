@@ -107,6 +107,8 @@ TEST(Spectrum, RefusesRangesItCannotTransform) {
   EXPECT_NE(ComputeSpectrum(t, with_nan, 0, 5).message, "");
   const std::vector<double> frozen{1, 1, 1, 1, 1};
   EXPECT_NE(ComputeSpectrum(frozen, frozen, 0, 5).message, "");  // time does not advance
+  const std::vector<double> backwards{0, 1, 2, 1.5, 4, 5};       // not a time column
+  EXPECT_NE(ComputeSpectrum(backwards, y, 0, 5).message, "");
   EXPECT_TRUE(ComputeSpectrum(t, y, 0, 5).message.empty());
 }
 

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "viewer/core/decimation.h"
+
 namespace mas::viewer {
 
 bool IsUniform(std::span<const double> t, std::size_t first, std::size_t last) {
@@ -77,6 +79,10 @@ Spectrum ComputeSpectrum(std::span<const double> t, std::span<const double> y, d
   Spectrum s;
   const std::size_t size = std::min(t.size(), y.size());
   t = t.first(size);
+  if (!IsNonDecreasing(t)) {
+    s.message = "La première colonne (le temps) ne croît pas : pas de spectre";
+    return s;
+  }
   const auto first = static_cast<std::size_t>(std::lower_bound(t.begin(), t.end(), t0) - t.begin());
   const auto last = static_cast<std::size_t>(std::upper_bound(t.begin(), t.end(), t1) - t.begin());
   if (last < first + 4) {
