@@ -105,12 +105,16 @@ SweepRunner::SweepRunner(const SweepFile& file, SimulationSettings study, std::s
       FailAt(file_, line, e.what());
     }
   }
-  // Every other value of a list, on the first run's settings.
+  // Every other value of a list that depends on the study (the bar lists, checked
+  // against the bars allocated), on the first run's settings; a single field's value was
+  // checked whole by the parser.
   for (const SweepParameter& p : file_.parameters) {
     for (const std::string& value : p.values) {
-      SimulationSettings trial = first;
       try {
-        ApplyOverrides(trial, {ParseOverride(p.name + "=" + value)});
+        const Override o = ParseOverride(p.name + "=" + value);
+        if (o.kind == Override::Kind::kField) continue;
+        SimulationSettings trial = first;
+        ApplyOverrides(trial, {o});
       } catch (const OverrideError& e) {
         FailAt(file_, p.line, e.what());
       }
