@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "files/settings_override.h"
 #include "files/parameter_file.h"
+#include "files/settings_override.h"
 
 namespace mas::testing {
 

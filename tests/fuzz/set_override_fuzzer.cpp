@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "files/settings_override.h"
 #include "files/parameter_file.h"
+#include "files/settings_override.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace mas {
