@@ -5,7 +5,6 @@
 #include <map>
 #include <optional>
 #include <stdexcept>
-#include <variant>
 
 #include "engine/numeric.h"
 #include "engine/settings_fields.h"
@@ -63,8 +62,19 @@ std::string ShowNumber(double value, Conversion conversion) {
   return FormatReal(value, 15);
 }
 
-// A value ready to be written into a field.
-using Value = std::variant<double, int, std::string>;
+// A value ready to be written into a field: a real, an integer or a text.
+struct Value {
+  enum class Kind { kReal, kInteger, kText } kind = Kind::kInteger;
+  double real = 0.0;
+  int integer = 0;
+  std::string text;
+
+  static Value Real(double v) { return {Kind::kReal, v, 0, {}}; }
+  static Value Integer(int v) { return {Kind::kInteger, 0.0, v, {}}; }
+  static Value Text(std::string v) { return {Kind::kText, 0.0, 0, std::move(v)}; }
+  double AsReal() const { return kind == Kind::kReal ? real : integer; }
+  int AsInteger() const { return kind == Kind::kReal ? TruncToInt(real) : integer; }
+};
 
 struct Pending {
   std::string field;
@@ -75,14 +85,14 @@ struct Pending {
 std::optional<Value> Convert(const std::string& text, Conversion conversion, std::string& error) {
   switch (conversion) {
     case Conversion::kText:
-      return Value{text};
+      return Value::Text(text);
     case Conversion::kInteger: {
       const auto v = ParseInt(text);
       if (!v) {
         error = NotAnIntegerMessage(text);
         return std::nullopt;
       }
-      return Value{*v};
+      return Value::Integer(*v);
     }
     case Conversion::kIntegerFromReal:
     case Conversion::kAtLeastOne: {
@@ -93,7 +103,7 @@ std::optional<Value> Convert(const std::string& text, Conversion conversion, std
       }
       int n = TruncToInt(*v);
       if (conversion == Conversion::kAtLeastOne && n < 1) n = 1;
-      return Value{n};
+      return Value::Integer(n);
     }
     case Conversion::kReal:
     case Conversion::kReal6: {
@@ -102,7 +112,7 @@ std::optional<Value> Convert(const std::string& text, Conversion conversion, std
         error = NotARealMessage(text);
         return std::nullopt;
       }
-      return Value{*v};
+      return Value::Real(*v);
     }
   }
   return std::nullopt;
@@ -111,19 +121,17 @@ std::optional<Value> Convert(const std::string& text, Conversion conversion, std
 void Write(const FieldRef& f, const Value& v) {
   switch (f.type) {
     case ValueType::kReal:
-      f.real() = std::holds_alternative<double>(v) ? std::get<double>(v) : std::get<int>(v);
+      f.real() = v.AsReal();
       break;
     case ValueType::kInt:
     case ValueType::kIntFlag:
-      f.integer() =
-          std::holds_alternative<int>(v) ? std::get<int>(v) : TruncToInt(std::get<double>(v));
+      f.integer() = v.AsInteger();
       break;
     case ValueType::kFlag:
-      f.flag() =
-          std::holds_alternative<int>(v) ? std::get<int>(v) != 0 : std::get<double>(v) != 0.0;
+      f.flag() = v.AsInteger() != 0;
       break;
     case ValueType::kText:
-      f.text() = std::get<std::string>(v);
+      f.text() = v.text;
       break;
   }
 }
@@ -206,8 +214,6 @@ StoreResult StoreDialog(const DialogDescription& dialog, const std::vector<Contr
   for (std::size_t i = 0; i < controls.size() && result.error.empty(); ++i) {
     const ControlRef& c = controls[i];
     if (c.field.empty()) continue;
-    const Row& row =
-        dialog.groups[static_cast<std::size_t>(c.group)].rows[static_cast<std::size_t>(c.row)];
     switch (c.kind) {
       case ControlKind::kEdit: {
         if (IsTimeConstant(c.field)) {
@@ -215,7 +221,7 @@ StoreResult StoreDialog(const DialogDescription& dialog, const std::vector<Contr
           if (current[i].text != loaded[i].text) {
             const auto v = Convert(current[i].text, c.conversion, result.error);
             if (!v) break;
-            value = std::get<double>(*v);
+            value = v->real;
             machine_changed = true;
           }
           time_constants[c.field] = value;
@@ -231,7 +237,7 @@ StoreResult StoreDialog(const DialogDescription& dialog, const std::vector<Contr
       case ControlKind::kCheck:
       case ControlKind::kRadioFlag:
         if (current[i].checked != loaded[i].checked) {
-          pending.push_back({c.field, Value{current[i].checked ? 1 : 0}});
+          pending.push_back({c.field, Value::Integer(current[i].checked ? 1 : 0)});
         }
         break;
       case ControlKind::kRadio: {
@@ -253,7 +259,7 @@ StoreResult StoreDialog(const DialogDescription& dialog, const std::vector<Contr
                        .code;
           }
         }
-        if (changed && code) pending.push_back({c.field, Value{*code}});
+        if (changed && code) pending.push_back({c.field, Value::Integer(*code)});
         break;
       }
       case ControlKind::kNote:
@@ -261,7 +267,6 @@ StoreResult StoreDialog(const DialogDescription& dialog, const std::vector<Contr
       case ControlKind::kInertRadio:
         break;
     }
-    (void)row;
   }
 
   if (!result.error.empty() && dialog.order == StoreOrder::kParseAllFirst) return result;
