@@ -298,7 +298,9 @@ IdentifySubcommand::IdentifySubcommand(CLI::App& app) {
   identify_ = app.add_subcommand(
       "identify",
       "Identifie les huit paramètres de la machine (Rs, Ts, Tr, sigma, J, a10, a20, a30) sur "
-      "un démarrage mesuré, par algorithme génétique (ga) ou essaim particulaire (pso).");
+      "un démarrage mesuré, par algorithme génétique (ga), essaim particulaire (pso) ou "
+      "ajustement de la trajectoire par moindres carrés (fit ; ses codes de sortie : "
+      "mas identify fit --help).");
   identify_->require_subcommand(1);
   identify_->footer(kIdentifyExitHelp);
 
