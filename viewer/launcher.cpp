@@ -52,7 +52,7 @@ std::string FindOnPath(const std::string& name) {
   return {};
 }
 
-// The viewer's own name as the description's command lines spell it.
+// The viewer's own name as the workbench's viewer command lines spell it ("Tracix.exe FILE").
 bool NamesTheViewer(const std::string& program) {
   std::string name = fs::path(program).filename().string();
   std::transform(name.begin(), name.end(), name.begin(),
