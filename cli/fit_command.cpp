@@ -47,34 +47,6 @@ std::string Fixed(double value, int decimals) {
   return std::string(buf, r.ptr);
 }
 
-// Reads the study and the record and builds the tables, as `identify ga` does. Returns
-// the exit status on failure.
-std::optional<int> Prepare(const FitRequest& r, SimulationSettings& s, CarriedState& carried,
-                           CliEnvironment& env) {
-  if (const auto failed = LoadStudy(r.study, r.overrides, s, env)) return failed;
-  const std::vector<Override> overrides = ParseOverrides(r.overrides);  // already checked
-  if (r.experiment) s.ExpNom = *r.experiment;
-  const ExperimentalReadResult read = ReadExperimentalFile(s, carried.experiment, env.platform);
-  if (!read.usable()) return kExitParameterFile;
-  // The reading marks every gene as optimised; the genes held on the command line stay held.
-  std::vector<Override> genes;
-  for (const Override& o : overrides) {
-    if (o.name.rfind("GenX", 0) == 0) genes.push_back(o);
-  }
-  ApplyOverrides(s, genes);
-  env.out << "Fichier expérimental : " << s.ExpNom << " (" << read.complete_rows << " lignes)\n";
-  const RunOutcome tables = BuildExperimentalTables(s, carried, env.platform, nullptr);
-  if (!s.ExpTableReady) {
-    if (tables.status == RunStatus::kDiverged) return kExitDiverged;
-    if (tables.status == RunStatus::kInterrupted) return kExitInterrupted;
-    return kExitRefused;
-  }
-  env.out << "Tables expérimentales : " << carried.experiment.ExpWmTable.size()
-          << " pas enregistrés de " << s.tf - s.t0 << " s\n"
-          << std::flush;
-  return std::nullopt;
-}
-
 std::string ProgressLine(const FitProgress& p) {
   std::string line;
   if (p.starts > 1)
@@ -92,7 +64,10 @@ std::string ProgressLine(const FitProgress& p) {
 int FitCommand(const FitRequest& r, CliEnvironment& env) {
   SimulationSettings s;
   CarriedState carried;
-  if (const std::optional<int> failed = Prepare(r, s, carried, env)) return *failed;
+  if (const std::optional<int> failed =
+          PrepareIdentification(r.study, r.overrides, r.experiment, s, carried, env)) {
+    return *failed;
+  }
 
   FitOptions options;
   options.threads = r.threads > 0 ? r.threads : MachineThreads();

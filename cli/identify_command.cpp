@@ -103,32 +103,9 @@ int StatusOfEnd(EvaluationEnd end) {
   return kExitRefused;
 }
 
-// Reads the study, the record, and builds the tables. Returns the exit status on failure.
 std::optional<int> Prepare(const IdentifyRequest& r, SimulationSettings& s, CarriedState& carried,
                            CliEnvironment& env) {
-  // Every --set is checked before anything is read, so that a typing error costs nothing.
-  if (const auto failed = LoadStudy(r.study, r.overrides, s, env)) return failed;
-  const std::vector<Override> overrides = ParseOverrides(r.overrides);  // already checked
-  if (r.experiment) s.ExpNom = *r.experiment;
-  const ExperimentalReadResult read = ReadExperimentalFile(s, carried.experiment, env.platform);
-  if (!read.usable()) return kExitParameterFile;
-  // The reading marks every gene as optimised; the genes held on the command line stay held.
-  std::vector<Override> genes;
-  for (const Override& o : overrides) {
-    if (o.name.rfind("GenX", 0) == 0) genes.push_back(o);
-  }
-  ApplyOverrides(s, genes);
-  env.out << "Fichier expérimental : " << s.ExpNom << " (" << read.complete_rows << " lignes)\n";
-  // The tables are built without an output table: the candidates are scored against them.
-  const RunOutcome tables = BuildExperimentalTables(s, carried, env.platform, nullptr);
-  if (!s.ExpTableReady) {
-    if (tables.status == RunStatus::kDiverged) return kExitDiverged;
-    if (tables.status == RunStatus::kInterrupted) return kExitInterrupted;
-    return kExitRefused;
-  }
-  env.out << "Tables expérimentales : " << carried.experiment.ExpWmTable.size()
-          << " pas enregistrés de " << s.tf - s.t0 << " s\n";
-  return std::nullopt;
+  return PrepareIdentification(r.study, r.overrides, r.experiment, s, carried, env);
 }
 
 // --save-best and --simulate-best with the best parameter set.
@@ -239,6 +216,37 @@ int RunSwarm(const IdentifyRequest& r, SimulationSettings& s, CarriedState& carr
 }
 
 }  // namespace
+
+std::optional<int> PrepareIdentification(const std::string& study,
+                                         const std::vector<std::string>& override_texts,
+                                         const std::optional<std::string>& experiment,
+                                         SimulationSettings& s, CarriedState& carried,
+                                         CliEnvironment& env) {
+  // Every --set is checked before anything is read, so that a typing error costs nothing.
+  if (const auto failed = LoadStudy(study, override_texts, s, env)) return failed;
+  const std::vector<Override> overrides = ParseOverrides(override_texts);  // already checked
+  if (experiment) s.ExpNom = *experiment;
+  const ExperimentalReadResult read = ReadExperimentalFile(s, carried.experiment, env.platform);
+  if (!read.usable()) return kExitParameterFile;
+  // The reading marks every gene as optimised; the genes held on the command line stay held.
+  std::vector<Override> genes;
+  for (const Override& o : overrides) {
+    if (o.name.rfind("GenX", 0) == 0) genes.push_back(o);
+  }
+  ApplyOverrides(s, genes);
+  env.out << "Fichier expérimental : " << s.ExpNom << " (" << read.complete_rows << " lignes)\n";
+  // The tables are built without an output table: the candidates are scored against them.
+  const RunOutcome tables = BuildExperimentalTables(s, carried, env.platform, nullptr);
+  if (!s.ExpTableReady) {
+    if (tables.status == RunStatus::kDiverged) return kExitDiverged;
+    if (tables.status == RunStatus::kInterrupted) return kExitInterrupted;
+    return kExitRefused;
+  }
+  env.out << "Tables expérimentales : " << carried.experiment.ExpWmTable.size()
+          << " pas enregistrés de " << s.tf - s.t0 << " s\n"
+          << std::flush;
+  return std::nullopt;
+}
 
 std::optional<std::array<double, 8>> ParseGeneVector(const std::string& text) {
   std::array<double, 8> genes{};
