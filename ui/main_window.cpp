@@ -231,6 +231,7 @@ void TSimulWindow::ApplyCaptionRule() {
 void TSimulWindow::SetRunning(bool running) {
   for (QAction* action : study_actions_) action->setEnabled(!running);
   stop_action_->setEnabled(running);
+  emit busyChanged(running);
 }
 
 bool TSimulWindow::StudyChanged() const {

@@ -14,8 +14,9 @@
 //  - "&Affichage des courbes" in the Simulation menu starts the curve viewer as the
 //    "Affichage" button does; the items without an action in this workbench (printing,
 //    the gradient optimisers, the special functions, the help) are shown disabled.
-//  - The windows of the identification, the regulator tuning and the double SVPWM study
-//    are not part of this window: their commands say so in a message.
+//  - The windows of the identification and the regulator tuning register their menu
+//    commands with this window and do their work through StartStudyJob; a command no
+//    window has registered says so in a message.
 
 #include <QMainWindow>
 #include <QMessageBox>
@@ -60,8 +61,23 @@ class TSimulWindow : public QMainWindow {
   void RunSettingsDialog(const std::string& dialog_id);
   // Runs the command of a menu item, tool-bar button or diagram region.
   void RunCommand(const MenuItem& item);
-  // Asks the run in progress to stop (Escape, "Arrêter").
+  // Asks the run or the job in progress to stop (Escape, "Arrêter").
   void StopRun();
+
+  // A long piece of work on the study (a generation, an epoch, a simulation of a best
+  // candidate): `job` runs on the worker thread on a copy of the study with the window's
+  // platform, so its messages, progress, status and the viewer reach the window as queued
+  // signals and "Arrêter" or Escape set the stop request its runs poll. The window takes
+  // the copy back when the job ends, then calls `done` on its own thread. The commands
+  // that change the study are disabled meanwhile. False, nothing started, when a run or
+  // another job is going.
+  using StudyJob = RunWorker::Job;
+  bool StartStudyJob(StudyJob job, std::function<void()> done);
+  // A run or a job is going.
+  bool Busy() const { return worker_.Running(); }
+  // The menu items of the workbench windows (identification, regulator tuning) run the
+  // command registered for their handler name; the others say they are not available.
+  void RegisterWorkbenchCommand(const std::string& handler, std::function<void()> command);
 
   // Reads a study file into the settings; on failure the message is shown and nothing
   // changes. True when it was read.
@@ -92,6 +108,8 @@ class TSimulWindow : public QMainWindow {
  signals:
   void runFinished();
   void firstPainted();
+  // A run or a job started (true) or ended (false).
+  void busyChanged(bool busy);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -116,6 +134,8 @@ class TSimulWindow : public QMainWindow {
   QtPlatform platform_;
   RunWorker worker_;
   RunMode last_run_mode_ = 0;
+  std::function<void()> job_done_;  // the job going, if any: what to do when it ends
+  std::map<std::string, std::function<void()>> workbench_commands_;
   bool first_paint_seen_ = false;
 
   DiagramWidget* diagram_ = nullptr;

@@ -17,6 +17,21 @@ RunWorker::~RunWorker() {
 
 bool RunWorker::Start(SimulationSettings settings, CarriedState carried, RunMode mode,
                       bool launch_viewer) {
+  return Launch(std::move(settings), std::move(carried), [this, mode, launch_viewer](RunResult& r) {
+    OutputRecorder recorder;
+    r.outcome = RunSimulation(r.settings, r.carried, platform_, &recorder, launch_viewer, mode);
+    r.output_write_failed = recorder.WriteFailed();
+  });
+}
+
+bool RunWorker::StartJob(SimulationSettings settings, CarriedState carried, Job job) {
+  return Launch(
+      std::move(settings), std::move(carried),
+      [this, job = std::move(job)](RunResult& r) { job(r.settings, r.carried, platform_); });
+}
+
+bool RunWorker::Launch(SimulationSettings settings, CarriedState carried,
+                       std::function<void(RunResult&)> work) {
   if (running_) return false;
   Wait();
   running_ = true;
@@ -25,14 +40,13 @@ bool RunWorker::Start(SimulationSettings settings, CarriedState carried, RunMode
   result->settings = std::move(settings);
   result->carried = std::move(carried);
   result_ = std::move(result);
-  thread_ = std::thread([this, mode, launch_viewer] {
+  thread_ = std::thread([this, work = std::move(work)] {
     RunResult& r = *result_;
-    OutputRecorder recorder;
     const auto start = std::chrono::steady_clock::now();
     try {
-      r.outcome = RunSimulation(r.settings, r.carried, platform_, &recorder, launch_viewer, mode);
+      work(r);
     } catch (const std::exception& e) {
-      // A failure the run cannot continue from is shown; the window keeps the study.
+      // A failure the work cannot continue from is shown; the window keeps the study.
       r.outcome.status = RunStatus::kModelError;
       r.outcome.message = e.what();
       r.outcome.caption = "Erreur";
@@ -40,7 +54,6 @@ bool RunWorker::Start(SimulationSettings settings, CarriedState carried, RunMode
     }
     r.wall_seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    r.output_write_failed = recorder.WriteFailed();
     QMetaObject::invokeMethod(
         this, [this] { Finish(); }, Qt::QueuedConnection);
   });

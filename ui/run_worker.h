@@ -6,6 +6,7 @@
 // window's thread.
 
 #include <QObject>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -34,6 +35,11 @@ class RunWorker : public QObject {
 
   // Starts a run of the given study; false when a run is already going.
   bool Start(SimulationSettings settings, CarriedState carried, RunMode mode, bool launch_viewer);
+  // Starts any work on a copy of the study (a generation of an optimiser, a simulation of
+  // its best candidate): `job` gets the copy and the window's platform on the worker
+  // thread. A failure it throws is shown and ends it. False when a run is already going.
+  using Job = std::function<void(SimulationSettings&, CarriedState&, Platform&)>;
+  bool StartJob(SimulationSettings settings, CarriedState carried, Job job);
   bool Running() const { return running_; }
   // Asks the run to stop at its next poll; it then ends as interrupted.
   void RequestStop() { platform_.RequestStop(); }
@@ -47,6 +53,8 @@ class RunWorker : public QObject {
 
  private:
   void Finish();
+  bool Launch(SimulationSettings settings, CarriedState carried,
+              std::function<void(RunResult&)> work);
 
   QtPlatform& platform_;
   std::thread thread_;

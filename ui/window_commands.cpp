@@ -125,12 +125,34 @@ void TSimulWindow::StopRun() {
   if (Running()) worker_.RequestStop();
 }
 
+bool TSimulWindow::StartStudyJob(StudyJob job, std::function<void()> done) {
+  if (Running()) return false;
+  progress_->setValue(0);
+  job_done_ = done ? std::move(done) : [] {};
+  SetRunning(true);
+  worker_.StartJob(settings_, carried_, std::move(job));
+  return true;
+}
+
+void TSimulWindow::RegisterWorkbenchCommand(const std::string& handler,
+                                            std::function<void()> command) {
+  workbench_commands_[handler] = std::move(command);
+}
+
 void TSimulWindow::RunFinished() {
   RunResult result = worker_.TakeResult();
   // The run leaves the study as the workbench keeps it: the models' final states, the
   // cage resistances changed by fault events, and the state carried to the next run.
   settings_ = std::move(result.settings);
   carried_ = std::move(result.carried);
+  if (job_done_) {
+    // A job says itself how it ended; the window only takes the study back.
+    const std::function<void()> done = std::move(job_done_);
+    job_done_ = nullptr;
+    SetRunning(false);
+    done();
+    return;
+  }
   if (result.output_write_failed) {
     ShowMessage(QStringLiteral("l'écriture du fichier ") + ToQString(settings_.OutFileName) +
                     QStringLiteral(" a échoué : le fichier précédent est conservé"),
@@ -255,8 +277,13 @@ void TSimulWindow::RunCommand(const MenuItem& item) {
         RunSettingsDialog(item.dialog);
         break;
       case Command::kWorkbenchWindow:
-        NotAvailable(QStringLiteral("La fenêtre d'optimisation (") + ToQString(item.handler) +
-                     QStringLiteral(")"));
+        if (const auto it = workbench_commands_.find(item.handler);
+            it != workbench_commands_.end()) {
+          it->second();
+        } else {
+          NotAvailable(QStringLiteral("La fenêtre d'optimisation (") + ToQString(item.handler) +
+                       QStringLiteral(")"));
+        }
         break;
       case Command::kNothing:
       case Command::kNone:

@@ -13,9 +13,13 @@
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
+#include <thread>
 
 #include "cli/commands.h"
 #include "study_fixture.h"
@@ -170,6 +174,58 @@ TEST(MainWindow, StopEndsTheRunAtItsNextProgressStep) {
   EXPECT_TRUE(f.window.ActionFor("CmOptionsTimeSimul")->isEnabled());
   EXPECT_FALSE(f.window.StopAction()->isEnabled());
   EXPECT_EQ(f.window.statusBar()->currentMessage(), "Simulation interrompue");
+}
+
+TEST(MainWindow, AJobWorksOnACopyOfTheStudyAndHandsItBackWhenItEnds) {
+  Fixture f;
+  f.window.ReadStartupStudy(QString::fromStdString(ExamplePath("vector_control_pi.mas")));
+  const double rs_before = f.window.Settings().mRs;
+  QSignalSpy busy(&f.window, &TSimulWindow::busyChanged);
+  std::atomic<bool> release{false};
+  std::atomic<bool> saw_stop{false};
+  bool done = false;
+  ASSERT_TRUE(f.window.StartStudyJob(
+      [&](SimulationSettings& s, CarriedState&, Platform& platform) {
+        s.mRs = 2 * s.mRs;
+        platform.SetStatusText("génération 1");
+        while (!release.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        saw_stop = platform.EscapePressed();
+      },
+      [&] { done = true; }));
+  // During the job the window's study is untouched, its commands are off, and neither a
+  // run nor a second job can start.
+  EXPECT_TRUE(f.window.Busy());
+  EXPECT_EQ(f.window.Settings().mRs, rs_before);
+  EXPECT_FALSE(f.window.ActionFor("CmOptionsTimeSimul")->isEnabled());
+  EXPECT_FALSE(f.window.StartStudyJob([](SimulationSettings&, CarriedState&, Platform&) {}, {}));
+  f.window.StopRun();
+  release = true;
+  ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 60000));
+  EXPECT_TRUE(saw_stop);
+  EXPECT_EQ(f.window.Settings().mRs, 2 * rs_before);
+  EXPECT_EQ(f.window.statusBar()->currentMessage(), "génération 1");
+  EXPECT_TRUE(f.window.ActionFor("CmOptionsTimeSimul")->isEnabled());
+  ASSERT_EQ(busy.count(), 2);
+  EXPECT_FALSE(busy[1][0].toBool());
+
+  // A job that throws shows why and leaves the window usable; the next job runs.
+  done = false;
+  ASSERT_TRUE(f.window.StartStudyJob(
+      [](SimulationSettings&, CarriedState&, Platform&) { throw std::runtime_error("panne"); },
+      [&] { done = true; }));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 60000));
+  ASSERT_EQ(f.messages.size(), 1u);
+  EXPECT_EQ(f.messages[0].text, "panne");
+  EXPECT_FALSE(f.window.Busy());
+
+  // A registered workbench command replaces the "not available" message.
+  int called = 0;
+  f.window.RegisterWorkbenchCommand("CmInitRandomizeW1", [&] { ++called; });
+  f.window.RunCommand(MenuItemByHandler("CmInitRandomizeW1"));
+  f.window.RunCommand(MenuItemByHandler("CmInitRandomizeWFlou"));
+  EXPECT_EQ(called, 1);
+  ASSERT_EQ(f.messages.size(), 2u);
+  EXPECT_TRUE(f.messages[1].text.contains("CmInitRandomizeWFlou"));
 }
 
 TEST(MainWindow, AFileThatCannotBeReadOrWrittenChangesNothing) {
