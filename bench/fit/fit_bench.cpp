@@ -21,7 +21,6 @@
 #include <filesystem>
 #include <string>
 
-#include "engine/numeric.h"
 #include "engine/run_simulation.h"
 #include "files/parameter_file.h"
 #include "fit/trajectory_fit.h"
@@ -29,27 +28,14 @@
 #include "identification/experimental_file.h"
 #include "identification/genetic_algorithm.h"
 #include "identification/random.h"
+#include "tests/record_sink.h"
 
 namespace mas {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-class RecordSink final : public OutputSink {
- public:
-  explicit RecordSink(ExperimentalData& d) : d_(d) {}
-  bool Open(const std::string&) override { return true; }
-  void WriteHeader(const RunView&) override {}
-  void WriteLine(const RunView& v) override {
-    d_.ExpTime.push_back(v.state.t);
-    d_.ExpWm.push_back(v.state.WmMeas * kRadSToRpm);
-    d_.ExpIas.push_back(v.state.IasMeas);
-  }
-  void Close() override {}
-
- private:
-  ExperimentalData& d_;
-};
+using testing::RecordSink;
 
 struct Study {
   SimulationSettings s;
