@@ -26,6 +26,7 @@
 #include "fit/trajectory_fit.h"
 #include "identification/candidate_evaluator.h"
 #include "identification/experimental_file.h"
+#include "engine/numeric.h"
 #include "identification/genetic_algorithm.h"
 #include "identification/random.h"
 #include "tests/record_sink.h"
