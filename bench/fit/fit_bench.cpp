@@ -21,12 +21,12 @@
 #include <filesystem>
 #include <string>
 
+#include "engine/numeric.h"
 #include "engine/run_simulation.h"
 #include "files/parameter_file.h"
 #include "fit/trajectory_fit.h"
 #include "identification/candidate_evaluator.h"
 #include "identification/experimental_file.h"
-#include "engine/numeric.h"
 #include "identification/genetic_algorithm.h"
 #include "identification/random.h"
 #include "tests/record_sink.h"
