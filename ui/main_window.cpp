@@ -15,6 +15,7 @@
 
 #include "ui/diagram_widget.h"
 #include "ui/dialog_model.h"
+#include "ui/dsvpwm_window.h"
 
 namespace mas::ui {
 namespace {
@@ -89,10 +90,19 @@ TSimulWindow::TSimulWindow(QWidget* parent)
           [this](const QString& command_line) { StartProcess(command_line); });
   connect(&worker_, &RunWorker::finished, this, [this] { RunFinished(); });
 
+  // The study of the double space-vector modulator edits the modulator the runs carry.
+  dsvpwm_window_ = new TFormdSVPWM(carried_.dsvpwm, this);
+  dsvpwm_window_->viewer_starter = [this](const QString& data_file) { StartViewer(data_file); };
+  if (QAction* action = ActionFor("Menu_dsvpwmClick")) {
+    connect(dsvpwm_window_, &TFormdSVPWM::visibilityChanged, action, &QAction::setChecked);
+  }
+
   resize(640, 500);
 }
 
 TSimulWindow::~TSimulWindow() {
+  // The study window refers to carried_.dsvpwm: it goes before the members do.
+  delete dsvpwm_window_;
   platform_.RequestStop();
   worker_.Wait();
 }

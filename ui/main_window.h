@@ -17,6 +17,9 @@
 //  - The windows of the identification and the regulator tuning register their menu
 //    commands with this window and do their work through StartStudyJob; a command no
 //    window has registered says so in a message.
+//  - The double SVPWM study window is created with this window, hidden, and edits the
+//    modulator of the carried state; "&Double space vector PWM" shows or hides it and its
+//    check mark follows the window, also when it is closed by its frame.
 
 #include <QMainWindow>
 #include <QMessageBox>
@@ -37,6 +40,7 @@ class QProgressBar;
 namespace mas::ui {
 
 class DiagramWidget;
+class TFormdSVPWM;
 
 class TSimulWindow : public QMainWindow {
   Q_OBJECT
@@ -91,6 +95,7 @@ class TSimulWindow : public QMainWindow {
   bool Running() const { return worker_.Running(); }
   bool StudyChanged() const;
   DiagramWidget* Diagram() const { return diagram_; }
+  TFormdSVPWM* DsvpwmWindow() const { return dsvpwm_window_; }
   QProgressBar* Progress() const { return progress_; }
   QAction* ActionFor(const std::string& handler) const;
   QAction* StopAction() const { return stop_action_; }
@@ -139,6 +144,7 @@ class TSimulWindow : public QMainWindow {
   bool first_paint_seen_ = false;
 
   DiagramWidget* diagram_ = nullptr;
+  TFormdSVPWM* dsvpwm_window_ = nullptr;
   QProgressBar* progress_ = nullptr;
   QAction* stop_action_ = nullptr;
   std::map<std::string, QAction*> actions_;

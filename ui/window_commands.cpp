@@ -15,6 +15,7 @@
 #include "ui/about_box.h"
 #include "ui/bar_editor.h"
 #include "ui/dialog_model.h"
+#include "ui/dsvpwm_window.h"
 #include "ui/main_window.h"
 #include "ui/settings_form.h"
 
@@ -145,6 +146,8 @@ void TSimulWindow::RunFinished() {
   // cage resistances changed by fault events, and the state carried to the next run.
   settings_ = std::move(result.settings);
   carried_ = std::move(result.carried);
+  // The run reset gave the modulator the study's timing; a shown study window redraws.
+  if (dsvpwm_window_->isVisible()) dsvpwm_window_->Redraw();
   if (job_done_) {
     // A job says itself how it ended; the window only takes the study back.
     const std::function<void()> done = std::move(job_done_);
@@ -237,10 +240,9 @@ void TSimulWindow::NotAvailable(const QString& what) {
 }
 
 void TSimulWindow::Menu_dsvpwmClick() {
-  // The study window of the double space-vector modulator is not part of this window;
-  // the check mark follows its visibility, which stays hidden.
-  if (QAction* action = ActionFor("Menu_dsvpwmClick")) action->setChecked(false);
-  NotAvailable(QStringLiteral("La fenêtre d'étude de la double MLI vectorielle"));
+  dsvpwm_window_->setVisible(!dsvpwm_window_->isVisible());
+  if (QAction* action = ActionFor("Menu_dsvpwmClick"))
+    action->setChecked(dsvpwm_window_->isVisible());
 }
 
 void TSimulWindow::RunCommand(const MenuItem& item) {
