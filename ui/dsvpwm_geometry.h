@@ -140,8 +140,8 @@ PlaneVector MeanSetVector(const std::vector<AppliedInterval>& sequence, int set,
 inline constexpr double kHexCentreX = 170;
 inline constexpr double kHexCentreY = 165;
 inline constexpr double kHexRadius = 115;  // pixels for an active vector, 4 E2/3
-inline constexpr double kStripX = 20;      // time strips of the sequence
-inline constexpr double kStripWidth = 300;
+inline constexpr double kStripX = 55;      // time strips of the sequence
+inline constexpr double kStripWidth = 270;
 inline constexpr double kStripTop = 345;
 inline constexpr double kStripRowHeight = 18;
 

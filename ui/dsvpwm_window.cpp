@@ -13,6 +13,7 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 
 #include "dsvpwm/truncate.h"
@@ -212,8 +213,11 @@ TFormdSVPWM::TFormdSVPWM(DoubleSvpwm& modulator, QWidget* parent)
   control_column->setLayout(controls);
   control_column->setFixedWidth(control_column->sizeHint().width() + 10);
   layout->addWidget(control_column);
-  layout->addWidget(leg_view_, 46);
-  layout->addWidget(vector_view_, 34);
+  // The leg states above the vector diagram, each keeping the proportions of its canvas.
+  auto* drawings = new QVBoxLayout;
+  drawings->addWidget(leg_view_, static_cast<int>(LegDiagramCanvas().height));
+  drawings->addWidget(vector_view_, static_cast<int>(VectorDiagramCanvas().height));
+  layout->addLayout(drawings, 1);
 
   connect(SBThetas, &QScrollBar::valueChanged, this, [this] { SBThetasChange(); });
   connect(SBmref, &QScrollBar::valueChanged, this, [this] { SBmrefChange(); });
