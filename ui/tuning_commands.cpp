@@ -372,7 +372,9 @@ void TuningWorkbench::FinishSeries() {
                             QString::number(series.evaluated) + QStringLiteral(" individus sur ") +
                             QString::number(population)
                       : QStringLiteral("après ") + QString::number(series.completed) +
-                            QStringLiteral(" générations sur ") + QString::number(series.asked);
+                            (series.completed > 1 ? QStringLiteral(" générations sur ")
+                                                  : QStringLiteral(" génération sur ")) +
+                            QString::number(series.asked);
     text = (text.isEmpty() ? VariantName(series.kind) : text) +
            QStringLiteral(" — optimisation arrêtée : ") + how;
   } else if (series.end != EvaluationEnd::kComplete || !series.error.empty()) {

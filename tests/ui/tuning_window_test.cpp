@@ -5,6 +5,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -51,6 +53,14 @@ class InFolder {
  private:
   fs::path previous_;
 };
+
+// The folder of the screenshots, beside the test binary (the tests run in folders of
+// their own).
+QString Screenshots() {
+  const QString dir = QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots");
+  QDir().mkpath(dir);
+  return dir;
+}
 
 struct Shown {
   QString text, caption;
@@ -165,7 +175,9 @@ TEST(TuningWindow, GenerationsFromTheWindowEqualMasTuneWithTheSameSeed) {
     const SpeedRegulatorTuning& t = b.tuning->Tuning(tuned);
     EXPECT_EQ(t.Gen, 2);
     EXPECT_EQ(FileText("debgen.cpp"), FileText(dir / "cli" / "debgen.cpp"));
-    if (!ip) EXPECT_EQ(FileText("HistorF.cpp"), FileText(dir / "cli" / "HistorF.cpp"));
+    if (!ip) {
+      EXPECT_EQ(FileText("HistorF.cpp"), FileText(dir / "cli" / "HistorF.cpp"));
+    }
     // The best of the last generation is in the regulator's settings and on show.
     EXPECT_EQ(RegulatorGenesOf(tuned, b.window.Settings()), t.XOld[0]);
     EXPECT_EQ(b.tuning->Costs(tuned).size(), 2u);
@@ -181,12 +193,8 @@ TEST(TuningWindow, GenerationsFromTheWindowEqualMasTuneWithTheSameSeed) {
       EXPECT_EQ(w->ValueText("Erreur"), QString::fromStdString(FormatReal(t.BestFitness, 6)));
       EXPECT_EQ(w->Plot()->Points().size(), 2u);
       EXPECT_FALSE(w->StopButton()->isEnabled());
-      const QString screenshots =
-          QDir(QString::fromStdString(dir.parent_path().parent_path().string()))
-              .absoluteFilePath(QStringLiteral("screenshots"));
-      QDir().mkpath(screenshots);
       QApplication::processEvents();
-      EXPECT_TRUE(w->grab().save(screenshots + "/TuningResultWindow.png"));
+      EXPECT_TRUE(w->grab().save(Screenshots() + "/TuningResultWindow.png"));
     } else {
       EXPECT_TRUE(b.window.statusBar()->currentMessage().startsWith(
           QStringLiteral("Régulateur flou, génération 2 : fitness max ")))
@@ -236,12 +244,36 @@ TEST(TuningWindow, StopEndsTheSeriesWithAStatusLineAndNoErrorBox) {
   InFolder in(ScratchDir("tuning_stop"));
   Bench b("tuning_ip.mas");
   ASSERT_NE(b.tuning, nullptr);
+  ApplyOverrides(b.window.MutableSettings(), ParseOverrides({"tf=1.2"}));
   b.Trigger("CmOpenFenetreOptimisationW1");
   b.Trigger("CmInitRandomizeW1");
   TuningResultWindow* w = b.tuning->ResultWindow();
   ASSERT_NE(w, nullptr);
+  const auto& t = b.tuning->Tuning(TunedRegulator::kIP);
   QSignalSpy shown(b.tuning, &TuningWorkbench::generationShown);
   QSignalSpy finished(b.tuning, &TuningWorkbench::seriesFinished);
+
+  // Stopped (Escape in the result window) within the first generation: it is cut short,
+  // neither sorted nor bred, and the study keeps the user's gains.
+  const RegulatorGenes gains = RegulatorGenesOf(TunedRegulator::kIP, b.window.Settings());
+  const std::vector<RegulatorGenes> initial = t.XOld;
+  QSignalSpy progress(b.window.Progress(), &QProgressBar::valueChanged);
+  b.Trigger("Cm5foisW1");
+  while (b.window.Progress()->value() == 0 && progress.wait(60000)) {
+  }
+  QTest::keyClick(w, Qt::Key_Escape);
+  ASSERT_TRUE(finished.wait(300000));
+  EXPECT_EQ(shown.count(), 0);
+  EXPECT_EQ(t.Gen, 1);
+  EXPECT_EQ(t.XOld, initial);
+  EXPECT_EQ(RegulatorGenesOf(TunedRegulator::kIP, b.window.Settings()), gains);
+  EXPECT_TRUE(b.messages.empty()) << b.messages[0].text.toStdString();
+  EXPECT_TRUE(b.window.statusBar()->currentMessage().contains(
+      QStringLiteral("optimisation arrêtée : génération 1 interrompue après ")))
+      << b.window.statusBar()->currentMessage().toStdString();
+
+  // Stopped after a generation: the series ends there.
+  finished.clear();
   b.Trigger("Cm100foisW1");
   ASSERT_TRUE(b.window.Busy());
   EXPECT_TRUE(w->StopButton()->isEnabled());
@@ -252,22 +284,25 @@ TEST(TuningWindow, StopEndsTheSeriesWithAStatusLineAndNoErrorBox) {
   QTest::mouseClick(w->StopButton(), Qt::LeftButton);
   ASSERT_TRUE(finished.count() > 0 || finished.wait(300000));
   QApplication::processEvents();
-  const auto& t = b.tuning->Tuning(TunedRegulator::kIP);
-  EXPECT_LT(t.Gen, 10);
+  EXPECT_LT(t.Gen, 50);
   EXPECT_TRUE(b.messages.empty()) << b.messages[0].text.toStdString();
   EXPECT_TRUE(
       b.window.statusBar()->currentMessage().contains(QStringLiteral("optimisation arrêtée")))
       << b.window.statusBar()->currentMessage().toStdString();
   EXPECT_FALSE(w->StopButton()->isEnabled());
+  EXPECT_TRUE(w->findChild<QLabel*>("Status")->text().contains(QStringLiteral("arrêtée")));
   EXPECT_TRUE(b.window.ActionFor("CmInitRandomizeW1")->isEnabled());
   // The settings hold the best of the last complete generation: the one on show.
-  const int complete = static_cast<int>(b.tuning->Costs(TunedRegulator::kIP).size());
-  ASSERT_GE(complete, 1);
+  ASSERT_FALSE(b.tuning->Costs(TunedRegulator::kIP).empty());
+  const int complete = b.tuning->Costs(TunedRegulator::kIP).back().generation;
   EXPECT_EQ(w->ValueText("Gen"), QString::number(complete));
+  EXPECT_GE(t.Gen, complete);
   EXPECT_EQ(QString::fromStdString(FormatReal(b.window.Settings().KpW, 6)), w->ValueText("KpW"));
   // A generation cut short is neither sorted nor bred: the population is the one the last
   // complete generation bred, whose individual 0 is that best.
   EXPECT_EQ(b.window.Settings().KpW, t.XOld[0][0]);
+  QApplication::processEvents();
+  EXPECT_TRUE(w->grab().save(Screenshots() + "/TuningResultWindowStopped.png"));
 }
 
 TEST(TuningWindow, NFoisAsksTheCountAndRunsNothingOnABadOne) {
@@ -355,7 +390,8 @@ TEST(TuningWindow, OpenAndCloseEntriesFollowTheResultWindow) {
       b.Trigger("CmCloseFenetreOptimisationW1");
     }
     expect_closed();
-    ASSERT_TRUE(destroyed.count() > 0 || destroyed.wait(5000));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(destroyed.count(), 1);
   }
 }
 
