@@ -20,7 +20,9 @@ constexpr std::string_view kInterruptedMessage =
     "Une erreur s'est produite\n Arret d'optimisation.";
 
 // The platform of a series' job: everything reaches the window, except the error box of
-// a generation that the user stopped, which the series reports by a status line.
+// a generation that the user stopped, which the series reports by a status line, and the
+// candidate runs' own status texts ("Simulation en cours" for each of the 45 or 55): the
+// status line says which generation is under way and the best found so far instead.
 class SeriesPlatform final : public Platform {
  public:
   explicit SeriesPlatform(Platform& window) : window_(window) {}
@@ -29,7 +31,8 @@ class SeriesPlatform final : public Platform {
     if (text == kInterruptedMessage && window_.EscapePressed()) return;
     window_.ShowMessage(text, caption, icon);
   }
-  void SetStatusText(std::string_view text) override { window_.SetStatusText(text); }
+  void SetStatusText(std::string_view) override {}
+  void SetSeriesStatus(const QString& text) { window_.SetStatusText(ToStdString(text)); }
   void SetProgress(int position) override { window_.SetProgress(position); }
   void SetWaitCursor(bool waiting) override { window_.SetWaitCursor(waiting); }
   bool EscapePressed() override { return window_.EscapePressed(); }
@@ -73,6 +76,20 @@ QString GenerationText(TunedRegulator kind, const TuningDisplay& shown) {
   return VariantName(kind) + QStringLiteral(", génération ") + QString::number(shown.generation) +
          QStringLiteral(" : fitness max ") + Number(shown.best_fitness) + QStringLiteral(" (") +
          GenesText(kind, shown.best) + QStringLiteral(")");
+}
+
+// "Régulateur IP : génération 4 en cours (2 sur 5) — meilleur : fitness max 0.0123 (...)".
+QString RunningText(TunedRegulator kind, int generation, int index, int count,
+                    const std::optional<TuningDisplay>& best) {
+  QString text = VariantName(kind) + QStringLiteral(" : génération ") +
+                 QString::number(generation) + QStringLiteral(" en cours (") +
+                 QString::number(index) + QStringLiteral(" sur ") + QString::number(count) +
+                 QStringLiteral(")");
+  if (best) {
+    text += QStringLiteral(" — meilleur : fitness max ") + Number(best->best_fitness) +
+            QStringLiteral(" (") + GenesText(kind, best->best) + QStringLiteral(")");
+  }
+  return text;
 }
 
 }  // namespace
@@ -305,12 +322,14 @@ bool TuningWorkbench::Optimise(TunedRegulator kind, int generations) {
     SeriesPlatform platform(window_platform);
     const RegulatorGenes before = RegulatorGenesOf(kind, s);
     RegulatorGenes best = before;
+    std::optional<TuningDisplay> last;
     try {
       for (int g = 0; g < generations; ++g) {
         if (platform.EscapePressed()) {
           series.stopped = true;
           break;
         }
+        platform.SetSeriesStatus(RunningText(kind, tuning.Gen + 1, g + 1, generations, last));
         const TuningReport report = tuning.RunGeneration(s, carried, platform, evaluator_);
         if (report.end != EvaluationEnd::kComplete) {
           series.end = report.end;
@@ -321,6 +340,7 @@ bool TuningWorkbench::Optimise(TunedRegulator kind, int generations) {
         ++series.completed;
         best = tuning.XOld.front();
         const TuningDisplay shown{tuning.Gen, best, tuning.BestFitness};
+        last = shown;
         QMetaObject::invokeMethod(
             this, [this, kind, shown] { ShowGeneration(kind, shown); }, Qt::QueuedConnection);
       }
