@@ -16,6 +16,7 @@
 #include "ui/diagram_widget.h"
 #include "ui/dialog_model.h"
 #include "ui/dsvpwm_window.h"
+#include "ui/tuning_commands.h"
 
 namespace mas::ui {
 namespace {
@@ -89,6 +90,9 @@ TSimulWindow::TSimulWindow(QWidget* parent)
   connect(&platform_, &QtPlatform::processRequested, this,
           [this](const QString& command_line) { StartProcess(command_line); });
   connect(&worker_, &RunWorker::finished, this, [this] { RunFinished(); });
+  // The speed-regulator tuning: its populations live as long as the window, its commands
+  // are registered on the menu (a child object, destroyed with the window).
+  new TuningWorkbench(*this);
 
   // The study of the double space-vector modulator edits the modulator the runs carry.
   dsvpwm_window_ = new TFormdSVPWM(carried_.dsvpwm, this);

@@ -222,10 +222,10 @@ TEST(MainWindow, AJobWorksOnACopyOfTheStudyAndHandsItBackWhenItEnds) {
   int called = 0;
   f.window.RegisterWorkbenchCommand("CmInitRandomizeW1", [&] { ++called; });
   f.window.RunCommand(MenuItemByHandler("CmInitRandomizeW1"));
-  f.window.RunCommand(MenuItemByHandler("CmInitRandomizeWFlou"));
+  f.window.RunCommand(MenuItemByHandler("CmFenetreprincipaleoptPSO"));
   EXPECT_EQ(called, 1);
   ASSERT_EQ(f.messages.size(), 2u);
-  EXPECT_TRUE(f.messages[1].text.contains("CmInitRandomizeWFlou"));
+  EXPECT_TRUE(f.messages[1].text.contains("CmFenetreprincipaleoptPSO"));
 }
 
 TEST(MainWindow, AFileThatCannotBeReadOrWrittenChangesNothing) {
