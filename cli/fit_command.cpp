@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "cli/identify_command.h"
+#include "cli/optimisation_ranks.h"
 #include "engine/run_simulation.h"
 #include "files/parameter_file.h"
 #include "files/settings_override.h"
@@ -61,24 +62,29 @@ std::string ProgressLine(const FitProgress& p) {
 
 }  // namespace
 
-int FitCommand(const FitRequest& r, CliEnvironment& env) {
+namespace {
+
+int FitOnRanks(const FitRequest& r, CliEnvironment& env, const OptimisationRanks& ranks) {
   SimulationSettings s;
   CarriedState carried;
-  if (const std::optional<int> failed =
-          PrepareIdentification(r.study, r.overrides, r.experiment, s, carried, env)) {
-    return *failed;
+  const std::optional<int> failed =
+      PrepareIdentification(r.study, r.overrides, r.experiment, s, carried, env);
+  if (const int status = ranks.Agree(failed.value_or(kExitSuccess), env); status != kExitSuccess) {
+    return status;
   }
 
   FitOptions options;
   options.threads = r.threads > 0 ? r.threads : MachineThreads();
+  options.distributor = ranks.distributor();
   options.starts = r.starts;
-  options.seed = r.seed ? *r.seed : CalendarSeconds();
+  options.seed = ranks.SameSeed(r.seed ? *r.seed : CalendarSeconds());
   options.max_iterations = r.max_iterations;
   options.relative_step = r.step;
   const Genes guess = r.init ? Genes(*r.init) : GenesOfMachine(s.dq);
   env.out << "Graine " << options.seed << ", " << options.threads << " fil"
-          << (options.threads > 1 ? "s" : "") << ", " << r.starts + 1 << " départ"
-          << (r.starts > 0 ? "s" : "") << "\n"
+          << (options.threads > 1 ? "s" : "") << (ranks.size() > 1 ? " par rang" : "")
+          << ranks.Description() << ", " << r.starts + 1 << " départ" << (r.starts > 0 ? "s" : "")
+          << "\n"
           << std::flush;
 
   const FitResult result =
@@ -88,7 +94,7 @@ int FitCommand(const FitRequest& r, CliEnvironment& env) {
   FitReportContext context;
   context.study = r.study;
   context.record = s.ExpNom;
-  context.threads = options.threads;
+  context.threads = options.threads * ranks.size();
   context.seed = options.seed;
   const std::string report = FormatFitReport(result, context);
 
@@ -114,6 +120,8 @@ int FitCommand(const FitRequest& r, CliEnvironment& env) {
   }
   env.out << "\n" << report << std::flush;
   int status = result.end == FitEnd::kInterrupted ? kExitInterrupted : kExitSuccess;
+  // Only rank 0 writes: the other ranks hold the same result.
+  if (!ranks.root()) return status;
   if (r.report) {
     if (WriteFitReport(*r.report, report)) {
       env.out << "Rapport enregistré : " << *r.report << "\n";
@@ -137,6 +145,14 @@ int FitCommand(const FitRequest& r, CliEnvironment& env) {
   }
   env.out << std::flush;
   return status;
+}
+
+}  // namespace
+
+int FitCommand(const FitRequest& r, CliEnvironment& env) {
+  return RunOptimisation(r.mpi, env, [&r](CliEnvironment& e, const OptimisationRanks& ranks) {
+    return FitOnRanks(r, e, ranks);
+  });
 }
 
 FitSubcommand::FitSubcommand(CLI::App& identify) {
@@ -180,6 +196,9 @@ FitSubcommand::FitSubcommand(CLI::App& identify) {
       ->type_name("SORTIE.mas");
   fit_->add_option("--report", report_, "Écrit le bilan de l'ajustement dans ce fichier")
       ->type_name("FICHIER");
+  fit_->add_flag("--mpi", request_.mpi,
+                 "Répartit les simulations de chaque jacobienne sur les rangs MPI "
+                 "(mpirun -n N mas identify fit ... --mpi ; --threads : fils par rang)");
 }
 
 bool FitSubcommand::Selected() const { return fit_ != nullptr && fit_->parsed(); }

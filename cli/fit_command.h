@@ -5,7 +5,7 @@
 //   mas identify fit STUDY.mas [--set NAME=VALUE]... [--exp FILE]
 //                  [--init Rs,Ts,Tr,sigma,J,a10,a20,a30] [--starts N] [--seed S]
 //                  [--threads T] [--max-iterations N] [--step H] [--save-best OUT.mas]
-//                  [--report FILE]
+//                  [--report FILE] [--mpi]
 //
 // As `identify ga`: the study is read, the --set overrides applied (cost weights gWmF,
 // gIasF, gA, gt0 and CostFunction included), the record read (ExpNom or --exp), the GenX
@@ -15,6 +15,9 @@
 // iteration, cost, step, time); the summary goes to stdout, and with --report to a file.
 // Ctrl-C ends the fit at the best point reached, whose summary is printed and whose
 // --save-best and --report are written; the exit status is then 130.
+// With --mpi (mpirun -n N mas identify fit ... --mpi) the simulations of each Jacobian
+// are spread over the ranks, --threads threads per rank, with the fit of the command run
+// alone (cli/optimisation_ranks.h); rank 0 prints and writes.
 
 #include <array>
 #include <cstdint>
@@ -42,6 +45,7 @@ struct FitRequest {
   double step = 1e-4;                 // relative finite-difference step
   std::optional<std::string> save_best;
   std::optional<std::string> report;
+  bool mpi = false;  // spread the simulations of each Jacobian over the ranks of an MPI job
 };
 
 // Runs the fit; returns the exit status (see `mas identify fit --help`).

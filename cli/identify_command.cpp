@@ -7,6 +7,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "cli/optimisation_ranks.h"
 #include "engine/run_simulation.h"
 #include "files/output_recorder.h"
 #include "files/parameter_file.h"
@@ -110,8 +111,10 @@ std::optional<int> Prepare(const IdentifyRequest& r, SimulationSettings& s, Carr
 
 // --save-best and --simulate-best with the best parameter set.
 int Finish(const IdentifyRequest& r, const Genes& best, int status, SimulationSettings& s,
-           CarriedState& carried, CliEnvironment& env) {
+           CarriedState& carried, CliEnvironment& env, const OptimisationRanks& ranks) {
   env.out << "Meilleur jeu :" << GenesText(best) << "\n" << std::flush;
+  // Only rank 0 writes: the other ranks hold the same best set.
+  if (!ranks.root()) return status;
   const char* tr_zero = r.method == IdentifyRequest::Method::kGenetic ? kTrZeroGeneticSimulation
                                                                       : kTrZeroSwarmSimulation;
   if (r.save_best) {
@@ -141,8 +144,8 @@ int Finish(const IdentifyRequest& r, const Genes& best, int status, SimulationSe
 
 int RunGenetic(const IdentifyRequest& r, SimulationSettings& s, CarriedState& carried,
                const CandidateEvaluator& evaluator, std::uint32_t seed, CountingPlatform& platform,
-               CliEnvironment& env) {
-  GeneticIdentification ga(SharedRandom(), r.log_folder);
+               CliEnvironment& env, const OptimisationRanks& ranks) {
+  GeneticIdentification ga(SharedRandom(), ranks.LogFolder(r.log_folder));
   if (r.init) {
     // The population from one vector; the generator is seeded as "Randomize" would.
     SharedRandom().Randomize(seed);
@@ -163,19 +166,20 @@ int RunGenetic(const IdentifyRequest& r, SimulationSettings& s, CarriedState& ca
     env.out << "génération " << ga.Gen << "  fitness " << G(ga.BestFitness) << "  coût "
             << G(1 / ga.BestFitness) << GenesText(ga.XOld[0]) << DivergedNote(diverged) << "\n"
             << std::flush;
-    // Ctrl-C also stops between two generations, whether or not the runs poll it.
-    if (platform.EscapePressed()) {
+    // Ctrl-C also stops between two generations, whether or not the runs poll it (on
+    // every rank when one of them saw it).
+    if (ranks.AnyStop(platform.EscapePressed())) {
       status = kExitInterrupted;
       break;
     }
   }
-  return Finish(r, ga.XOld[0], status, s, carried, env);
+  return Finish(r, ga.XOld[0], status, s, carried, env, ranks);
 }
 
 int RunSwarm(const IdentifyRequest& r, SimulationSettings& s, CarriedState& carried,
              const CandidateEvaluator& evaluator, std::uint32_t seed, CountingPlatform& platform,
-             CliEnvironment& env) {
-  ParticleSwarmIdentification pso(SharedRandom(), r.log_folder);
+             CliEnvironment& env, const OptimisationRanks& ranks) {
+  ParticleSwarmIdentification pso(SharedRandom(), ranks.LogFolder(r.log_folder));
   pso.UpdateWeights(r.pincrement, r.gincrement, r.w1, r.w2);
   if (!pso.Allocate(r.n1, r.n2, s.GenX, seed, platform)) return kExitUsage;
   if (r.init) {
@@ -188,7 +192,7 @@ int RunSwarm(const IdentifyRequest& r, SimulationSettings& s, CarriedState& carr
     env.out << "départ  gbest " << G(pso.gbest()) << GenesText(*r.init) << "\n" << std::flush;
     if (report.end != EvaluationEnd::kComplete) {
       return Finish(r, pso.pbest[static_cast<std::size_t>(pso.gbesti)], StatusOfEnd(report.end), s,
-                    carried, env);
+                    carried, env, ranks);
     }
     pso.RandomizeSwarm(true, s.GenX, seed + 1);
     pso.CreateLogs(s.GenX, platform);
@@ -207,12 +211,12 @@ int RunSwarm(const IdentifyRequest& r, SimulationSettings& s, CarriedState& carr
       status = StatusOfEnd(report.end);
       break;
     }
-    if (platform.EscapePressed()) {
+    if (ranks.AnyStop(platform.EscapePressed())) {
       status = kExitInterrupted;
       break;
     }
   }
-  return Finish(r, pso.pbest[static_cast<std::size_t>(pso.gbesti)], status, s, carried, env);
+  return Finish(r, pso.pbest[static_cast<std::size_t>(pso.gbesti)], status, s, carried, env, ranks);
 }
 
 }  // namespace
@@ -267,7 +271,13 @@ std::optional<std::array<double, 8>> ParseGeneVector(const std::string& text) {
   return genes;
 }
 
-int IdentifyCommand(const IdentifyRequest& r, CliEnvironment& env) {
+namespace {
+
+// What comes before the generations: the checks of the request, then the study, the
+// record and the tables. The status of a failure, after its message.
+std::optional<int> PrepareRun(const IdentifyRequest& r, SimulationSettings& s,
+                              CarriedState& carried, CliEnvironment& env,
+                              const OptimisationRanks& ranks) {
   const bool genetic = r.method == IdentifyRequest::Method::kGenetic;
   // Without a generation nothing is scored: the "best" set would be a random draw.
   if (r.save_best && r.iterations == 0) {
@@ -277,18 +287,27 @@ int IdentifyCommand(const IdentifyRequest& r, CliEnvironment& env) {
             << (genetic ? "génération" : "époque") << "\n";
     return kExitUsage;
   }
-  if (r.save_best) {
+  // The target is rank 0's to write.
+  if (r.save_best && ranks.root()) {
     if (const auto refused = RefuseProtectedTarget(*r.save_best, env.platform)) return *refused;
   }
+  return Prepare(r, s, carried, env);
+}
+
+int IdentifyOnRanks(const IdentifyRequest& r, CliEnvironment& env, const OptimisationRanks& ranks) {
   SimulationSettings s;
   CarriedState carried;
-  if (const std::optional<int> failed = Prepare(r, s, carried, env)) return *failed;
+  const std::optional<int> failed = PrepareRun(r, s, carried, env, ranks);
+  if (const int status = ranks.Agree(failed.value_or(kExitSuccess), env); status != kExitSuccess) {
+    return status;
+  }
 
   const int threads = r.threads > 0 ? r.threads : MachineThreads();
-  const CandidateEvaluator evaluator(threads);
-  const std::uint32_t seed = r.seed ? *r.seed : CalendarSeconds();
+  const CandidateEvaluator evaluator(threads, SimulationScore, ranks.distributor());
+  const std::uint32_t seed = ranks.SameSeed(r.seed ? *r.seed : CalendarSeconds());
   env.out << "Graine " << seed << ", " << threads << " fil" << (threads > 1 ? "s" : "")
-          << (threads > 1 && RunsDependOnPreviousRun(s)
+          << (ranks.size() > 1 ? " par rang" : "") << ranks.Description()
+          << ((threads > 1 || ranks.size() > 1) && RunsDependOnPreviousRun(s)
                   ? " (chaque simulation dépend de la précédente : candidats évalués un par un)"
                   : "")
           << "\n"
@@ -297,9 +316,18 @@ int IdentifyCommand(const IdentifyRequest& r, CliEnvironment& env) {
   // not report success: 1 once the results are printed and saved.
   WriteFailureWatch watch(env.platform);
   CountingPlatform platform(watch);
-  const int status = genetic ? RunGenetic(r, s, carried, evaluator, seed, platform, env)
-                             : RunSwarm(r, s, carried, evaluator, seed, platform, env);
+  const int status = r.method == IdentifyRequest::Method::kGenetic
+                         ? RunGenetic(r, s, carried, evaluator, seed, platform, env, ranks)
+                         : RunSwarm(r, s, carried, evaluator, seed, platform, env, ranks);
   return watch.StatusAfter(status);
+}
+
+}  // namespace
+
+int IdentifyCommand(const IdentifyRequest& r, CliEnvironment& env) {
+  return RunOptimisation(r.mpi, env, [&r](CliEnvironment& e, const OptimisationRanks& ranks) {
+    return IdentifyOnRanks(r, e, ranks);
+  });
 }
 
 IdentifySubcommand::IdentifySubcommand(CLI::App& app) {
@@ -337,6 +365,9 @@ IdentifySubcommand::IdentifySubcommand(CLI::App& app) {
                   "Simule l'étude avec le meilleur jeu et écrit sa table de sortie");
     sub->add_option("--logs", r.log_folder, "Dossier des journaux (défaut : dossier courant)")
         ->type_name("DOSSIER");
+    sub->add_flag("--mpi", r.mpi,
+                  "Répartit les candidats de chaque génération (époque) sur les rangs MPI "
+                  "(mpirun -n N mas identify ... --mpi ; --threads : fils par rang)");
     sub->footer(kIdentifyExitHelp);
   };
 

@@ -4,11 +4,11 @@
 //
 //   mas identify ga STUDY.mas [--set NAME=VALUE]... [--exp FILE] [--generations N] [--seed S]
 //                  [--init Rs,Ts,Tr,sigma,J,a10,a20,a30] [--threads T] [--save-best OUT.mas]
-//                  [--simulate-best] [--logs DIR]
+//                  [--simulate-best] [--logs DIR] [--mpi]
 //   mas identify pso STUDY.mas [--set NAME=VALUE]... [--exp FILE] [--epochs N] [--n1 N1] [--n2 N2]
 //                  [--pincrement X] [--gincrement X] [--w1 X] [--w2 X] [--seed S]
 //                  [--init Rs,Ts,Tr,sigma,J,a10,a20,a30] [--threads T] [--save-best OUT.mas]
-//                  [--simulate-best] [--logs DIR]
+//                  [--simulate-best] [--logs DIR] [--mpi]
 //
 // The command reads the study, applies the --set overrides (the cost weights gWmF, gIasF,
 // gA, gt0 and CostFunction, like every dialog-only setting, are not stored in a study),
@@ -21,6 +21,10 @@
 // optimiser's logs in the current folder (or --logs). --save-best writes the study with
 // the best parameters in the machine fields; --simulate-best runs the study once with
 // them, writing its output table.
+//
+// With --mpi (mpirun -n N mas identify ... --mpi) the candidates of each generation or
+// epoch are spread over the ranks, --threads threads per rank, with the results, logs and
+// saved study of the command run alone with the same seed (cli/optimisation_ranks.h).
 
 #include <array>
 #include <cstdint>
@@ -62,6 +66,7 @@ struct IdentifyRequest {
   std::optional<std::string> save_best;
   bool simulate_best = false;
   std::string log_folder = ".";
+  bool mpi = false;  // spread the candidates of each batch over the ranks of an MPI job
   // Particle swarm.
   int n1 = 10;
   int n2 = 10;

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <filesystem>
 
+#include "cli/optimisation_ranks.h"
 #include "files/number_format.h"
 #include "files/parameter_file.h"
 #include "identification/genetic_operators.h"
@@ -29,28 +30,42 @@ std::string GenesText(const RegulatorGenes& g) {
 
 }  // namespace
 
-int TuneCommand(const TuneRequest& r, CliEnvironment& env) {
+namespace {
+
+// The checks of the request and the study, before the generations. The status of a
+// failure, after its message.
+std::optional<int> PrepareTuning(const TuneRequest& r, SimulationSettings& s, CliEnvironment& env,
+                                 const OptimisationRanks& ranks) {
   // Without a generation nothing is scored: the "best" setting would be a random draw.
   if (r.save_best && r.generations == 0) {
     env.err << "Erreur d'utilisation : --save-best avec --generations 0 enregistrerait un "
                "réglage jamais simulé : demander au moins une génération\n";
     return kExitUsage;
   }
-  if (r.save_best) {
+  // The target is rank 0's to write.
+  if (r.save_best && ranks.root()) {
     if (const auto refused = RefuseProtectedTarget(*r.save_best, env.platform)) return *refused;
   }
-  SimulationSettings s;
-  if (const auto failed = LoadStudy(r.study, r.overrides, s, env)) return *failed;
+  if (const auto failed = LoadStudy(r.study, r.overrides, s, env)) return failed;
   if (const std::string refusal = TuningRefusal(r.kind, s); !refusal.empty()) {
     env.platform.ShowMessage(refusal, "Erreur", MessageIcon::kStop);
     return kExitRefused;
   }
+  return std::nullopt;
+}
+
+int TuneOnRanks(const TuneRequest& r, CliEnvironment& env, const OptimisationRanks& ranks) {
+  SimulationSettings s;
+  const std::optional<int> failed = PrepareTuning(r, s, env, ranks);
+  if (const int status = ranks.Agree(failed.value_or(kExitSuccess), env); status != kExitSuccess) {
+    return status;
+  }
 
   const int threads = r.threads > 0 ? r.threads : MachineThreads();
-  const CandidateEvaluator evaluator(threads, TuningScore);
+  const CandidateEvaluator evaluator(threads, TuningScore, ranks.distributor());
   LcgRandom& rng = SharedRandom();
-  SpeedRegulatorTuning tuning(r.kind, rng, r.log_folder);
-  const std::uint32_t seed = r.seed ? *r.seed : CalendarSeconds();
+  SpeedRegulatorTuning tuning(r.kind, rng, ranks.LogFolder(r.log_folder));
+  const std::uint32_t seed = ranks.SameSeed(r.seed ? *r.seed : CalendarSeconds());
   // A log that could not be written does not stop the tuning, but the command does not
   // report success: 1 once the results are printed and saved.
   WriteFailureWatch watch(env.platform);
@@ -60,9 +75,10 @@ int TuneCommand(const TuneRequest& r, CliEnvironment& env) {
   } else {
     tuning.Randomize(seed, watch);
   }
-  env.out << "Graine " << seed << ", " << threads << " fil" << (threads > 1 ? "s" : "") << ", "
-          << tuning.NPop() << " individus"
-          << (r.recover ? " autour des réglages de l'étude" : " tirés au hasard") << "\n"
+  env.out << "Graine " << seed << ", " << threads << " fil" << (threads > 1 ? "s" : "")
+          << (ranks.size() > 1 ? " par rang" : "") << ranks.Description() << ", " << tuning.NPop()
+          << " individus" << (r.recover ? " autour des réglages de l'étude" : " tirés au hasard")
+          << "\n"
           << std::flush;
 
   CarriedState carried;
@@ -77,7 +93,8 @@ int TuneCommand(const TuneRequest& r, CliEnvironment& env) {
             << GenesText(tuning.XOld[0]) << "\n"
             << std::flush;
   }
-  if (r.save_best) {
+  // Only rank 0 writes: the other ranks hold the same best setting.
+  if (r.save_best && ranks.root()) {
     WriteRegulatorGenes(r.kind, tuning.XOld[0], s);
     try {
       WriteParameterFile(s, *r.save_best);
@@ -88,6 +105,14 @@ int TuneCommand(const TuneRequest& r, CliEnvironment& env) {
     env.out << "Étude ajustée : " << *r.save_best << "\n";
   }
   return watch.StatusAfter(kExitSuccess);
+}
+
+}  // namespace
+
+int TuneCommand(const TuneRequest& r, CliEnvironment& env) {
+  return RunOptimisation(r.mpi, env, [&r](CliEnvironment& e, const OptimisationRanks& ranks) {
+    return TuneOnRanks(r, e, ranks);
+  });
 }
 
 TuneSubcommand::TuneSubcommand(CLI::App& app) {
@@ -121,6 +146,9 @@ TuneSubcommand::TuneSubcommand(CLI::App& app) {
         ->type_name("SORTIE.mas");
     sub->add_option("--logs", r.log_folder, "Dossier des journaux (défaut : dossier courant)")
         ->type_name("DOSSIER");
+    sub->add_flag("--mpi", r.mpi,
+                  "Répartit les individus de chaque génération sur les rangs MPI "
+                  "(mpirun -n N mas tune ... --mpi ; --threads : fils par rang)");
     sub->footer(kTuneExitHelp);
   };
   ip_ = tune_->add_subcommand("ip", "Régulateur IP : KpW, KiW, TtW (45 individus)");

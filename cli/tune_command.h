@@ -3,7 +3,7 @@
 // scenario, without a window.
 //
 //   mas tune ip|fuzzy STUDY.mas [--set NAME=VALUE]... [--generations N] [--seed S]
-//                     [--recover] [--threads T] [--save-best OUT.mas] [--logs DIR]
+//                     [--recover] [--threads T] [--save-best OUT.mas] [--logs DIR] [--mpi]
 //
 // The study must select the tuned regulator (WIP or WFlou) in a mode with a speed loop.
 // The population starts at random from the seed, or around the study's current settings
@@ -11,6 +11,9 @@
 // genes; the logs ("debgen.cpp", and "HistorF.cpp" for the fuzzy regulator) go to the
 // current folder or --logs. --save-best writes the study with the best genes in the speed
 // regulator's settings.
+// With --mpi (mpirun -n N mas tune ... --mpi) the individuals of each generation are
+// spread over the ranks, --threads threads per rank, with the logs and the saved study of
+// the command run alone with the same seed (cli/optimisation_ranks.h).
 
 #include <cstdint>
 #include <optional>
@@ -36,6 +39,7 @@ struct TuneRequest {
   int threads = 0;                    // 0: one per core
   std::optional<std::string> save_best;
   std::string log_folder = ".";
+  bool mpi = false;  // spread the individuals of each generation over the ranks of an MPI job
 };
 
 // Runs the tuning; returns the exit status.

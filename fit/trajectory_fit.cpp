@@ -308,11 +308,12 @@ class TrajectoryCost final : public ceres::CostFunction {
 class ProgressCallback final : public ceres::IterationCallback {
  public:
   // `theta` is the solver's current point, updated before each call.
-  ProgressCallback(FitProblem& problem, Platform& platform, const FitProgressFunction& progress,
-                   FitProgress base, std::chrono::steady_clock::time_point begin,
-                   const double* theta)
+  ProgressCallback(FitProblem& problem, Platform& platform, BatchDistributor* distributor,
+                   const FitProgressFunction& progress, FitProgress base,
+                   std::chrono::steady_clock::time_point begin, const double* theta)
       : problem_(problem),
         platform_(platform),
+        distributor_(distributor),
         progress_(progress),
         base_(base),
         begin_(begin),
@@ -330,13 +331,17 @@ class ProgressCallback final : public ceres::IterationCallback {
       p.genes = problem_.GenesOf(theta_);
       progress_(p);
     }
-    if (!problem_.interrupted() && platform_.EscapePressed()) problem_.Interrupt();
+    bool stop = platform_.EscapePressed();
+    // A stop seen by one process of a shared fit stops every process at this iteration.
+    if (distributor_ != nullptr) stop = distributor_->AnyOf(stop);
+    if (stop) problem_.Interrupt();
     return problem_.interrupted() ? ceres::SOLVER_TERMINATE_SUCCESSFULLY : ceres::SOLVER_CONTINUE;
   }
 
  private:
   FitProblem& problem_;
   Platform& platform_;
+  BatchDistributor* distributor_;
   const FitProgressFunction& progress_;
   FitProgress base_;
   std::chrono::steady_clock::time_point begin_;
@@ -654,7 +659,7 @@ FitResult FitTrajectory(const Genes& guess, const SimulationSettings& s,
 
   QuietSolverLog();
   const int threads = options.threads > 0 ? options.threads : MachineThreads();
-  ResidualEvaluator evaluator(s, carried, layout.layout, threads);
+  ResidualEvaluator evaluator(s, carried, layout.layout, threads, options.distributor);
   FitProblem problem(evaluator, platform, coords, guess, options.relative_step);
   const std::vector<Theta> starts = DrawStarts(coords, theta0, options);
   const std::size_t given = options.extra_starts.size();
@@ -703,7 +708,8 @@ FitResult FitTrajectory(const Genes& guess, const SimulationSettings& s,
     base.start = static_cast<int>(k);
     base.starts = static_cast<int>(starts.size());
     so.update_state_every_iteration = true;
-    ProgressCallback callback(problem, platform, progress, base, begin, theta.data());
+    ProgressCallback callback(problem, platform, options.distributor, progress, base, begin,
+                              theta.data());
     so.callbacks.push_back(&callback);
     ceres::Solver::Summary ceres_summary;
     ceres::Solve(so, &ceres_problem, &ceres_summary);

@@ -45,6 +45,7 @@
 
 #include "engine/run_state.h"
 #include "engine/settings.h"
+#include "identification/batch_distributor.h"
 #include "identification/machine_genes.h"
 #include "platform/platform.h"
 
@@ -60,6 +61,9 @@ struct FitOptions {
   double start_spread = 2.0;    // extra starts: factor around the guess, > 1
   double relative_step = 1e-4;  // finite-difference step relative to each parameter
   int threads = 0;              // 0: one per core
+  // The processes that share the simulations of every Jacobian (the ranks of an MPI job);
+  // every process runs the same fit and stops where the others stop. None: alone.
+  BatchDistributor* distributor = nullptr;
   double function_tolerance = 1e-10;
   double parameter_tolerance = 1e-8;
 };

@@ -289,8 +289,13 @@ LayoutResult MakeResidualLayout(const Genes& g, const SimulationSettings& study,
 }
 
 ResidualEvaluator::ResidualEvaluator(const SimulationSettings& s, const CarriedState& carried,
-                                     ResidualLayout layout, int threads)
-    : study_(s), carried_(carried), layout_(std::move(layout)), threads_(std::max(threads, 1)) {
+                                     ResidualLayout layout, int threads,
+                                     BatchDistributor* distributor)
+    : study_(s),
+      carried_(carried),
+      layout_(std::move(layout)),
+      threads_(std::max(threads, 1)),
+      distributor_(distributor) {
   // The runs poll Escape (a run polls it only while it displays progress); the batch's
   // platform keeps the progress of each run off the screen.
   study_.DisplayProgressBar = true;
@@ -328,7 +333,27 @@ std::vector<TrajectoryResiduals> ResidualEvaluator::Evaluate(std::span<const Gen
     sink.Finish(outcome);
     return ScoreOfRun(outcome, c.CostIdent);
   };
-  const CandidateEvaluator evaluator(threads_, score);
+  // Over several processes the residuals of a set travel from the process that ran it:
+  // the flags, the two rms and the residuals.
+  batch.save_result = [&results](int i) {
+    const TrajectoryResiduals& x = results[static_cast<std::size_t>(i)];
+    std::vector<double> v = {x.complete ? 1.0 : 0.0, x.diverged ? 1.0 : 0.0,
+                             x.interrupted ? 1.0 : 0.0, x.speed_rms, x.current_rms};
+    v.insert(v.end(), x.r.begin(), x.r.end());
+    return v;
+  };
+  batch.load_result = [&results](int i, std::span<const double> v) {
+    TrajectoryResiduals& x = results[static_cast<std::size_t>(i)];
+    x = TrajectoryResiduals{};
+    if (v.size() < 5) return;
+    x.complete = v[0] != 0.0;
+    x.diverged = v[1] != 0.0;
+    x.interrupted = v[2] != 0.0;
+    x.speed_rms = v[3];
+    x.current_rms = v[4];
+    x.r.assign(v.begin() + 5, v.end());
+  };
+  const CandidateEvaluator evaluator(threads_, score, distributor_);
   SimulationSettings s = study_;
   CarriedState carried = carried_;
   BatchPlatform batch_platform(platform);
@@ -342,6 +367,13 @@ std::vector<TrajectoryResiduals> ResidualEvaluator::Evaluate(std::span<const Gen
     }
     if (ev.end == EvaluationEnd::kTrZero && ev.stop_index >= 0) {
       results[static_cast<std::size_t>(ev.stop_index)] = TrajectoryResiduals{};
+    }
+    // The set where the batch was interrupted is interrupted, whatever its run saw (over
+    // several processes the stop may have reached some of them only).
+    if (ev.end == EvaluationEnd::kInterrupted && ev.stop_index >= 0) {
+      TrajectoryResiduals& x = results[static_cast<std::size_t>(ev.stop_index)];
+      x = TrajectoryResiduals{};
+      x.interrupted = true;
     }
   }
   return results;

@@ -81,8 +81,9 @@ LayoutResult MakeResidualLayout(const Genes& g, const SimulationSettings& s,
 // incomplete).
 class ResidualEvaluator {
  public:
+  // distributor: the processes that share every batch (none: this process alone).
   ResidualEvaluator(const SimulationSettings& s, const CarriedState& carried, ResidualLayout layout,
-                    int threads);
+                    int threads, BatchDistributor* distributor = nullptr);
 
   const ResidualLayout& layout() const { return layout_; }
   int threads() const { return threads_; }
@@ -98,6 +99,7 @@ class ResidualEvaluator {
   CarriedState carried_;
   ResidualLayout layout_;
   int threads_;
+  BatchDistributor* distributor_;
   long long runs_ = 0;
 };
 

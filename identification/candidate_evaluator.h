@@ -17,6 +17,20 @@
 // A run is a function of the study and the carried state; the few runs that also depend
 // on the run before them (see RunsDependOnPreviousRun) are scored one by one on the
 // caller's thread instead.
+//
+// Over the processes of a job (a BatchDistributor: the ranks of an MPI job) every process
+// scores its share of the batch on its own threads, and the processes exchange what each
+// candidate gave (cost, end, messages, the values a run writes on some runs only, and the
+// batch's own per-candidate results), so that every process ends the batch with the same
+// Evaluation, shows the same messages and keeps the same study as one-by-one scoring.
+// The share is a static interleave: candidate i goes to process i mod P, and the last
+// runnable candidate is scored by every process besides its owner, so that every process
+// holds the study that candidate leaves without a further run. A static split suits these
+// batches: every candidate simulates the same interval with the same step and models, so
+// the runs are equal in length but for the diverged ones, which end early and which the
+// interleave spreads over the processes; it costs one exchange per batch and no process
+// waits for another to hand out work. A dynamic queue from one process would only pay for
+// itself with runs of very unequal length.
 
 #include <functional>
 #include <span>
@@ -25,6 +39,7 @@
 #include "engine/run_simulation.h"
 #include "engine/run_state.h"
 #include "engine/settings.h"
+#include "identification/batch_distributor.h"
 #include "identification/machine_genes.h"
 #include "platform/platform.h"
 
@@ -87,15 +102,24 @@ struct CandidateBatch {
   int count = 0;
   int runnable = 0;
   std::function<void(int, SimulationSettings&)> apply;
+  // Results of candidate i beyond its cost (the trajectory fit's residuals), carried
+  // between the processes of a distributed batch: `save_result` is called on the process
+  // that scored i once its share is scored, `load_result` on every other process for the
+  // candidates the batch keeps. Both empty when the batch has none.
+  std::function<std::vector<double>(int)> save_result;
+  std::function<void(int, std::span<const double>)> load_result;
 };
 
 class CandidateEvaluator {
  public:
   // threads: worker threads for a batch (1 scores one by one on the caller's thread).
-  explicit CandidateEvaluator(int threads = MachineThreads(),
-                              ScoreFunction score = SimulationScore);
+  // distributor: the processes that share every batch (none: this process alone); every
+  // process must then evaluate the same batches in the same order.
+  explicit CandidateEvaluator(int threads = MachineThreads(), ScoreFunction score = SimulationScore,
+                              BatchDistributor* distributor = nullptr);
 
   int threads() const { return threads_; }
+  BatchDistributor* distributor() const { return distributor_; }
 
   // Scores the candidates in index order: maps each onto s, scores it, and ends at the
   // first candidate with Tr = 0, the first interrupted run or the first refused run.
@@ -114,9 +138,15 @@ class CandidateEvaluator {
                               CarriedState& carried, Platform& platform) const;
   Evaluation EvaluateInParallel(const CandidateBatch& batch, int runnable, SimulationSettings& s,
                                 CarriedState& carried, Platform& platform) const;
+  Evaluation EvaluateOverRanks(const CandidateBatch& batch, int runnable, SimulationSettings& s,
+                               CarriedState& carried, Platform& platform) const;
+  // Every process scored the whole batch itself: where it ended may differ only by an
+  // interruption seen by some processes; all take the earliest end.
+  Evaluation AgreeOverRanks(Evaluation ev) const;
 
   int threads_;
   ScoreFunction score_;
+  BatchDistributor* distributor_;
 };
 
 }  // namespace mas

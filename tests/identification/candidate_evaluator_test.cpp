@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "files/parameter_file.h"
@@ -49,8 +52,9 @@ using Tweak = std::function<void(GeneticIdentification&)>;
 
 GaResult RunGa(const SimulationSettings& study, const CarriedState& carried_in, int threads,
                int generations, const ScoreFunction& score = SimulationScore,
-               const Tweak& tweak = {}, int escape_after_polls = -1) {
-  ScratchFolder logs;
+               const Tweak& tweak = {}, int escape_after_polls = -1,
+               BatchDistributor* distributor = nullptr) {
+  ScratchFolder logs(distributor ? "_rank" + std::to_string(distributor->Rank()) : "");
   SimulationSettings s = study;
   CarriedState carried = carried_in;
   RecordingPlatform platform;
@@ -59,7 +63,7 @@ GaResult RunGa(const SimulationSettings& study, const CarriedState& carried_in, 
   GeneticIdentification ga(rng, logs.path());
   ga.Randomize(s.GenX, 2024, platform);
   if (tweak) tweak(ga);
-  const CandidateEvaluator evaluator(threads, score);
+  const CandidateEvaluator evaluator(threads, score, distributor);
   GaResult r;
   for (int n = 0; n < generations; ++n) {
     const GenerationReport report = ga.RunGeneration(s, carried, platform, evaluator);
@@ -273,6 +277,165 @@ TEST(CandidateEvaluator, ParallelEpochsGiveExactlyTheOneByOneSwarm) {
   const auto reference = run(1);
   EXPECT_EQ(run(2), reference);
   EXPECT_EQ(run(3), reference);
+}
+
+// The processes of a job played by threads of this process: AllGather meets at a
+// barrier and hands every member the bytes of all.
+class ThreadJob {
+ public:
+  explicit ThreadJob(int ranks) : pending_(static_cast<std::size_t>(ranks)) {
+    for (int r = 0; r < ranks; ++r) members_.emplace_back(*this, r);
+  }
+  BatchDistributor& member(int rank) { return members_[static_cast<std::size_t>(rank)]; }
+  int gathers() const { return rounds_; }
+
+  // Runs `work(rank, distributor)` on one thread per rank and waits for all.
+  template <class Work>
+  void Run(Work work) {
+    std::vector<std::jthread> ranks;
+    for (int r = 0; r < static_cast<int>(members_.size()); ++r) {
+      ranks.emplace_back([&work, this, r] { work(r, member(r)); });
+    }
+  }
+
+ private:
+  class Member final : public BatchDistributor {
+   public:
+    Member(ThreadJob& job, int rank) : job_(job), rank_(rank) {}
+    int Rank() const override { return rank_; }
+    int Ranks() const override { return static_cast<int>(job_.members_.size()); }
+    std::vector<std::string> AllGather(std::string_view mine) override {
+      return job_.Gather(rank_, mine);
+    }
+
+   private:
+    ThreadJob& job_;
+    int rank_;
+  };
+
+  std::vector<std::string> Gather(int rank, std::string_view mine) {
+    std::unique_lock lock(mutex_);
+    wake_.wait(lock, [this] { return readers_ == 0; });  // the last round was read by all
+    pending_[static_cast<std::size_t>(rank)] = std::string(mine);
+    const int round = rounds_;
+    if (++arrived_ == static_cast<int>(members_.size())) {
+      gathered_ = pending_;
+      arrived_ = 0;
+      readers_ = static_cast<int>(members_.size());
+      ++rounds_;
+      wake_.notify_all();
+    } else {
+      wake_.wait(lock, [this, round] { return rounds_ != round; });
+    }
+    std::vector<std::string> all = gathered_;
+    if (--readers_ == 0) wake_.notify_all();
+    return all;
+  }
+
+  std::vector<Member> members_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::vector<std::string> pending_, gathered_;
+  int arrived_ = 0, readers_ = 0, rounds_ = 0;
+};
+
+// Every rank of a job runs the same GA; each must end as the one-by-one GA alone.
+std::vector<GaResult> RunGaOnRanks(int ranks, const Study& study, int threads, int generations,
+                                   const ScoreFunction& score, const Tweak& tweak,
+                                   const std::vector<int>& escape_after_polls = {}) {
+  ThreadJob job(ranks);
+  std::vector<GaResult> results(static_cast<std::size_t>(ranks));
+  job.Run([&](int rank, BatchDistributor& distributor) {
+    const int escape =
+        escape_after_polls.empty() ? -1 : escape_after_polls[static_cast<std::size_t>(rank)];
+    results[static_cast<std::size_t>(rank)] =
+        RunGa(study.s, study.carried, threads, generations, score, tweak, escape, &distributor);
+  });
+  return results;
+}
+
+TEST(CandidateEvaluator, GenerationsSharedByRanksGiveEveryRankTheOneByOneResults) {
+  for (const Study& study : Studies()) {
+    const GaResult reference = RunGa(study.s, study.carried, 1, 2, SimulationScore, kStiff);
+    for (const auto& [ranks, threads] : {std::pair(2, 2), std::pair(3, 1)}) {
+      const std::vector<GaResult> shared =
+          RunGaOnRanks(ranks, study, threads, 2, SimulationScore, kStiff);
+      for (int r = 0; r < ranks; ++r) {
+        EXPECT_EQ(shared[static_cast<std::size_t>(r)].parallel, study.parallel) << study.what;
+        ExpectSame(reference, shared[static_cast<std::size_t>(r)],
+                   study.what + ", rank " + std::to_string(r) + " of " + std::to_string(ranks));
+      }
+    }
+  }
+}
+
+TEST(CandidateEvaluator, TheCandidateThatEndsASharedBatchEndsItOnEveryRank) {
+  const Study study = Studies()[0];
+  const double marker = 0.7777;
+  struct Case {
+    const char* what;
+    int index;
+    bool tr_zero, refuse;
+  };
+  // Candidates owned by rank 0, 1 or 2 of three, the last runnable one (scored by every
+  // rank) and one on a rank whose share ends later than the batch.
+  const Case cases[] = {
+      {"Tr = 0 in the middle", 20, true, false},   {"Tr = 0 first", 0, true, false},
+      {"interrupted on rank 1", 31, false, false}, {"refused on rank 2", 53, false, true},
+      {"interrupted last", 54, false, false},      {"refused first", 0, false, true},
+  };
+  for (const Case& c : cases) {
+    const Tweak tweak = [&c, marker](GeneticIdentification& ga) {
+      ga.XOld[c.index][c.tr_zero ? kGeneTr : kGeneRs] = c.tr_zero ? 0.0 : marker;
+    };
+    const ScoreFunction score = [&c, marker](SimulationSettings& s, CarriedState& carried,
+                                             Platform& p) {
+      CandidateScore result = SimulationScore(s, carried, p);
+      if (s.dq.Rs == marker) {
+        p.ShowMessage("fin du lot", "test", MessageIcon::kInformation);
+        if (c.refuse) {
+          result.refused = true;
+        } else {
+          result.cost = kInterruptedCost;
+        }
+      }
+      return result;
+    };
+    const GaResult reference = RunGa(study.s, study.carried, 1, 1, score, tweak);
+    for (int ranks : {2, 3}) {
+      const std::vector<GaResult> shared = RunGaOnRanks(ranks, study, 2, 1, score, tweak);
+      for (int r = 0; r < ranks; ++r) {
+        ExpectSame(
+            reference, shared[static_cast<std::size_t>(r)],
+            std::string(c.what) + ", rank " + std::to_string(r) + " of " + std::to_string(ranks));
+      }
+    }
+  }
+}
+
+TEST(CandidateEvaluator, AStopSeenByOneRankEndsTheBatchAtTheSameCandidateOnEveryRank) {
+  const std::vector<Study> studies = Studies();
+  struct Case {
+    const char* what;
+    std::size_t study;        // studies[5]: runs that depend on the run before them, so
+                              // every rank scores every candidate
+    std::vector<int> escape;  // per rank: polls before Escape reads as pressed, -1 never
+  };
+  const Case cases[] = {{"shared batch, stop on rank 1", 0, {-1, 0, -1}},
+                        {"shared batch, stop on every rank", 0, {0, 0, 0}},
+                        {"batch scored by every rank, stop on rank 2", 5, {-1, -1, 0}}};
+  for (const Case& c : cases) {
+    const Study& study = studies[c.study];
+    ASSERT_EQ(study.parallel, c.study == 0) << c.what;
+    const std::vector<GaResult> shared =
+        RunGaOnRanks(3, study, 1, 2, SimulationScore, {}, c.escape);
+    ASSERT_EQ(shared[0].ends.size(), 2u) << c.what;
+    EXPECT_EQ(shared[0].ends[0].first, EvaluationEnd::kInterrupted) << c.what;
+    for (int r = 1; r < 3; ++r) {
+      EXPECT_EQ(shared[static_cast<std::size_t>(r)].ends, shared[0].ends) << c.what;
+      EXPECT_EQ(shared[static_cast<std::size_t>(r)].messages, shared[0].messages) << c.what;
+    }
+  }
 }
 
 TEST(CandidateEvaluator, RunsThatCarryStateToTheNextRunAreRecognised) {

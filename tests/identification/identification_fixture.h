@@ -21,14 +21,15 @@
 
 namespace mas::testing {
 
-// A fresh folder named after the running test, removed at the end.
+// A fresh folder named after the running test (and `suffix`, for tests that use several
+// at once), removed at the end.
 class ScratchFolder {
  public:
-  ScratchFolder() {
+  explicit ScratchFolder(const std::string& suffix = "") {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ =
-        std::filesystem::temp_directory_path() / ("mas_ident_" + std::to_string(getpid()) + "_" +
-                                                  info->test_suite_name() + "_" + info->name());
+    path_ = std::filesystem::temp_directory_path() /
+            ("mas_ident_" + std::to_string(getpid()) + "_" + info->test_suite_name() + "_" +
+             info->name() + suffix);
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
   }
