@@ -557,7 +557,7 @@ Evaluation CandidateEvaluator::EvaluateOverRanks(const CandidateBatch& batch, in
       ByteReader r(bytes);
       if (const std::string text = r.GetText(); !text.empty()) throw std::runtime_error(text);
     }
-    return AgreeOverRanks(std::move(ev));
+    return AgreeOverRanks(ev);
   }
 
   const int rank = ranks.Rank();
@@ -695,7 +695,7 @@ Evaluation CandidateEvaluator::EvaluateOverRanks(const CandidateBatch& batch, in
   return ev;
 }
 
-Evaluation CandidateEvaluator::AgreeOverRanks(Evaluation ev) const {
+Evaluation CandidateEvaluator::AgreeOverRanks(const Evaluation& ev) const {
   ByteWriter w;
   w.Put<std::int32_t>(static_cast<std::int32_t>(ev.end));
   w.Put<std::int32_t>(ev.stop_index);
@@ -722,7 +722,8 @@ Evaluation CandidateEvaluator::AgreeOverRanks(Evaluation ev) const {
     for (std::uint64_t k = 0; k < count; ++k) e.costs.push_back(r.Get<double>());
     if (!earliest || key(e) < key(*earliest)) earliest = std::move(e);
   }
-  return earliest ? std::move(*earliest) : ev;
+  if (!earliest) return ev;
+  return std::move(*earliest);
 }
 
 }  // namespace mas

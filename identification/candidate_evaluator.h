@@ -142,7 +142,7 @@ class CandidateEvaluator {
                                CarriedState& carried, Platform& platform) const;
   // Every process scored the whole batch itself: where it ended may differ only by an
   // interruption seen by some processes; all take the earliest end.
-  Evaluation AgreeOverRanks(Evaluation ev) const;
+  Evaluation AgreeOverRanks(const Evaluation& ev) const;
 
   int threads_;
   ScoreFunction score_;
