@@ -7,6 +7,8 @@
 #include <cmath>
 #include <limits>
 
+#include "ui/number_text.h"
+
 namespace mas::ui {
 
 bool Plottable(double cost) { return std::isfinite(cost) && cost > 0.0; }
@@ -21,10 +23,13 @@ LogRange CostRange(std::span<const CostPoint> points) {
     highest = std::max(highest, decade);
   }
   if (!(lowest <= highest)) return {};
-  // A positive finite double lies within 10^-324 .. 10^309: the decades fit an int.
-  LogRange range{static_cast<int>(std::floor(lowest)), static_cast<int>(std::ceil(highest))};
-  if (range.high <= range.low) range.high = range.low + 1;
-  return range;
+  if (highest - lowest >= 1.0) {
+    // A positive finite double lies within 10^-324 .. 10^309.
+    return {std::floor(lowest), std::ceil(highest), true};
+  }
+  // Equal costs: about 2 % either side.
+  const double margin = highest > lowest ? 0.1 * (highest - lowest) : 0.01;
+  return {lowest - margin, highest + margin, false};
 }
 
 std::vector<QPointF> CostCurve(std::span<const CostPoint> points, const QRectF& area) {
@@ -45,12 +50,31 @@ std::vector<QPointF> CostCurve(std::span<const CostPoint> points, const QRectF& 
   return curve;
 }
 
-std::vector<int> LabelledDecades(const LogRange& range, int max_labels) {
-  const int span = range.high - range.low;
-  const int step = std::max(1, (span + std::max(1, max_labels) - 1) / std::max(1, max_labels));
-  std::vector<int> decades;
-  for (int d = range.low; d <= range.high; d += step) decades.push_back(d);
-  return decades;
+std::vector<double> AxisTicks(const LogRange& range, int max_labels) {
+  const int labels = std::max(2, max_labels);
+  std::vector<double> ticks;
+  if (range.whole_decades) {
+    // The decades are whole numbers well inside the range of an int.
+    const int low = static_cast<int>(range.low);
+    const int span = static_cast<int>(range.high) - low;
+    const int step = std::max(1, (span + labels - 2) / (labels - 1));
+    for (int d = 0; d <= span; d += step) ticks.push_back(low + d);
+    return ticks;
+  }
+  const int count = std::min(labels, 5);
+  for (int i = 0; i < count; ++i) {
+    ticks.push_back(range.low + (range.high - range.low) * i / (count - 1));
+  }
+  return ticks;
+}
+
+QString TickLabel(const LogRange& range, double tick) {
+  if (range.whole_decades) return QStringLiteral("1e") + QString::number(std::lround(tick));
+  // Enough digits to tell neighbouring ticks apart: a tick spacing of d decades is a
+  // relative step of about d ln 10.
+  const double relative_step = (range.high - range.low) / 4 * std::log(10.0);
+  const int digits = std::clamp(2 + static_cast<int>(std::ceil(-std::log10(relative_step))), 4, 12);
+  return QString::fromStdString(FormatReal(std::pow(10.0, tick), digits));
 }
 
 TuningCostPlot::TuningCostPlot(QWidget* parent) : QWidget(parent) {
@@ -70,8 +94,8 @@ void TuningCostPlot::paintEvent(QPaintEvent*) {
   const QFontMetrics metrics(font());
   const int line = metrics.height();
   const QRectF area(
-      metrics.horizontalAdvance(QStringLiteral("1e-300")) + 10, line + 8,
-      std::max(10, width() - metrics.horizontalAdvance(QStringLiteral("1e-300")) - 22),
+      metrics.horizontalAdvance(QStringLiteral("9.99999e+99")) + 10, line + 8,
+      std::max(10, width() - metrics.horizontalAdvance(QStringLiteral("9.99999e+99")) - 22),
       std::max(10, height() - 3 * line - 12));
 
   p.setPen(palette().color(QPalette::Text));
@@ -81,14 +105,13 @@ void TuningCostPlot::paintEvent(QPaintEvent*) {
   const LogRange range = CostRange(points_);
   const int max_labels = std::max(2, static_cast<int>(area.height() / (line + 2)));
   const QPen grid(QColor(215, 215, 215), 1, Qt::DotLine);
-  for (int decade : LabelledDecades(range, max_labels)) {
-    const double y =
-        area.bottom() - area.height() * (decade - range.low) / double(range.high - range.low);
+  for (double tick : AxisTicks(range, max_labels)) {
+    const double y = area.bottom() - area.height() * (tick - range.low) / (range.high - range.low);
     p.setPen(grid);
     p.drawLine(QPointF(area.left(), y), QPointF(area.right(), y));
     p.setPen(palette().color(QPalette::Text));
     p.drawText(QRectF(0, y - line / 2.0, area.left() - 6, line), Qt::AlignRight | Qt::AlignVCenter,
-               QStringLiteral("1e") + QString::number(decade));
+               TickLabel(range, tick));
   }
   p.setPen(QPen(palette().color(QPalette::Text), 1));
   p.setBrush(Qt::NoBrush);

@@ -18,18 +18,22 @@ struct CostPoint {
   double cost = 0.0;  // 1 / best fitness
 };
 
-// The decades a plot spans, 10^low .. 10^high, high > low.
+// The span of the logarithmic axis, in decades: 10^low .. 10^high, high > low.
 struct LogRange {
-  int low = 0;
-  int high = 1;
+  double low = 0.0;
+  double high = 1.0;
+  bool whole_decades = true;  // from one power of ten to another
 };
 
 // Whether a cost can be placed on a logarithmic axis (finite and positive). A generation
 // whose best fitness is 0 (every run diverged to an infinite cost) has none.
 bool Plottable(double cost);
 
-// From the decade below the smallest plottable cost to the decade above the largest, at
-// least one decade; 10^0 .. 10^1 when no cost is plottable.
+// The axis of the plottable costs: from the decade below the smallest to the decade above
+// the largest when they lie a decade or more apart; otherwise, as a tuning that refines
+// its best by a few percent per generation would look flat on whole decades, from just
+// below the smallest to just above the largest (a tenth of their span on either side, or
+// 0.01 decade when they are equal). 10^0 .. 10^1 when no cost is plottable.
 LogRange CostRange(std::span<const CostPoint> points);
 
 // The curve's points inside `area`: x from the first to the last generation plotted (one
@@ -37,9 +41,14 @@ LogRange CostRange(std::span<const CostPoint> points);
 // Costs that are not plottable are left out.
 std::vector<QPointF> CostCurve(std::span<const CostPoint> points, const QRectF& area);
 
-// The decades labelled on the axis, from low to high, one every `step` decades so that at
-// most `max_labels` labels are drawn.
-std::vector<int> LabelledDecades(const LogRange& range, int max_labels);
+// The labelled values of the axis (log10 of the cost), from low to high, at most
+// `max_labels`: whole decades, one every so many, on an axis of whole decades; else the
+// two ends and evenly spaced values between.
+std::vector<double> AxisTicks(const LogRange& range, int max_labels);
+
+// The label of a tick: "1e-3" for a whole decade, else the cost with the digits that tell
+// neighbouring ticks apart, at least 4 ("3.182e+05").
+QString TickLabel(const LogRange& range, double tick);
 
 class TuningCostPlot : public QWidget {
   Q_OBJECT

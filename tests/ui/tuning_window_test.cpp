@@ -108,10 +108,11 @@ struct Bench {
   std::optional<QString> answer;
 };
 
-TEST(TuningCostPlot, LogScaleSpansTheDecadesOfTheCostsAndSkipsUnplottableOnes) {
+TEST(TuningCostPlot, LogScaleSpansTheCostsAndSkipsUnplottableOnes) {
   const double inf = std::numeric_limits<double>::infinity();
   const std::vector<CostPoint> points = {{1, 1e3}, {2, 10}, {3, 0.5}, {4, inf}, {5, 0.0}};
   const LogRange range = CostRange(points);
+  EXPECT_TRUE(range.whole_decades);
   EXPECT_EQ(range.low, -1);
   EXPECT_EQ(range.high, 3);
   const QRectF area(10, 20, 400, 200);
@@ -122,18 +123,30 @@ TEST(TuningCostPlot, LogScaleSpansTheDecadesOfTheCostsAndSkipsUnplottableOnes) {
   EXPECT_DOUBLE_EQ(curve[1].x(), 110);  // generation 2
   EXPECT_DOUBLE_EQ(curve[1].y(), 120);  // 10: two decades of four above the bottom
   EXPECT_NEAR(curve[2].y(), 220 - 200 * (std::log10(0.5) + 1) / 4, 1e-9);
-
-  // One cost: one decade around it, in the middle of the plot.
-  const std::vector<CostPoint> one = {{3, 2.0}};
-  EXPECT_EQ(CostRange(one).low, 0);
-  EXPECT_EQ(CostRange(one).high, 1);
-  EXPECT_DOUBLE_EQ(CostCurve(one, area)[0].x(), area.center().x());
+  EXPECT_EQ(TickLabel(range, -1), "1e-1");
   // A perfect candidate (cost 1e-20) and a diverged one (1e50) on one axis.
   const std::vector<CostPoint> wide = {{1, 1e50}, {2, 1e-20}};
-  const std::vector<int> labels = LabelledDecades(CostRange(wide), 8);
-  EXPECT_LE(labels.size(), 8u);
-  EXPECT_EQ(labels.front(), -20);
+  const std::vector<double> ticks = AxisTicks(CostRange(wide), 8);
+  EXPECT_LE(ticks.size(), 8u);
+  EXPECT_EQ(ticks.front(), -20);
   EXPECT_TRUE(CostCurve({}, area).empty());
+
+  // A best refined by 0.1 % from one generation to the next fills the height of the plot,
+  // and the labels tell the ticks apart.
+  const std::vector<CostPoint> refined = {{1, 318200.0}, {2, 317900.0}, {3, 317882.0}};
+  const LogRange fine = CostRange(refined);
+  EXPECT_FALSE(fine.whole_decades);
+  const std::vector<QPointF> steps = CostCurve(refined, area);
+  ASSERT_EQ(steps.size(), 3u);
+  EXPECT_NEAR(steps[0].y(), 20 + 200 / 12.0, 1e-6);   // a tenth of the span above it
+  EXPECT_NEAR(steps[2].y(), 220 - 200 / 12.0, 1e-6);  // and below the smallest
+  std::set<QString> labels;
+  for (double tick : AxisTicks(fine, 10)) labels.insert(TickLabel(fine, tick));
+  EXPECT_EQ(labels.size(), 5u);
+  // One cost: in the middle of the plot, on an axis a little wider than it.
+  const std::vector<CostPoint> one = {{3, 2.0}};
+  EXPECT_DOUBLE_EQ(CostCurve(one, area)[0].x(), area.center().x());
+  EXPECT_DOUBLE_EQ(CostCurve(one, area)[0].y(), area.center().y());
 }
 
 TEST(TuningWindow, GenerationsFromTheWindowEqualMasTuneWithTheSameSeed) {
@@ -152,7 +165,7 @@ TEST(TuningWindow, GenerationsFromTheWindowEqualMasTuneWithTheSameSeed) {
                                        ip ? "ip" : "fuzzy",
                                        ExamplePath(ip ? "tuning_ip.mas" : "tuning_fuzzy.mas"),
                                        "--generations",
-                                       "2",
+                                       "6",
                                        "--seed",
                                        "7",
                                        "--logs",
@@ -168,36 +181,36 @@ TEST(TuningWindow, GenerationsFromTheWindowEqualMasTuneWithTheSameSeed) {
     b.Trigger("CmInitRandomize" + kind);
     QSignalSpy shown(b.tuning, &TuningWorkbench::generationShown);
     b.Optimise("Cm1fois" + kind);
-    b.Optimise("Cm1fois" + kind);
+    b.Optimise("Cm5fois" + kind);
     EXPECT_TRUE(b.messages.empty()) << b.messages[0].text.toStdString();
-    EXPECT_EQ(shown.count(), 2);
+    EXPECT_EQ(shown.count(), 6);
     const TunedRegulator tuned = ip ? TunedRegulator::kIP : TunedRegulator::kFuzzy;
     const SpeedRegulatorTuning& t = b.tuning->Tuning(tuned);
-    EXPECT_EQ(t.Gen, 2);
+    EXPECT_EQ(t.Gen, 6);
     EXPECT_EQ(FileText("debgen.cpp"), FileText(dir / "cli" / "debgen.cpp"));
     if (!ip) {
       EXPECT_EQ(FileText("HistorF.cpp"), FileText(dir / "cli" / "HistorF.cpp"));
     }
     // The best of the last generation is in the regulator's settings and on show.
     EXPECT_EQ(RegulatorGenesOf(tuned, b.window.Settings()), t.XOld[0]);
-    EXPECT_EQ(b.tuning->Costs(tuned).size(), 2u);
+    EXPECT_EQ(b.tuning->Costs(tuned).size(), 6u);
     EXPECT_DOUBLE_EQ(b.tuning->Costs(tuned).back().cost, 1.0 / t.BestFitness);
     const QString last_line = QString::fromStdString(cli_out).trimmed().split('\n').last();
-    EXPECT_TRUE(last_line.startsWith(QStringLiteral("2  "))) << last_line.toStdString();
+    EXPECT_TRUE(last_line.startsWith(QStringLiteral("6  "))) << last_line.toStdString();
     if (ip) {
       TuningResultWindow* w = b.tuning->ResultWindow();
       ASSERT_NE(w, nullptr);
-      EXPECT_EQ(w->ValueText("Gen"), "2");
+      EXPECT_EQ(w->ValueText("Gen"), "6");
       EXPECT_EQ(w->ValueText("KpW"), QString::fromStdString(FormatReal(t.XOld[0][0], 6)));
       EXPECT_EQ(w->ValueText("Tt"), QString::fromStdString(FormatReal(t.XOld[0][2], 6)));
       EXPECT_EQ(w->ValueText("Erreur"), QString::fromStdString(FormatReal(t.BestFitness, 6)));
-      EXPECT_EQ(w->Plot()->Points().size(), 2u);
+      EXPECT_EQ(w->Plot()->Points().size(), 6u);
       EXPECT_FALSE(w->StopButton()->isEnabled());
       QApplication::processEvents();
       EXPECT_TRUE(w->grab().save(Screenshots() + "/TuningResultWindow.png"));
     } else {
       EXPECT_TRUE(b.window.statusBar()->currentMessage().startsWith(
-          QStringLiteral("Régulateur flou, génération 2 : fitness max ")))
+          QStringLiteral("Régulateur flou, génération 6 : fitness max ")))
           << b.window.statusBar()->currentMessage().toStdString();
     }
   }
