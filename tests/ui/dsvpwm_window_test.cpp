@@ -278,6 +278,8 @@ TEST(DsvpwmWindow, EditsAndScrollBarsFollowTheirRules) {
   EXPECT_EQ(f.Child<QLineEdit>("Editmref")->text(), "1");
   EXPECT_EQ(sb_m->value(), 100);
   EXPECT_DOUBLE_EQ(f.window.ModulationIndex(), 1.0);
+  f.Enter("Editmref", "nan");
+  EXPECT_EQ(f.Child<QLineEdit>("Editmref")->text(), "1");
   f.Enter("Editmref", "-0.5");
   EXPECT_EQ(sb_m->value(), 25);
   EXPECT_EQ(f.LabelText("LabelVref"),
@@ -416,8 +418,18 @@ TEST(DsvpwmWindow, MenuItemShowsAndHidesTheWindowWithItsCheckMark) {
   item->trigger();
   EXPECT_TRUE(study->isVisible());
   EXPECT_TRUE(item->isChecked());
-  // The window edits the modulator the main window's runs carry.
+  // The window edits the modulator the main window's runs carry, and redraws with the
+  // timing a run gives it (E/2 = 326.6 V in this study).
   study->findChild<QScrollBar*>(QStringLiteral("SBThetas"))->setValue(20);
+  EXPECT_EQ(main.Carried().dsvpwm.Sector, 3);
+  main.ReadStartupStudy(QString::fromStdString(testing::ExamplePath("vector_control_pi.mas")));
+  main.MutableSettings().tf = 0.01;
+  main.MutableSettings().OutFileName = (ScratchDir("dsvpwm_menu") / "out.dat").string();
+  QSignalSpy ran(&main, &TSimulWindow::runFinished);
+  main.CmRun();
+  ASSERT_TRUE(ran.count() > 0 || ran.wait(60000));
+  EXPECT_EQ(study->findChild<QLabel*>(QStringLiteral("LabelVref"))->text().toStdString(),
+            VrefLabel(VdsrefFromModulationIndex(0.25, 326.6)));
   EXPECT_EQ(main.Carried().dsvpwm.Sector, 3);
   // Closed by its frame: the check mark follows.
   study->close();
@@ -430,6 +442,7 @@ TEST(DsvpwmWindow, MenuItemShowsAndHidesTheWindowWithItsCheckMark) {
   EXPECT_FALSE(study->isVisible());
   EXPECT_FALSE(item->isChecked());
   // Its viewer is the main window's.
+  viewers.clear();
   study->viewer_starter("x.dat");
   EXPECT_EQ(viewers, std::vector<QString>{"x.dat"});
 }
