@@ -388,6 +388,13 @@ std::vector<DialogDescription> MakeDialogs() {
     d.push_back({"TDIALOG_OptX", "Choix des param. à optimiser (Gen. et PSO)", {genes}});
   }
 
+  // The identification cost's current comparison: the instantaneous current, or its
+  // maximum over one supply period.
+  d.push_back({"TDIALOG_FonctionCout",
+               "Fonction coût",
+               {Framed("Comparaison de Ias", {Radio("Ias", "CostFunction", 0),
+                                              Radio("Max de Ias", "CostFunction", 1)})}});
+
   d.push_back({"TDIALOG_OptGenFlouReg",
                "Paramètres de l'optimisation génétique",
                {Framed("Coefficients\npondérateurs :",
