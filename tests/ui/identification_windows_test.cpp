@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QTableWidget>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -22,6 +23,8 @@
 #include "ui/main_window.h"
 #include "ui/number_text.h"
 #include "ui/param_window.h"
+#include "ui/particle_plane.h"
+#include "ui/pso_dem_window.h"
 
 namespace mas::ui {
 namespace {
@@ -44,16 +47,23 @@ struct Shown {
 // The identification study shortened to 0.1 s, compared from 0.05 s on.
 const std::vector<std::string> kShortStudy = {"tf=0.1", "gt0=0.05"};
 
+std::filesystem::path Made(const std::filesystem::path& dir) {
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
 // A main window with its messages, dialogs and viewer recorded, and the workbenches of
 // the identification writing their logs in a scratch folder.
 struct Bench {
-  explicit Bench(const std::string& name) : dir(ScratchDir(name)), hub(host), gen(hub, dir) {
+  explicit Bench(const std::string& name)
+      : dir(ScratchDir(name)), hub(host), gen(hub, Made(dir / "ga")), pso(hub, Made(dir / "pso")) {
     host.message_presenter = [this](const QString& t, const QString& c, MessageIcon i) {
       messages.push_back({t.toStdString(), c.toStdString(), i});
     };
     host.viewer_starter = [this](const QString& f) { viewers.push_back(f.toStdString()); };
     host.dialog_runner = [this](QDialog& d) { return dialog ? dialog(d) : QDialog::Rejected; };
     gen.seed_source = [] { return 7u; };
+    pso.seed_source = [] { return 7u; };
   }
 
   // Reads the example study with the short time base and the example record.
@@ -66,9 +76,13 @@ struct Bench {
   }
 
   // Runs a command of the workbench that starts a job, and waits for the job's end.
-  template <class Command>
-  bool Job(Command command, int timeout_ms = 300000) {
-    QSignalSpy ended(&gen, &TGenDemWindow::jobFinished);
+  template <class Command, class Window = TGenDemWindow>
+  bool Job(Command command, Window* window = nullptr, int timeout_ms = 300000) {
+    Window* w = window;
+    if constexpr (std::is_same_v<Window, TGenDemWindow>) {
+      if (w == nullptr) w = &gen;
+    }
+    QSignalSpy ended(w, &Window::jobFinished);
     if (!command()) return false;
     return ended.count() > 0 || ended.wait(timeout_ms);
   }
@@ -85,6 +99,7 @@ struct Bench {
   TSimulWindow host;
   IdentificationHub hub;
   TGenDemWindow gen;
+  TPsoDemWindow pso;
   std::vector<Shown> messages;
   std::vector<std::string> viewers;
   std::function<int(QDialog&)> dialog;
@@ -116,8 +131,8 @@ TEST(GeneticWorkbench, GenerationsFromTheWindowGiveThePopulationAndLogsOfMasIden
   ASSERT_EQ(IdentifyCommand(r, env), 0) << err.str();
   const std::string history = FileText(cli_dir / "Histor.cpp");
   EXPECT_EQ(std::count(history.begin(), history.end(), '\n'), 3);
-  EXPECT_EQ(FileText(b.dir / "Histor.cpp"), history);
-  EXPECT_EQ(FileText(b.dir / "debgen.cpp"), FileText(cli_dir / "debgen.cpp"));
+  EXPECT_EQ(FileText(b.dir / "ga" / "Histor.cpp"), history);
+  EXPECT_EQ(FileText(b.dir / "ga" / "debgen.cpp"), FileText(cli_dir / "debgen.cpp"));
   // The window's best is the command's best.
   EXPECT_NE(out.str().find("Rs " + FormatReal(b.gen.Optimiser().XOld[0][kGeneRs], 6)),
             std::string::npos)
@@ -172,7 +187,7 @@ TEST(GeneticWorkbench, StopEndsTheGenerationAsAnInterruptedRunAndEndsRunT) {
   EXPECT_EQ(b.messages[0].text, kRunErrorMessage);
   EXPECT_EQ(b.gen.GenerationText(), "1");
   EXPECT_TRUE(b.gen.Plot()->Costs().empty());
-  const std::string history = FileText(b.dir / "Histor.cpp");
+  const std::string history = FileText(b.dir / "ga" / "Histor.cpp");
   EXPECT_EQ(std::count(history.begin(), history.end(), '\n'), 1);  // the header alone
   // The window is usable again.
   EXPECT_TRUE(b.gen.findChild<QWidget*>(QStringLiteral("Run"))->isEnabled());
@@ -219,6 +234,137 @@ TEST(GeneticWorkbench, InitialiseTakesTheEnteredVectorAndRefusesBadOnes) {
     EXPECT_EQ(b.messages[0].text, c.message);
     EXPECT_EQ(b.gen.Optimiser().XOld[0][kGeneRs], 1.5);  // unchanged
   }
+}
+
+TEST(SwarmWorkbench, EpochsFromTheWindowGiveTheLogsOfMasIdentifyAndDrawTheMoves) {
+  Bench b("pso_vs_cli");
+  b.PrepareTables();
+  b.pso.Field(QStringLiteral("N1"))->setText(QStringLiteral("2"));
+  b.pso.Field(QStringLiteral("N2"))->setText(QStringLiteral("3"));
+  ASSERT_TRUE(b.pso.CmMaJ());
+  EXPECT_EQ(b.pso.statusBar()->currentMessage(), "N modifiés, réallocation de la mémoire");
+  b.pso.Field(QStringLiteral("times"))->setText(QStringLiteral("3"));
+  ASSERT_TRUE(b.Job([&] { return b.pso.CmRunT(); }, &b.pso));
+  EXPECT_TRUE(b.messages.empty()) << b.messages[0].text;
+  EXPECT_EQ(b.pso.EpochText(), "3");
+  EXPECT_EQ(b.pso.GbestText().toStdString(), ExponentText(b.pso.Optimiser().gbest(), 8));
+  ASSERT_EQ(b.pso.Plot()->Costs().size(), 3u);
+  EXPECT_GE(b.pso.Plot()->Costs()[1], b.pso.Plot()->Costs()[2]);  // the global best only falls
+  // The grid: one row per particle, 3 S + 3 columns with every gene optimised.
+  ASSERT_EQ(b.pso.Grid()->rowCount(), 5);
+  ASSERT_EQ(b.pso.Grid()->columnCount(), 27);
+  EXPECT_EQ(b.pso.Grid()->horizontalHeaderItem(9)->text(), "V_Rs");
+  EXPECT_EQ(b.pso.Grid()->item(4, 0)->text(), "4");
+  // Moves were drawn.
+  const QImage& canvas = b.pso.Plane()->Canvas();
+  bool drawn = false;
+  for (int y = 0; y < canvas.height() && !drawn; ++y) {
+    for (int x = 0; x < canvas.width() && !drawn; ++x)
+      drawn = canvas.pixel(x, y) != qRgb(255, 255, 255);
+  }
+  EXPECT_TRUE(drawn);
+
+  const auto cli_dir = ScratchDir("pso_vs_cli_cli");
+  std::ostringstream out, err;
+  SilentPlatform platform;
+  CliEnvironment env{out, err, platform, (cli_dir / "echo.dat").string()};
+  IdentifyRequest r;
+  r.method = IdentifyRequest::Method::kSwarm;
+  r.study = ExamplePath("identification.mas");
+  r.overrides = kShortStudy;
+  r.experiment = ExamplePath("dem1.dat");
+  r.iterations = 3;
+  r.seed = 7;
+  r.threads = 1;
+  r.n1 = 2;
+  r.n2 = 3;
+  r.log_folder = cli_dir.string();
+  ASSERT_EQ(IdentifyCommand(r, env), 0) << err.str();
+  const std::string best = FileText(cli_dir / "outbest.dat");
+  EXPECT_EQ(std::count(best.begin(), best.end(), '\n'), 4);
+  EXPECT_EQ(FileText(b.dir / "pso" / "outbest.dat"), best);
+  EXPECT_EQ(FileText(b.dir / "pso" / "outTracix.dat"), FileText(cli_dir / "outTracix.dat"));
+
+  // Timing one epoch: "Temps de calcul", seconds in exponent form.
+  ASSERT_TRUE(b.Job([&] { return b.pso.CmTempsDeCalcul(); }, &b.pso));
+  ASSERT_EQ(b.messages.size(), 1u);
+  EXPECT_EQ(b.messages[0].caption, "Temps de calcul");
+  EXPECT_TRUE(b.messages[0].text.ends_with(" s")) << b.messages[0].text;
+  EXPECT_EQ(b.pso.EpochText(), "4");
+}
+
+TEST(SwarmWorkbench, RefusesBadSwarmFieldsAndRunsOnlyWithTables) {
+  Bench b("pso_fields");
+  b.ReadShortStudy();
+  ASSERT_TRUE(b.Job([&] { return b.pso.CmRun(); }, &b.pso));
+  ASSERT_EQ(b.messages.size(), 1u);
+  EXPECT_EQ(b.messages[0].text, kStaleTablesMessage);
+  EXPECT_EQ(b.pso.EpochText(), "0");
+
+  struct Case {
+    const char* field;
+    const char* text;
+    bool counts;  // "MàJ" (else "MAJ")
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {"N1", "dix", true, "'dix' n'est pas une valeur entière correcte"},
+      {"N2", "-1", true, ""},  // refused by the swarm itself, with its own message
+      {"w2", "nan", false, "'nan' n'est pas une valeur en virgule flottante correcte"},
+      {"pincrement", "0,5", false, "'0,5' n'est pas une valeur en virgule flottante correcte"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.field);
+    b.messages.clear();
+    QLineEdit* edit = b.pso.Field(QString::fromUtf8(c.field));
+    const QString kept = edit->text();
+    edit->setText(QString::fromUtf8(c.text));
+    EXPECT_FALSE(c.counts ? b.pso.CmMaJ() : b.pso.CmMAJ());
+    ASSERT_EQ(b.messages.size(), 1u);
+    if (!c.message.empty()) {
+      EXPECT_EQ(b.messages[0].text, c.message);
+    }
+    EXPECT_EQ(b.pso.Optimiser().Particles(), 20);
+    EXPECT_EQ(b.pso.Optimiser().w2, 1.01);
+    edit->setText(kept);
+  }
+}
+
+TEST(SwarmDrawing, LinesColoursAndGridFollowTheSwarm) {
+  // Origin at (200, 75) of a 400 x 300 canvas, 20 pixels per unit, y upwards, truncated.
+  const std::vector<Genes> X = {{1.0, 2.0, 0, 0, 0, 0, 0, 0},
+                                {-0.51, 0.0, 3.0, 0, 0, 0, 0, 0},
+                                {std::nan(""), 0, 0, 0, 0, 0, 0, 0},
+                                {1e300, 0, 0, 0, 0, 0, 0, 0}};
+  const std::vector<Genes> V = {{0.5, -1.0, 0, 0, 0, 0, 0, 0},
+                                {0.0, 0.0, 1.0, 0, 0, 0, 0, 0},
+                                {0, 0, 0, 0, 0, 0, 0, 0},
+                                {0, 0, 0, 0, 0, 0, 0, 0}};
+  const std::vector<ParticleSegment> moves = ParticleMoves(X, V, 401, 301);
+  ASSERT_EQ(moves.size(), 2u);  // no line for a particle without pixel coordinates
+  EXPECT_EQ(moves[0].line, QLine(220, 35, 230, 55));
+  EXPECT_EQ(moves[1].line, QLine(189, 75, 189, 75));  // 200 - 10.2 truncated
+  // Another plane: Ts across, Tr up.
+  EXPECT_EQ(ParticleMoves(X, V, 400, 300, kGeneTs, kGeneTr)[1].line, QLine(200, 15, 200, -5));
+  // i 10000 as 0x00BBGGRR, modulo 2^24.
+  EXPECT_EQ(ParticleColour(0), QColor(0, 0, 0));
+  EXPECT_EQ(ParticleColour(1), QColor(0x10, 0x27, 0x00));
+  EXPECT_EQ(ParticleColour(7), QColor(0x70, 0x11, 0x01));     // 70000 = 0x011170
+  EXPECT_EQ(ParticleColour(1678), QColor(0xE0, 0x0A, 0x00));  // 16780000 - 2^24 = 0x000AE0
+
+  std::array<bool, NGenes> none{};
+  EXPECT_EQ(SwarmGridHeader(none), (std::vector<std::string>{"particle", "Eval", "pbest"}));
+  std::array<bool, NGenes> two{};
+  two[kGeneTr] = two[kGeneA30] = true;
+  EXPECT_EQ(SwarmGridHeader(two),
+            (std::vector<std::string>{"particle", "Tr", "a30", "V_Tr", "V_a30", "Eval", "pbest",
+                                      "pbest_Tr", "pbest_a30"}));
+  const Genes x = {9, 9, 0.125, 9, 9, 9, 9, 2};
+  const Genes v = {9, 9, -0.5, 9, 9, 9, 9, 0};
+  const Genes best = {9, 9, 0.1, 9, 9, 9, 9, 1e-7};
+  EXPECT_EQ(SwarmGridRow(3, x, v, 1234.5678, 1e50, best, two),
+            (std::vector<std::string>{"3", "0.125", "2", "-0.5", "0", "1.235e+03", "1.000e+50",
+                                      "0.1", "1e-07"}));
 }
 
 TEST(ParamWindow, ShowsTheBestAndTheMachineItMapsToAndFollowsTheCheckBoxes) {
