@@ -19,7 +19,6 @@
 
 #include "identification/random.h"
 #include "identification/workbench.h"
-#include "ui/cost_plot.h"
 #include "ui/gene_vector_dialog.h"
 #include "ui/identification_hub.h"
 #include "ui/main_window.h"
@@ -100,7 +99,7 @@ TGenDemWindow::TGenDemWindow(IdentificationHub& hub, const std::filesystem::path
   labels->addWidget(param_check_);
   layout->addLayout(labels);
 
-  plot_ = new CostPlot(central);
+  plot_ = new TuningCostPlot(central);
   layout->addWidget(plot_, 1);
   setCentralWidget(central);
   statusBar()->setSizeGripEnabled(true);
@@ -183,12 +182,17 @@ void TGenDemWindow::ShowState() {
 
 void TGenDemWindow::ShowGeneration(const GenerationShown& shown) {
   generation_->setText(QString::number(shown.gen));
+  if (shown.stopped) {
+    statusBar()->showMessage(QStringLiteral("Génération ") + QString::number(shown.gen) +
+                             QStringLiteral(" arrêtée (Stop)"));
+  }
   if (!shown.complete) return;
   fitness_->setText(ToQString(FormatReal(shown.best_fitness, 6)));
   best_ = shown.best;
   hub_.UpdateParamWindow(best_);
   // Fitness is the inverse of the cost (1e20 for a cost of 0).
-  plot_->Append(shown.best_fitness > 0.0 ? 1.0 / shown.best_fitness : 0.0);
+  costs_.push_back({shown.gen, shown.best_fitness > 0.0 ? 1.0 / shown.best_fitness : 0.0});
+  plot_->SetPoints(costs_);
   QString status = QStringLiteral("Génération ") + QString::number(shown.gen);
   if (shown.diverged > 0) status += QStringLiteral(" : ") + ToQString(DivergedNote(shown.diverged));
   statusBar()->showMessage(status);
@@ -239,9 +243,12 @@ bool TGenDemWindow::StartGenerations(bool repeat) {
           for (int n = 0; n < (repeat ? repetitions_.load() : 1); ++n) {
             if (!TablesReadyForIdentification(s, counting)) return;
             const GenerationReport report = ga_->RunGeneration(s, carried, counting, evaluator_);
-            const GenerationShown shown{ga_->Gen, ga_->BestFitness, ga_->XOld[0],
+            const GenerationShown shown{ga_->Gen,
+                                        ga_->BestFitness,
+                                        ga_->XOld[0],
                                         report.end == EvaluationEnd::kComplete,
-                                        counting.TakeDiverged()};
+                                        counting.TakeDiverged(),
+                                        counting.Stopped()};
             QMetaObject::invokeMethod(
                 this, [this, shown] { ShowGeneration(shown); }, Qt::QueuedConnection);
             // "Stop" ends the repetitions too.
@@ -281,7 +288,8 @@ bool TGenDemWindow::CmInitialise() {
                        hub_.WindowPlatform())) {
     return false;
   }
-  plot_->Clear();
+  costs_.clear();
+  plot_->SetPoints(costs_);
   ShowState();
   return true;
 }
@@ -289,7 +297,8 @@ bool TGenDemWindow::CmInitialise() {
 bool TGenDemWindow::CmRandomize() {
   if (hub_.Host().Busy()) return false;
   ga_->Randomize(hub_.Host().Settings().GenX, seed_source(), hub_.WindowPlatform());
-  plot_->Clear();
+  costs_.clear();
+  plot_->SetPoints(costs_);
   ShowState();
   return true;
 }

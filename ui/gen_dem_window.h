@@ -28,6 +28,7 @@
 #include "identification/candidate_evaluator.h"
 #include "identification/genetic_algorithm.h"
 #include "identification/random.h"
+#include "ui/tuning_cost_plot.h"
 
 class QAction;
 class QCheckBox;
@@ -38,7 +39,6 @@ class QPushButton;
 
 namespace mas::ui {
 
-class CostPlot;
 class IdentificationHub;
 
 class TGenDemWindow : public QMainWindow {
@@ -67,7 +67,7 @@ class TGenDemWindow : public QMainWindow {
   const GeneticIdentification& Optimiser() const { return *ga_; }
   IdentificationHub& Hub() const { return hub_; }
   QMenu* OptionsMenu() const { return options_; }
-  CostPlot* Plot() const { return plot_; }
+  TuningCostPlot* Plot() const { return plot_; }
   QLineEdit* TimesEdit() const { return times_; }
   QCheckBox* ParamCheck() const { return param_check_; }
   QString GenerationText() const;
@@ -90,6 +90,7 @@ class TGenDemWindow : public QMainWindow {
     Genes best{};
     bool complete = true;
     int diverged = 0;
+    bool stopped = false;
   };
   bool StartGenerations(bool repeat);
   bool StartJob(const std::function<bool(std::function<void()>)>& start);
@@ -116,7 +117,8 @@ class TGenDemWindow : public QMainWindow {
   QLineEdit* times_ = nullptr;
   QCheckBox* param_check_ = nullptr;
   QPushButton* stop_ = nullptr;
-  CostPlot* plot_ = nullptr;
+  TuningCostPlot* plot_ = nullptr;
+  std::vector<CostPoint> costs_;    // best cost of each generation or epoch since the start
   std::vector<QWidget*> commands_;  // disabled while the study is busy
   std::vector<QAction*> menu_commands_;
 };

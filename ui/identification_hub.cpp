@@ -42,6 +42,10 @@ void DivergenceCountingPlatform::ShowMessage(std::string_view text, std::string_
     ++diverged_;
     return;
   }
+  if (text == kRunErrorMessage && inner_.EscapePressed()) {
+    stopped_ = true;
+    return;
+  }
   inner_.ShowMessage(text, caption, icon);
 }
 

@@ -47,8 +47,10 @@ class HostPlatform : public Platform {
 
 // The candidates' messages as a workbench shows them: a diverged candidate is an
 // ordinary (very bad) score, so its message is counted and shown once per generation or
-// epoch in the status line, not as one message box per candidate; everything else goes
-// through.
+// epoch in the status line, not as one message box per candidate. A run interrupted
+// because the user pressed "Stop" (or Escape) was asked for: its "Une erreur s'est
+// produite" is said in the status line too, as the regulator tuning does, not as an error
+// box. Everything else goes through.
 class DivergenceCountingPlatform final : public Platform {
  public:
   explicit DivergenceCountingPlatform(Platform& inner) : inner_(inner) {}
@@ -60,10 +62,13 @@ class DivergenceCountingPlatform final : public Platform {
   void StartProcess(const std::string& command_line) override { inner_.StartProcess(command_line); }
   // Diverged candidates since the last call.
   int TakeDiverged();
+  // A run was interrupted at the user's request.
+  bool Stopped() const { return stopped_; }
 
  private:
   Platform& inner_;
   int diverged_ = 0;
+  bool stopped_ = false;
 };
 
 // Marks the end of a job's use of a workbench's optimiser, however the job ends.

@@ -16,6 +16,7 @@
 #include "ui/diagram_widget.h"
 #include "ui/dialog_model.h"
 #include "ui/dsvpwm_window.h"
+#include "ui/identification_commands.h"
 #include "ui/tuning_commands.h"
 
 namespace mas::ui {
@@ -93,6 +94,8 @@ TSimulWindow::TSimulWindow(QWidget* parent)
   // The speed-regulator tuning: its populations live as long as the window, its commands
   // are registered on the menu (a child object, destroyed with the window).
   new TuningWorkbench(*this);
+  // The identification workbenches and their result window, likewise.
+  new IdentificationWorkbenches(*this);
 
   // The study of the double space-vector modulator edits the modulator the runs carry.
   dsvpwm_window_ = new TFormdSVPWM(carried_.dsvpwm, this);

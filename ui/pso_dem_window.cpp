@@ -24,7 +24,6 @@
 #include <thread>
 
 #include "identification/workbench.h"
-#include "ui/cost_plot.h"
 #include "ui/gene_vector_dialog.h"
 #include "ui/identification_hub.h"
 #include "ui/main_window.h"
@@ -155,7 +154,7 @@ TPsoDemWindow::TPsoDemWindow(IdentificationHub& hub, const std::filesystem::path
   auto* split = new QSplitter(Qt::Vertical, central);
   auto* top = new QSplitter(Qt::Horizontal, split);
   plane_ = new ParticlePlane(top);
-  plot_ = new CostPlot(top);
+  plot_ = new TuningCostPlot(top);
   top->setStretchFactor(0, 3);
   top->setStretchFactor(1, 2);
   grid_ = new QTableWidget(split);
@@ -304,8 +303,12 @@ void TPsoDemWindow::ShowEpoch(const EpochShown& shown) {
   plane_->AddMoves(shown.X, shown.V);
   FillGrid(shown.X, shown.V, shown.Eval, shown.pbestVal, shown.pbest);
   // A swarm in which no particle has a best yet has nothing to plot.
-  if (shown.gbest < kGlobalBestSearchStart) plot_->Append(shown.gbest);
+  if (shown.gbest < kGlobalBestSearchStart) {
+    costs_.push_back({shown.epoch, shown.gbest});
+    plot_->SetPoints(costs_);
+  }
   QString status = QStringLiteral("Epoch ") + QString::number(shown.epoch);
+  if (shown.stopped) status += QStringLiteral(" arrêtée (Stop)");
   if (shown.diverged > 0) status += QStringLiteral(" : ") + ToQString(DivergedNote(shown.diverged));
   statusBar()->showMessage(status);
 }
@@ -374,6 +377,7 @@ bool TPsoDemWindow::StartEpochs(int mode) {
             shown.epoch = pso_->Epoch;
             shown.gbest = pso_->gbest();
             shown.diverged = counting.TakeDiverged();
+            shown.stopped = counting.Stopped();
             QMetaObject::invokeMethod(
                 this, [this, shown = std::move(shown)] { ShowEpoch(shown); }, Qt::QueuedConnection);
             if (platform.EscapePressed()) return;
@@ -415,7 +419,8 @@ bool TPsoDemWindow::CmInitialise() {
                              hub_.WindowPlatform())) {
     return false;
   }
-  plot_->Clear();
+  costs_.clear();
+  plot_->SetPoints(costs_);
   ShowState();
   return true;
 }
@@ -423,7 +428,8 @@ bool TPsoDemWindow::CmInitialise() {
 bool TPsoDemWindow::CmRandomize(bool keep_gbest) {
   if (hub_.Host().Busy()) return false;
   pso_->RandomizeSwarm(keep_gbest, hub_.Host().Settings().GenX, seed_source());
-  plot_->Clear();
+  costs_.clear();
+  plot_->SetPoints(costs_);
   ShowState();
   return true;
 }
@@ -446,7 +452,8 @@ bool TPsoDemWindow::CmMaJ() {
                       hub_.WindowPlatform())) {
     return false;
   }
-  plot_->Clear();
+  costs_.clear();
+  plot_->SetPoints(costs_);
   plane_->Clear();
   ShowState();
   return true;

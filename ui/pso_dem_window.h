@@ -31,6 +31,7 @@
 #include "identification/candidate_evaluator.h"
 #include "identification/particle_swarm.h"
 #include "identification/random.h"
+#include "ui/tuning_cost_plot.h"
 
 class QAction;
 class QCheckBox;
@@ -43,7 +44,6 @@ class QTableWidget;
 
 namespace mas::ui {
 
-class CostPlot;
 class IdentificationHub;
 class ParticlePlane;
 
@@ -75,7 +75,7 @@ class TPsoDemWindow : public QMainWindow {
 
   const ParticleSwarmIdentification& Optimiser() const { return *pso_; }
   QMenu* OptionsMenu() const { return options_; }
-  CostPlot* Plot() const { return plot_; }
+  TuningCostPlot* Plot() const { return plot_; }
   ParticlePlane* Plane() const { return plane_; }
   QTableWidget* Grid() const { return grid_; }
   QLineEdit* Field(const QString& name) const;  // "times", "N1", "N2", "pincrement", ...
@@ -103,6 +103,7 @@ class TPsoDemWindow : public QMainWindow {
     double gbest = 0.0;
     bool complete = true;
     int diverged = 0;
+    bool stopped = false;
   };
   bool StartEpochs(int mode);  // 0: one, 1: RunT, 2: timed
   bool StartJob(const std::function<bool(std::function<void()>)>& start);
@@ -135,7 +136,8 @@ class TPsoDemWindow : public QMainWindow {
   QComboBox* plane_y_ = nullptr;
   ParticlePlane* plane_ = nullptr;
   QTableWidget* grid_ = nullptr;
-  CostPlot* plot_ = nullptr;
+  TuningCostPlot* plot_ = nullptr;
+  std::vector<CostPoint> costs_;  // best cost of each generation or epoch since the start
   std::vector<QWidget*> commands_;
   std::vector<QAction*> menu_commands_;
 };

@@ -222,10 +222,12 @@ TEST(MainWindow, AJobWorksOnACopyOfTheStudyAndHandsItBackWhenItEnds) {
   int called = 0;
   f.window.RegisterWorkbenchCommand("CmInitRandomizeW1", [&] { ++called; });
   f.window.RunCommand(MenuItemByHandler("CmInitRandomizeW1"));
-  f.window.RunCommand(MenuItemByHandler("CmFenetreprincipaleoptPSO"));
+  MenuItem unregistered = MenuItemByHandler("CmFenetreprincipaleoptPSO");
+  unregistered.handler = "CmFenetreInconnue";
+  f.window.RunCommand(unregistered);
   EXPECT_EQ(called, 1);
   ASSERT_EQ(f.messages.size(), 2u);
-  EXPECT_TRUE(f.messages[1].text.contains("CmFenetreprincipaleoptPSO"));
+  EXPECT_TRUE(f.messages[1].text.contains("CmFenetreInconnue"));
 }
 
 TEST(MainWindow, AFileThatCannotBeReadOrWrittenChangesNothing) {
@@ -352,10 +354,11 @@ TEST(MainWindow, CommandsAndRegionsOpenTheirDialogs) {
     const std::string id = *r.dialog ? r.dialog : "AboutBox";
     EXPECT_EQ(opened[0].substr(0, id.size()), id);
   }
-  // Workbench windows of their own say that they are not there yet.
+  // The identification workbenches are windows of their own, shown by their items.
   f.window.RunCommand(MenuItemByHandler("CmFenetreprincipaleoptPSO"));
-  ASSERT_FALSE(f.messages.empty());
-  EXPECT_TRUE(f.messages.back().text.contains("n'est pas encore disponible"));
+  f.window.RunCommand(MenuItemByHandler("FentreprincipaledeloptimisationGenClick"));
+  EXPECT_TRUE(f.window.findChild<QWidget*>(QStringLiteral("TPsoDemWindow"))->isVisible());
+  EXPECT_TRUE(f.window.findChild<QWidget*>(QStringLiteral("TGenDemWindow"))->isVisible());
 }
 
 // Every label, check box and radio button of a dialog is as wide as its text needs.

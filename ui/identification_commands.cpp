@@ -1,0 +1,30 @@
+#include "ui/identification_commands.h"
+
+#include "ui/gen_dem_window.h"
+#include "ui/identification_hub.h"
+#include "ui/main_window.h"
+#include "ui/pso_dem_window.h"
+
+namespace mas::ui {
+namespace {
+
+void ShowWorkbench(QWidget& window) {
+  window.show();
+  window.raise();
+  window.activateWindow();
+}
+
+}  // namespace
+
+IdentificationWorkbenches::IdentificationWorkbenches(TSimulWindow& window,
+                                                     const std::filesystem::path& log_folder)
+    : QObject(&window),
+      hub_(new IdentificationHub(window)),
+      genetic_(new TGenDemWindow(*hub_, log_folder, &window)),
+      swarm_(new TPsoDemWindow(*hub_, log_folder, &window)) {
+  window.RegisterWorkbenchCommand("FentreprincipaledeloptimisationGenClick",
+                                  [this] { ShowWorkbench(*genetic_); });
+  window.RegisterWorkbenchCommand("CmFenetreprincipaleoptPSO", [this] { ShowWorkbench(*swarm_); });
+}
+
+}  // namespace mas::ui
