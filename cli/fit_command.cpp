@@ -34,7 +34,9 @@ constexpr const char* kFitExitHelp =
     "       --report sont écrits\n"
     "Les poids du coût (gWmF, gIasF, gA, gt0, CostFunction) se donnent par --set ; un gène\n"
     "est tenu par --set GenX.<nom>=0. Le fichier expérimental ExpNom est cherché depuis le\n"
-    "dossier courant : lancer depuis le dossier de l'étude, ou donner --exp.\n";
+    "dossier courant : lancer depuis le dossier de l'étude, ou donner --exp.\n"
+    "Avec --mpi, seul le rang 0 écrit et affiche, et chaque rang finit avec le code du\n"
+    "rang 0.\n";
 
 std::string G(double value, int precision = 6) {
   char buf[64];

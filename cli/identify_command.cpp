@@ -39,7 +39,9 @@ constexpr const char* kIdentifyExitHelp =
     "dans le dossier courant (ou --logs) : créés au départ, puis Histor.cpp, outbest.dat\n"
     "et outTracix.dat sont complétés sur place à chaque génération (époque) et debgen.cpp\n"
     "est remplacé entier. Le fichier expérimental ExpNom est cherché\n"
-    "depuis le dossier courant : lancer depuis le dossier de l'étude, ou donner --exp.\n";
+    "depuis le dossier courant : lancer depuis le dossier de l'étude, ou donner --exp.\n"
+    "Avec --mpi, seul le rang 0 écrit et affiche, et chaque rang finit avec le code du\n"
+    "rang 0.\n";
 
 constexpr const char* kDivergedText = "La simulation a divergée";
 

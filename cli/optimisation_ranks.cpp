@@ -19,10 +19,12 @@ class QuietRankPlatform final : public SilentPlatform {
   bool EscapePressed() override { return InterruptRequested(); }
 };
 
-// A folder of this process alone for the logs of a quiet rank, removed at the end.
+// A folder of this process alone for the logs of a quiet rank, removed at the end (none
+// for rank 0, whose logs go where they were asked).
 class PrivateFolder {
  public:
   explicit PrivateFolder(int rank) {
+    if (rank == 0) return;
     std::error_code ec;
     path_ = std::filesystem::temp_directory_path(ec) /
             ("mas_rank" + std::to_string(rank) + "_" + std::to_string(::getpid()));
@@ -30,7 +32,7 @@ class PrivateFolder {
   }
   ~PrivateFolder() {
     std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
   }
   PrivateFolder(const PrivateFolder&) = delete;
   PrivateFolder& operator=(const PrivateFolder&) = delete;

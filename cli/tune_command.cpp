@@ -20,7 +20,9 @@ constexpr const char* kTuneExitHelp =
     "  2    erreur d'utilisation (option, --set, --save-best avec --generations 0)\n"
     "  3    étude refusée : pas de boucle de vitesse, régulateur d'un autre type, ou une\n"
     "       simulation refusée\n"
-    "  130  interrompue par Ctrl-C\n";
+    "  130  interrompue par Ctrl-C\n"
+    "Avec --mpi, seul le rang 0 écrit et affiche, et chaque rang finit avec le code du\n"
+    "rang 0.\n";
 
 std::string GenesText(const RegulatorGenes& g) {
   std::string text;
