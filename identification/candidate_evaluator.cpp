@@ -543,9 +543,7 @@ Evaluation CandidateEvaluator::EvaluateOverRanks(const CandidateBatch& batch, in
     Evaluation ev;
     std::string failure;
     try {
-      ev = threads_ <= 1 || runnable <= 1 || RunsDependOnPreviousRun(s)
-               ? EvaluateOneByOne(batch, runnable, s, carried, platform)
-               : EvaluateInParallel(batch, runnable, s, carried, platform);
+      ev = EvaluateOneByOne(batch, runnable, s, carried, platform);
     } catch (...) {
       failure = FailureText(std::current_exception());
       if (failure.empty()) failure = "Erreur pendant l'évaluation d'un candidat";
