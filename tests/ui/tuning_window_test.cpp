@@ -294,6 +294,10 @@ TEST(TuningWindow, StopEndsTheSeriesWithAStatusLineAndNoErrorBox) {
   EXPECT_FALSE(b.window.ActionFor("CmInitRandomizeW1")->isEnabled());
   EXPECT_FALSE(b.window.ActionFor("CmRequestWFlou")->isEnabled());
   ASSERT_TRUE(shown.wait(300000));
+  // The plot and the labels follow each generation while the series goes on.
+  EXPECT_TRUE(b.window.Busy());
+  EXPECT_EQ(w->Plot()->Points().size(), static_cast<std::size_t>(shown.count()));
+  EXPECT_EQ(w->ValueText("Gen"), QString::number(w->Plot()->Points().back().generation));
   QTest::mouseClick(w->StopButton(), Qt::LeftButton);
   ASSERT_TRUE(finished.count() > 0 || finished.wait(300000));
   QApplication::processEvents();
