@@ -240,7 +240,8 @@ void TuningWorkbench::RefreshResultWindow() {
   // while no series goes (a series shows its own copies of them).
   if (series_ == nullptr) {
     const SpeedRegulatorTuning& t = ip_->tuning;
-    ip_->last_shown = {t.Gen, t.XOld.front(), t.BestFitness};
+    // A population just drawn ("&Randomize", generation 0) has no fitness yet.
+    ip_->last_shown = {t.Gen, t.XOld.front(), t.Gen > 0 ? t.BestFitness : 0.0};
   }
   result_window_->Show(ip_->last_shown);
   result_window_->SetCosts(ip_->costs);
@@ -288,9 +289,15 @@ bool TuningWorkbench::OptimiseAskedCount(TunedRegulator kind) {
   }
   if (!text) return false;
   const std::optional<int> count = ParseInt(ToStdString(*text));
-  if (!count || *count < 0) {
+  if (!count) {
     Say(ToQString(NotAnIntegerMessage(ToStdString(*text))), QStringLiteral("Erreur"),
         MessageIcon::kError);
+    return false;
+  }
+  if (*count < 0) {
+    Say(QStringLiteral("Le nombre de générations doit être positif ou nul : ") +
+            QString::number(*count),
+        QStringLiteral("Erreur"), MessageIcon::kError);
     return false;
   }
   return Optimise(kind, *count);

@@ -30,7 +30,7 @@
 //  - Closing the result window by its frame gives the menu back its closed state
 //    ("&Ouvrir la fenêtre d'optimisation" enabled), so that it can be opened again.
 //  - "&N fois": a count that is not an integer shows the conversion message and runs
-//    nothing; a negative count is refused the same way; 0 runs nothing.
+//    nothing; a negative count is refused with a message of its own; 0 runs nothing.
 
 #include <QObject>
 #include <QString>

@@ -328,14 +328,19 @@ TEST(TuningWindow, NFoisAsksTheCountAndRunsNothingOnABadOne) {
   ASSERT_NE(b.tuning, nullptr);
   b.Trigger("CmInitRandomizeWFlou");
   const auto& t = b.tuning->Tuning(TunedRegulator::kFuzzy);
-  for (const char* bad : {"abc", "2.5", "-3", ""}) {
+  for (const char* bad : {"abc", "2.5", "", "-3"}) {
     SCOPED_TRACE(bad);
     b.messages.clear();
     b.answer = QString::fromUtf8(bad);
     b.Trigger("CmNfoisWFlou");
     EXPECT_FALSE(b.window.Busy());
     ASSERT_EQ(b.messages.size(), 1u);
-    EXPECT_EQ(b.messages[0].text.toStdString(), NotAnIntegerMessage(bad));
+    if (std::string(bad) == "-3") {
+      EXPECT_EQ(b.messages[0].text, "Le nombre de générations doit être positif ou nul : -3");
+    } else {
+      EXPECT_EQ(b.messages[0].text.toStdString(), NotAnIntegerMessage(bad));
+    }
+    EXPECT_EQ(b.messages[0].caption, "Erreur");
     EXPECT_EQ(t.Gen, 0);
   }
   ASSERT_FALSE(b.asked.empty());
