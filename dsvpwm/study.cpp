@@ -171,12 +171,16 @@ StandaloneOutcome RunStandaloneSimulation(DoubleSvpwm& modulator, const Standalo
     }
     const std::array<int, kLegCount>& s = modulator.SwitchStatesAt(t);
     // Phase voltages of each star-connected set: the leg voltage less the set's
-    // common-mode voltage, V(Kj) = E2/3 (2 Sj - Sk - Sl).
+    // common-mode voltage. The legs switch between -E2 and +E2 (a DC bus of 2 E2, as the
+    // drive's inverter feeds them), so V(Kj) = 2 E2/3 (2 Sj - Sk - Sl), whose fundamental
+    // is the phase reference written beside it. (E2/3 (...) would be legs switching over
+    // half the bus, a fundamental at half the reference.)
+    const double third_of_bus = 2 * modulator.E2 / 3;
     for (int set = 0; set < kLegCount; set += 3) {
       const int s0 = s[set], s1 = s[set + 1], s2 = s[set + 2];
-      voltage[set] = modulator.E2 / 3 * (2 * s0 - s1 - s2);
-      voltage[set + 1] = modulator.E2 / 3 * (2 * s1 - s0 - s2);
-      voltage[set + 2] = modulator.E2 / 3 * (2 * s2 - s0 - s1);
+      voltage[set] = third_of_bus * (2 * s0 - s1 - s2);
+      voltage[set + 1] = third_of_bus * (2 * s1 - s0 - s2);
+      voltage[set + 2] = third_of_bus * (2 * s2 - s0 - s1);
     }
 
     AppendNumber(buffer, t, kTimeWidth);

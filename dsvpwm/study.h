@@ -79,7 +79,8 @@ struct StandaloneOutcome {
 
 // Runs the stand-alone simulation and writes its table to `path`. The table is written to
 // a temporary file in the same folder and renamed over `path` at the end, so a reader never
-// sees half a table. Phase voltages of each set: V(K0) = E2/3 (2 S0 - S1 - S2) and so on;
+// sees half a table. Phase voltages of each set, legs over the whole bus -E2..+E2:
+// V(K0) = 2 E2/3 (2 S0 - S1 - S2) and so on;
 // currents by explicit Euler, I += (V - R I)/L dt. At each switching period the reference
 // angle advances by 2 pi f 2 TMLI, wrapped once into [-pi, pi], and the modulator is
 // recomputed. The file: left-aligned numbers of 8 significant digits, a header

@@ -82,9 +82,9 @@ TEST_F(StudyFile, WritesTheExactTableAndAtLeastTheFirstLine) {
   }
 }
 
-// Six R-L phases settle at |V1|/|R + j w L|. The study's phase voltages E2/3 (2 Sj - Sk - Sl)
-// are those of legs switching between 0 and E2, so |V1| is half the phase reference,
-// m (4/pi) E2 / 2. With all six legs equal (carrier type, m = 0) nothing flows.
+// Six R-L phases settle at |V1|/|R + j w L|. The legs switch over the whole bus, -E2 to +E2,
+// as in the drive, so the phase voltages' fundamental |V1| is the phase reference itself,
+// m (4/pi) E2. With all six legs equal (carrier type, m = 0) nothing flows.
 TEST_F(StudyFile, CurrentsSettleAtTheFundamentalOfTheLoad) {
   const double w = 2 * kPi * 50.0;
   for (const auto& [m_index, type] : {std::pair{0.25, 0}, {0.25, 4}, {0.0, 0}}) {
@@ -101,7 +101,7 @@ TEST_F(StudyFile, CurrentsSettleAtTheFundamentalOfTheLoad) {
       if (v[0] < 0.04) continue;                // five time constants L/R
       for (int k = 0; k < 6; ++k) peak[k] = std::max(peak[k], std::fabs(v[5 + k]));
     }
-    const double expected = m_index * 4 / kPi * 311.0 / 2 / std::hypot(2.0, w * 0.01);
+    const double expected = m_index * 4 / kPi * 311.0 / std::hypot(2.0, w * 0.01);
     for (double p : peak) EXPECT_NEAR(p, expected, 0.04 * expected) << m_index << " " << type;
   }
 }
