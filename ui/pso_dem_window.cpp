@@ -161,6 +161,7 @@ TPsoDemWindow::TPsoDemWindow(IdentificationHub& hub, const std::filesystem::path
   grid_->setObjectName(QStringLiteral("Grid"));
   grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   grid_->verticalHeader()->setVisible(false);
+  grid_->setWordWrap(false);
   split->setStretchFactor(0, 3);
   split->setStretchFactor(1, 2);
   layout->addWidget(split, 1);
@@ -279,6 +280,7 @@ void TPsoDemWindow::FillGrid(const std::vector<Genes>& X, const std::vector<Gene
       item->setText(ToQString(row[c]));
     }
   }
+  grid_->resizeColumnsToContents();
 }
 
 void TPsoDemWindow::ShowState() {

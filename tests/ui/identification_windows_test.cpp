@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QSignalSpy>
@@ -396,6 +399,58 @@ TEST(ParamWindow, ShowsTheBestAndTheMachineItMapsToAndFollowsTheCheckBoxes) {
   // Unticked: destroyed.
   b.gen.ParamCheck()->click();
   EXPECT_FALSE(b.hub.ParamWindowExists());
+}
+
+// Every label and button of a window is as wide as its text needs.
+void ExpectNothingCut(QWidget& window) {
+  for (QWidget* w : window.findChildren<QWidget*>()) {
+    if (!w->isVisible()) continue;
+    if (auto* label = qobject_cast<QLabel*>(w)) {
+      EXPECT_GE(w->width(), w->sizeHint().width()) << label->text().toStdString();
+    }
+    if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+      EXPECT_GE(w->width(), w->sizeHint().width()) << button->text().toStdString();
+    }
+  }
+}
+
+TEST(Screenshots, OfTheIdentificationWindows) {
+  const QString dir = QDir::current().absoluteFilePath(QStringLiteral("screenshots"));
+  QDir().mkpath(dir);
+  Bench b("screenshots");
+  b.PrepareTables();
+  ASSERT_TRUE(b.gen.CmRandomize());
+  b.gen.TimesEdit()->setText(QStringLiteral("3"));
+  ASSERT_TRUE(b.Job([&] { return b.gen.CmRunT(); }));
+  ASSERT_TRUE(b.pso.CmRandomize(false));
+  b.pso.Field(QStringLiteral("times"))->setText(QStringLiteral("4"));
+  ASSERT_TRUE(b.Job([&] { return b.pso.CmRunT(); }, &b.pso));
+  ASSERT_TRUE(b.messages.empty()) << b.messages[0].text;
+
+  b.gen.show();
+  b.gen.ParamCheck()->click();
+  b.pso.show();
+  QApplication::processEvents();
+  for (QWidget* w : std::initializer_list<QWidget*>{&b.gen, &b.pso, b.hub.ParamWindow()}) {
+    SCOPED_TRACE(w->objectName().toStdString());
+    ExpectNothingCut(*w);
+    EXPECT_TRUE(w->grab().save(dir + "/" + w->objectName() + ".png"));
+  }
+  b.gen.OptionsMenu()->popup(QPoint(0, 0));
+  QApplication::processEvents();
+  EXPECT_TRUE(b.gen.OptionsMenu()->grab().save(dir + "/TGenDemWindow_Options.png"));
+  b.gen.OptionsMenu()->hide();
+  b.pso.OptionsMenu()->popup(QPoint(0, 0));
+  QApplication::processEvents();
+  EXPECT_TRUE(b.pso.OptionsMenu()->grab().save(dir + "/TPsoDemWindow_Options.png"));
+  b.pso.OptionsMenu()->hide();
+  for (auto kind : {GeneVectorDialog::Kind::kGenetic, GeneVectorDialog::Kind::kSwarm}) {
+    GeneVectorDialog dialog(kind, 3, b.gen.Optimiser().XOld[0]);
+    dialog.show();
+    QApplication::processEvents();
+    ExpectNothingCut(dialog);
+    EXPECT_TRUE(dialog.grab().save(dir + "/" + dialog.objectName() + ".png"));
+  }
 }
 
 }  // namespace
