@@ -168,6 +168,10 @@ void TGenDemWindow::BuildMenu() {
   add(QStringLiteral("Paramètres à Optimiser"),
       QStringLiteral("Choix des param. à optimiser (Gen. et PSO)"),
       [this] { CmParametresAOptimiser(); });
+  options_->addSeparator();
+  add(QStringLiteral("&Ajustement (moindres carrés)"),
+      QStringLiteral("Ajuste la trajectoire simulée à la mesure à partir du meilleur jeu"),
+      [this] { emit fitRequested(); });
 }
 
 QString TGenDemWindow::GenerationText() const { return generation_->text(); }

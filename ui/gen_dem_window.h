@@ -79,6 +79,8 @@ class TGenDemWindow : public QMainWindow {
  signals:
   // A job of this window (generations, reading, tables, "Simule") has ended.
   void jobFinished();
+  // "Ajustement" asked for, from this workbench's best.
+  void fitRequested();
 
  protected:
   void showEvent(QShowEvent* event) override;

@@ -142,6 +142,7 @@ void IdentificationHub::ShowParamWindow(const Genes& best) {
     });
   }
   param_shown_ = true;
+  param_window_->ClearIntervals();
   param_window_->ShowGenes(best);
   param_window_->show();
   param_window_->raise();
@@ -149,7 +150,9 @@ void IdentificationHub::ShowParamWindow(const Genes& best) {
 }
 
 void IdentificationHub::UpdateParamWindow(const Genes& best) {
-  if (!param_window_.isNull()) param_window_->ShowGenes(best);
+  if (param_window_.isNull()) return;
+  param_window_->ClearIntervals();
+  param_window_->ShowGenes(best);
 }
 
 void IdentificationHub::DestroyParamWindow() {

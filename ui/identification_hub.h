@@ -115,7 +115,7 @@ class IdentificationHub : public QObject {
   // boxes "Affiche la fenêtre des paramètres" show.
   bool ParamWindowShown() const { return ParamWindowExists() && param_shown_; }
   TParamWindow* ParamWindow() const { return param_window_.data(); }
-  // Creates it when absent, fills it and shows it.
+  // Creates it when absent, fills it with an optimiser's best (no intervals) and shows it.
   void ShowParamWindow(const Genes& best);
   // Fills it when it exists (whether shown or hidden by its frame).
   void UpdateParamWindow(const Genes& best);

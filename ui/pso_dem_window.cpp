@@ -244,6 +244,10 @@ void TPsoDemWindow::BuildMenu() {
   add(QStringLiteral("Paramètres à Optimiser"),
       QStringLiteral("Choix des param. à optimiser (Gen. et PSO)"),
       [this] { CmParametresAOptimiser(); });
+  options_->addSeparator();
+  add(QStringLiteral("&Ajustement (moindres carrés)"),
+      QStringLiteral("Ajuste la trajectoire simulée à la mesure à partir du meilleur jeu"),
+      [this] { emit fitRequested(); });
   add(QStringLiteral("&temps de calcul d'une optimisation"),
       QStringLiteral("Mesure la durée d'une époque"), [this] { CmTempsDeCalcul(); });
 }

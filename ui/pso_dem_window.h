@@ -88,6 +88,8 @@ class TPsoDemWindow : public QMainWindow {
 
  signals:
   void jobFinished();
+  // "Ajustement" asked for, from this workbench's best.
+  void fitRequested();
 
  protected:
   void showEvent(QShowEvent* event) override;

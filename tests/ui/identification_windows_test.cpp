@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,6 +20,7 @@
 #include "files/parameter_file.h"
 #include "identification/workbench.h"
 #include "study_fixture.h"
+#include "ui/fit_window.h"
 #include "ui/gen_dem_window.h"
 #include "ui/gene_vector_dialog.h"
 #include "ui/identification_hub.h"
@@ -401,6 +403,55 @@ TEST(ParamWindow, ShowsTheBestAndTheMachineItMapsToAndFollowsTheCheckBoxes) {
   EXPECT_FALSE(b.hub.ParamWindowExists());
 }
 
+TEST(FitWindow, FitsFromTheStudysMachineShowsIntervalsAndStops) {
+  Bench b("fit");
+  TFitWindow fit(b.hub, [&](TFitWindow::Start) { return b.gen.Optimiser().XOld[0]; });
+  b.ReadShortStudy();
+  // Without tables: the optimisers' guard.
+  ASSERT_TRUE(b.Job([&] { return fit.CmAjuster(); }, &fit));
+  ASSERT_EQ(b.messages.size(), 1u);
+  EXPECT_EQ(b.messages[0].text, kStaleTablesMessage);
+  EXPECT_FALSE(fit.Result().has_value());
+
+  b.messages.clear();
+  b.PrepareTables();
+  auto& genx = b.host.MutableSettings().GenX;
+  genx.fill(false);
+  genx[kGeneRs] = genx[kGeneTr] = genx[kGeneJ] = true;
+  const double rs_before = b.host.Settings().dq.Rs;
+  fit.StartChoice()->setCurrentIndex(static_cast<int>(TFitWindow::Start::kMachine));
+  fit.IterationsEdit()->setText(QStringLiteral("3"));
+  ASSERT_TRUE(b.Job([&] { return fit.CmAjuster(); }, &fit));
+  ASSERT_TRUE(fit.Result().has_value());
+  const FitResult& r = *fit.Result();
+  ASSERT_TRUE(r.end == FitEnd::kConverged || r.end == FitEnd::kIterationLimit) << r.message;
+  EXPECT_FALSE(fit.Plot()->Points().empty());  // one point per solver iteration
+  EXPECT_TRUE(fit.ProgressText().contains("itération")) << fit.ProgressText().toStdString();
+  ASSERT_TRUE(b.hub.ParamWindowExists());
+  TParamWindow* w = b.hub.ParamWindow();
+  EXPECT_EQ(w->ValueText(kGeneRs).toStdString(), ShortestText(r.genes[kGeneRs]));
+  EXPECT_TRUE(w->IntervalText(kGeneRs).startsWith("[")) << w->IntervalText(kGeneRs).toStdString();
+  EXPECT_TRUE(w->IntervalText(kGeneJ).startsWith("["));
+  EXPECT_EQ(w->IntervalText(kGeneTs), "tenu");
+  // Not in the machine until asked for.
+  EXPECT_EQ(b.host.Settings().dq.Rs, rs_before);
+  ASSERT_TRUE(fit.CmAppliquer());
+  EXPECT_EQ(b.host.Settings().dq.Rs, r.genes[kGeneRs]);
+  // An optimiser's best shown afterwards has no intervals.
+  b.hub.UpdateParamWindow(b.gen.Optimiser().XOld[0]);
+  EXPECT_EQ(w->IntervalText(kGeneRs), "");
+
+  // "Stop" at once: the fit ends at its first iteration with the best point so far.
+  QSignalSpy ended(&fit, &TFitWindow::jobFinished);
+  fit.IterationsEdit()->setText(QStringLiteral("50"));
+  ASSERT_TRUE(fit.CmAjuster());
+  fit.CmStop();
+  ASSERT_TRUE(ended.wait(300000));
+  EXPECT_EQ(fit.Result()->end, FitEnd::kInterrupted);
+  EXPECT_EQ(fit.statusBar()->currentMessage(), "Ajustement arrêté (Stop) : meilleur point atteint");
+  EXPECT_TRUE(b.messages.empty()) << b.messages[0].text;
+}
+
 // Every label and button of a window is as wide as its text needs.
 void ExpectNothingCut(QWidget& window) {
   for (QWidget* w : window.findChildren<QWidget*>()) {
@@ -444,6 +495,17 @@ TEST(Screenshots, OfTheIdentificationWindows) {
   QApplication::processEvents();
   EXPECT_TRUE(b.pso.OptionsMenu()->grab().save(dir + "/TPsoDemWindow_Options.png"));
   b.pso.OptionsMenu()->hide();
+  // The trajectory fit from the genetic algorithm's best, and its intervals.
+  TFitWindow fit(b.hub, [&](TFitWindow::Start) { return b.gen.Optimiser().XOld[0]; });
+  fit.IterationsEdit()->setText(QStringLiteral("4"));
+  ASSERT_TRUE(b.Job([&] { return fit.CmAjuster(); }, &fit));
+  fit.show();
+  b.hub.ParamWindow()->adjustSize();
+  QApplication::processEvents();
+  ExpectNothingCut(fit);
+  ExpectNothingCut(*b.hub.ParamWindow());
+  EXPECT_TRUE(fit.grab().save(dir + "/TFitWindow.png"));
+  EXPECT_TRUE(b.hub.ParamWindow()->grab().save(dir + "/TParamWindow_Ajustement.png"));
   for (auto kind : {GeneVectorDialog::Kind::kGenetic, GeneVectorDialog::Kind::kSwarm}) {
     GeneVectorDialog dialog(kind, 3, b.gen.Optimiser().XOld[0]);
     dialog.show();
