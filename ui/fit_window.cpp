@@ -10,6 +10,8 @@
 #include <QShortcut>
 #include <QStatusBar>
 #include <QVBoxLayout>
+#include <chrono>
+#include <thread>
 
 #include "identification/workbench.h"
 #include "ui/identification_hub.h"
@@ -99,6 +101,13 @@ TFitWindow::TFitWindow(IdentificationHub& hub, std::function<Genes(Start)> best_
   resize(720, 380);
 }
 
+TFitWindow::~TFitWindow() {
+  if (fit_in_use_.load()) {
+    hub_.Host().StopRun();
+    while (fit_in_use_.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
 void TFitWindow::ShowFrom(Start start) {
   start_->setCurrentIndex(static_cast<int>(start));
   show();
@@ -133,11 +142,12 @@ bool TFitWindow::CmAjuster() {
   plot_->SetPoints(costs_);
   progress_->clear();
   job_running_ = true;
+  fit_in_use_.store(true);
   const bool started = hub_.Host().StartStudyJob(
       [this, guess, options](SimulationSettings& s, CarriedState& carried, Platform& platform) {
+        // The window waits for this job before it goes, so the progress may be posted to it.
+        const OptimiserRelease release{fit_in_use_};
         if (!TablesReadyForIdentification(s, platform)) return;
-        // The window outlives the job (the main window waits for its worker before its
-        // children go), so the progress may be posted to it.
         const FitResult r =
             FitTrajectory(guess, s, carried, platform, options, [this](const FitProgress& p) {
               QMetaObject::invokeMethod(
@@ -152,7 +162,10 @@ bool TFitWindow::CmAjuster() {
         window->SetBusy(false);
         emit window->jobFinished();
       });
-  if (!started) job_running_ = false;
+  if (!started) {
+    job_running_ = false;
+    fit_in_use_.store(false);
+  }
   return started;
 }
 

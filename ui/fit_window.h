@@ -15,6 +15,7 @@
 //  - The fit uses the experimental tables like the optimisers, behind the same guard.
 
 #include <QMainWindow>
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -42,6 +43,7 @@ class TFitWindow : public QMainWindow {
   // `best_of` gives the optimisers' bests (kGenetic, kSwarm) when the fit starts.
   TFitWindow(IdentificationHub& hub, std::function<Genes(Start)> best_of,
              QWidget* parent = nullptr);
+  ~TFitWindow() override;
 
   // Shows the window with the start chosen.
   void ShowFrom(Start start);
@@ -68,6 +70,8 @@ class TFitWindow : public QMainWindow {
   IdentificationHub& hub_;
   std::function<Genes(Start)> best_of_;
   bool job_running_ = false;
+  // A fit of this window is under way on the worker (it posts its progress here).
+  std::atomic<bool> fit_in_use_{false};
   std::optional<FitResult> result_;
   std::vector<CostPoint> costs_;
 

@@ -17,6 +17,9 @@
 //    candidates is said in the status line after the generation, not one message each.
 //  - The guard on the experimental tables is checked before each generation, so a study
 //    read with another time base, or a changed time dialog, makes "Run" refuse.
+//  - The check box "Affiche la fenêtre des paramètres" shows whether the result window is
+//    on screen: ticked when it was shown, unticked when it was closed by its frame or
+//    destroyed, in both workbenches alike.
 
 #include <QMainWindow>
 #include <atomic>
