@@ -122,7 +122,8 @@ void TFitWindow::SetBusy(bool busy) {
   start_->setEnabled(!busy);
   apply_->setEnabled(!busy && result_ && !result_->parameters.empty() &&
                      result_->end != FitEnd::kRefused && result_->end != FitEnd::kFailed);
-  stop_->setEnabled(busy);
+  // "Stop" ends the work of this window (a run of the main window has its own "Arrêter").
+  stop_->setEnabled(busy && job_running_);
 }
 
 bool TFitWindow::CmAjuster() {

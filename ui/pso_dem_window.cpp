@@ -327,7 +327,8 @@ void TPsoDemWindow::RebuildHeaderAndLogs() {
 void TPsoDemWindow::SetBusy(bool busy) {
   for (QWidget* w : commands_) w->setEnabled(!busy);
   for (QAction* a : menu_commands_) a->setEnabled(!busy);
-  stop_->setEnabled(busy);
+  // "Stop" ends the work of this window (a run of the main window has its own "Arrêter").
+  stop_->setEnabled(busy && job_running_);
 }
 
 void TPsoDemWindow::SyncParamCheck() {

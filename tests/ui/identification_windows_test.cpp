@@ -184,6 +184,9 @@ TEST(GeneticWorkbench, StopEndsTheGenerationAsAnInterruptedRunAndEndsRunT) {
   QSignalSpy ended(&b.gen, &TGenDemWindow::jobFinished);
   ASSERT_TRUE(b.gen.CmRunT());
   EXPECT_FALSE(b.gen.CmRun());  // one job at a time
+  EXPECT_TRUE(b.gen.findChild<QWidget*>(QStringLiteral("Stop"))->isEnabled());
+  EXPECT_FALSE(b.pso.findChild<QWidget*>(QStringLiteral("Stop"))->isEnabled());
+  EXPECT_FALSE(b.pso.findChild<QWidget*>(QStringLiteral("Run"))->isEnabled());
   b.gen.CmStop();
   ASSERT_TRUE(ended.wait(300000));
   // The first generation ends at the interrupted candidate, said in the status line (the
