@@ -87,6 +87,8 @@ TFitWindow::TFitWindow(IdentificationHub& hub, std::function<Genes(Start)> best_
   progress_->setObjectName(QStringLiteral("Progression"));
   layout->addWidget(progress_);
   plot_ = new TuningCostPlot(central);
+  plot_->SetCaptions(QStringLiteral("Coût de l'ajustement (échelle logarithmique)"),
+                     QStringLiteral("itération"));
   layout->addWidget(plot_, 1);
   setCentralWidget(central);
   statusBar()->setSizeGripEnabled(true);

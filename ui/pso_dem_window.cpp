@@ -155,6 +155,8 @@ TPsoDemWindow::TPsoDemWindow(IdentificationHub& hub, const std::filesystem::path
   auto* top = new QSplitter(Qt::Horizontal, split);
   plane_ = new ParticlePlane(top);
   plot_ = new TuningCostPlot(top);
+  plot_->SetCaptions(QStringLiteral("Meilleur global gbest (échelle logarithmique)"),
+                     QStringLiteral("époque"));
   top->setStretchFactor(0, 3);
   top->setStretchFactor(1, 2);
   grid_ = new QTableWidget(split);

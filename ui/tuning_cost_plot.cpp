@@ -82,6 +82,12 @@ TuningCostPlot::TuningCostPlot(QWidget* parent) : QWidget(parent) {
   setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
+void TuningCostPlot::SetCaptions(QString title, QString axis) {
+  title_ = std::move(title);
+  axis_ = std::move(axis);
+  update();
+}
+
 void TuningCostPlot::SetPoints(std::vector<CostPoint> points) {
   points_ = std::move(points);
   update();
@@ -99,8 +105,7 @@ void TuningCostPlot::paintEvent(QPaintEvent*) {
       std::max(10, height() - 3 * line - 12));
 
   p.setPen(palette().color(QPalette::Text));
-  p.drawText(QRectF(0, 2, width(), line), Qt::AlignHCenter,
-             QStringLiteral("Coût du meilleur individu (échelle logarithmique)"));
+  p.drawText(QRectF(0, 2, width(), line), Qt::AlignHCenter, title_);
 
   const LogRange range = CostRange(points_);
   const int max_labels = std::max(2, static_cast<int>(area.height() / (line + 2)));
@@ -124,8 +129,7 @@ void TuningCostPlot::paintEvent(QPaintEvent*) {
     p.drawText(labels, Qt::AlignLeft, first);
     if (points_.size() > 1) p.drawText(labels, Qt::AlignRight, last);
   }
-  p.drawText(QRectF(area.left(), area.bottom() + 2, area.width(), line), Qt::AlignHCenter,
-             QStringLiteral("génération"));
+  p.drawText(QRectF(area.left(), area.bottom() + 2, area.width(), line), Qt::AlignHCenter, axis_);
 
   const std::vector<QPointF> curve = CostCurve(points_, area);
   p.setPen(QPen(QColor(20, 70, 170), 1.6));

@@ -7,6 +7,7 @@
 
 #include <QPointF>
 #include <QRectF>
+#include <QString>
 #include <QWidget>
 #include <span>
 #include <vector>
@@ -57,6 +58,9 @@ class TuningCostPlot : public QWidget {
   explicit TuningCostPlot(QWidget* parent = nullptr);
 
   void SetPoints(std::vector<CostPoint> points);
+  // The plot's title and the name of its horizontal axis (the identification's epochs and
+  // fit iterations are not generations).
+  void SetCaptions(QString title, QString axis);
   const std::vector<CostPoint>& Points() const { return points_; }
 
   QSize sizeHint() const override { return {420, 240}; }
@@ -67,6 +71,8 @@ class TuningCostPlot : public QWidget {
 
  private:
   std::vector<CostPoint> points_;
+  QString title_ = QStringLiteral("Coût du meilleur individu (échelle logarithmique)");
+  QString axis_ = QStringLiteral("génération");
 };
 
 }  // namespace mas::ui
