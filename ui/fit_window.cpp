@@ -190,6 +190,10 @@ void TFitWindow::ShowProgress(const FitProgress& p) {
       QString::number(p.starts) + QStringLiteral(", itération ") + QString::number(p.iteration) +
       QStringLiteral(" : coût ") + ToQString(FormatReal(p.cost, 6)) + QStringLiteral(", ") +
       QString::number(p.runs) + QStringLiteral(" simulations"));
+  // The plot follows the solver's accepted points: a rejected trial says nothing of the
+  // fit's progress, and its cost would show as a rise the fit never made. A new start
+  // begins again from its own first point.
+  if (p.iteration > 0 && !p.step_accepted) return;
   costs_.push_back({static_cast<int>(costs_.size()), p.cost});
   plot_->SetPoints(costs_);
 }

@@ -428,7 +428,10 @@ TEST(FitWindow, FitsFromTheStudysMachineShowsIntervalsAndStops) {
   ASSERT_TRUE(fit.Result().has_value());
   const FitResult& r = *fit.Result();
   ASSERT_TRUE(r.end == FitEnd::kConverged || r.end == FitEnd::kIterationLimit) << r.message;
-  EXPECT_FALSE(fit.Plot()->Points().empty());  // one point per solver iteration
+  // One point per accepted iteration: the cost plotted never rises within a start.
+  const auto& points = fit.Plot()->Points();
+  ASSERT_FALSE(points.empty());
+  for (std::size_t i = 1; i < points.size(); ++i) EXPECT_LE(points[i].cost, points[i - 1].cost);
   EXPECT_TRUE(fit.ProgressText().contains("itération")) << fit.ProgressText().toStdString();
   ASSERT_TRUE(b.hub.ParamWindowExists());
   TParamWindow* w = b.hub.ParamWindow();
