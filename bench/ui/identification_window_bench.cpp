@@ -8,10 +8,8 @@
 //   identification_window_bench [REPEATS]
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLineEdit>
-#include <QTimer>
 #include <algorithm>
 #include <charconv>
 #include <chrono>
@@ -20,6 +18,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "bench/ui/event_loop_gap.h"
 #include "cli/commands.h"
 #include "cli/identify_command.h"
 #include "identification/genetic_algorithm.h"
@@ -29,7 +28,8 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using mas::bench::Clock;
+using mas::bench::Seconds;
 
 const std::string kStudy = std::string(MAS_SOURCE_DIR) + "/examples/identification.mas";
 const std::string kRecord = std::string(MAS_SOURCE_DIR) + "/examples/dem1.dat";
@@ -41,10 +41,6 @@ std::string Fixed(double value, int decimals) {
   char buf[64];
   const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
   return std::string(buf, r.ptr);
-}
-
-double Seconds(Clock::time_point a, Clock::time_point b) {
-  return std::chrono::duration<double>(b - a).count();
 }
 
 double CliSeconds(const std::filesystem::path& dir) {
@@ -89,23 +85,16 @@ WindowGeneration WindowSeconds() {
   QApplication::processEvents();
 
   WindowGeneration result;
-  QElapsedTimer since_tick;
-  QTimer ticker;
-  ticker.setInterval(10);
-  QObject::connect(&ticker, &QTimer::timeout, [&] {
-    result.largest_gap_ms =
-        std::max(result.largest_gap_ms, static_cast<double>(since_tick.nsecsElapsed()) / 1e6);
-    since_tick.restart();
-  });
+  mas::bench::EventLoopGap gap;
   timespec cpu0{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu0);
   const auto start = Clock::now();
-  since_tick.start();
-  ticker.start();
+  gap.Start();
   gen.TimesEdit()->setText(QString::number(kGenerations));
   RunAndWait(gen, [&] { return gen.CmRunT(); });
   result.seconds = Seconds(start, Clock::now());
-  ticker.stop();
+  gap.Stop();
+  result.largest_gap_ms = gap.LargestMs();
   timespec cpu1{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu1);
   result.window_thread_seconds = static_cast<double>(cpu1.tv_sec - cpu0.tv_sec) +

@@ -7,15 +7,14 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QEventLoop>
-#include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
 
+#include "bench/ui/event_loop_gap.h"
 #include "cli/commands.h"
 #include "cli/tune_command.h"
 #include "ui/main_window.h"
@@ -23,13 +22,10 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using mas::bench::Clock;
+using mas::bench::Seconds;
 
 const std::string kStudy = std::string(MAS_SOURCE_DIR) + "/examples/tuning_ip.mas";
-
-double Seconds(Clock::time_point a, Clock::time_point b) {
-  return std::chrono::duration<double>(b - a).count();
-}
 
 double CliSeconds(const std::filesystem::path& dir) {
   std::ostringstream out, err;
@@ -63,23 +59,16 @@ WindowGeneration WindowSeconds() {
   QApplication::processEvents();
 
   WindowGeneration result;
-  QElapsedTimer since_tick;
-  QTimer ticker;
-  ticker.setInterval(10);
-  QObject::connect(&ticker, &QTimer::timeout, [&] {
-    result.largest_gap_ms =
-        std::max(result.largest_gap_ms, static_cast<double>(since_tick.nsecsElapsed()) / 1e6);
-    since_tick.restart();
-  });
+  mas::bench::EventLoopGap gap;
   QEventLoop loop;
   QObject::connect(tuning, &mas::ui::TuningWorkbench::seriesFinished, &loop, &QEventLoop::quit);
   const auto start = Clock::now();
-  since_tick.start();
-  ticker.start();
+  gap.Start();
   window.ActionFor("Cm1foisW1")->trigger();
   if (window.Busy()) loop.exec();
   result.seconds = Seconds(start, Clock::now());
-  ticker.stop();
+  gap.Stop();
+  result.largest_gap_ms = gap.LargestMs();
   return result;
 }
 

@@ -6,10 +6,8 @@
 //   window_bench [REPEATS]
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QProcess>
-#include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -17,16 +15,14 @@
 #include <sstream>
 #include <vector>
 
+#include "bench/ui/event_loop_gap.h"
 #include "cli/commands.h"
 #include "ui/main_window.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point a, Clock::time_point b) {
-  return std::chrono::duration<double>(b - a).count();
-}
+using mas::bench::Clock;
+using mas::bench::Seconds;
 
 double StartupSeconds() {
   QProcess process;
@@ -68,23 +64,16 @@ WindowRun WindowRunSeconds(const std::filesystem::path& dir) {
   QApplication::processEvents();
 
   WindowRun result;
-  QElapsedTimer since_tick;
-  QTimer ticker;
-  ticker.setInterval(10);
-  QObject::connect(&ticker, &QTimer::timeout, [&] {
-    result.largest_gap_ms =
-        std::max(result.largest_gap_ms, static_cast<double>(since_tick.nsecsElapsed()) / 1e6);
-    since_tick.restart();
-  });
+  mas::bench::EventLoopGap gap;
   QEventLoop loop;
   QObject::connect(&window, &mas::ui::TSimulWindow::runFinished, &loop, &QEventLoop::quit);
   const auto start = Clock::now();
-  since_tick.start();
-  ticker.start();
+  gap.Start();
   window.CmRun();
   if (window.Running()) loop.exec();
   result.seconds = Seconds(start, Clock::now());
-  ticker.stop();
+  gap.Stop();
+  result.largest_gap_ms = gap.LargestMs();
   return result;
 }
 
