@@ -1,7 +1,6 @@
 #include "cli/commands.h"
 
 #include <CLI/CLI.hpp>
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <exception>
@@ -14,6 +13,7 @@
 #include "cli/sweep_command.h"
 #include "cli/tune_command.h"
 #include "engine/settings.h"
+#include "files/number_format.h"
 #include "files/output_recorder.h"
 #include "files/parameter_file.h"
 #include "files/settings_override.h"
@@ -40,21 +40,6 @@ constexpr const char* kExitStatusHelp =
 constexpr const char* kSetHelp =
     "Change un paramètre après la lecture de l'étude (répétable, dans l'ordre) : "
     "dt=1e-5, p=2, Triangle=1, OutSel.Wm=1, OutSel=all, BarreSel=0,3";
-
-// "%.<precision>g" without depending on the locale.
-std::string FormatG(double value, int precision) {
-  char buf[64];
-  const auto result =
-      std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, precision);
-  return std::string(buf, result.ptr);
-}
-
-std::string FormatFixed(double value, int decimals) {
-  char buf[64];
-  const auto result =
-      std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
-  return std::string(buf, result.ptr);
-}
 
 // 653000 -> "653 000": a rate is read at a glance, not copied.
 std::string GroupThousands(long long value) {

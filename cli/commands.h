@@ -46,18 +46,13 @@ std::string WriteRefusal(const std::string& target, const std::string& study = {
 // Passes everything to `inner` and counts the write failures among the messages (caption
 // "Erreur d'écriture"): an optimiser reports a log it could not write and goes on, and the
 // command then ends with kExitParameterFile once its work is done, its results kept.
-class WriteFailureWatch final : public Platform {
+class WriteFailureWatch final : public ForwardingPlatform {
  public:
-  explicit WriteFailureWatch(Platform& inner) : inner_(inner) {}
+  using ForwardingPlatform::ForwardingPlatform;
   void ShowMessage(std::string_view text, std::string_view caption, MessageIcon icon) override {
     if (caption == "Erreur d'écriture") ++write_failures_;
-    inner_.ShowMessage(text, caption, icon);
+    ForwardingPlatform::ShowMessage(text, caption, icon);
   }
-  void SetStatusText(std::string_view text) override { inner_.SetStatusText(text); }
-  void SetProgress(int position) override { inner_.SetProgress(position); }
-  void SetWaitCursor(bool waiting) override { inner_.SetWaitCursor(waiting); }
-  bool EscapePressed() override { return inner_.EscapePressed(); }
-  void StartProcess(const std::string& command_line) override { inner_.StartProcess(command_line); }
   int write_failures() const { return write_failures_; }
   // `status` unless it is a success and a write failed.
   int StatusAfter(int status) const {
@@ -65,7 +60,6 @@ class WriteFailureWatch final : public Platform {
   }
 
  private:
-  Platform& inner_;
   int write_failures_ = 0;
 };
 

@@ -3,10 +3,10 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cmath>
 
 #include "engine/run_simulation.h"
+#include "files/number_format.h"
 
 namespace mas {
 namespace {
@@ -26,21 +26,6 @@ constexpr const char* kShowExitStatusHelp =
     "  0    l'étude a été affichée\n"
     "  2    erreur d'utilisation : option manquante ou valeur invalide, ou valeurs qui\n"
     "       donnent des instants non finis\n";
-
-// "%.<precision>g" without depending on the locale.
-std::string FormatG(double value, int precision = 6) {
-  char buf[64];
-  const auto result =
-      std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, precision);
-  return std::string(buf, result.ptr);
-}
-
-std::string FormatFixed(double value, int decimals) {
-  char buf[64];
-  const auto result =
-      std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
-  return std::string(buf, result.ptr);
-}
 
 // Times are shown in microseconds: the instants are multiples of TMLI/2000, 0.05 µs at the
 // usual 100 µs.

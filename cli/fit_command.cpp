@@ -1,12 +1,12 @@
 #include "cli/fit_command.h"
 
 #include <CLI/CLI.hpp>
-#include <charconv>
 #include <cmath>
 
 #include "cli/identify_command.h"
 #include "cli/optimisation_ranks.h"
 #include "engine/run_simulation.h"
+#include "files/number_format.h"
 #include "files/parameter_file.h"
 #include "files/settings_override.h"
 #include "fit/fit_report.h"
@@ -38,27 +38,15 @@ constexpr const char* kFitExitHelp =
     "Avec --mpi, seul le rang 0 écrit et affiche, et chaque rang finit avec le code du\n"
     "rang 0.\n";
 
-std::string G(double value, int precision = 6) {
-  char buf[64];
-  const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, precision);
-  return std::string(buf, r.ptr);
-}
-
-std::string Fixed(double value, int decimals) {
-  char buf[64];
-  const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
-  return std::string(buf, r.ptr);
-}
-
 std::string ProgressLine(const FitProgress& p) {
   std::string line;
   if (p.starts > 1)
     line += "départ " + std::to_string(p.start) + "/" + std::to_string(p.starts) + "  ";
-  line += "itération " + std::to_string(p.iteration) + "  coût " + G(p.cost, 6);
+  line += "itération " + std::to_string(p.iteration) + "  coût " + FormatG(p.cost, 6);
   if (p.iteration > 0) {
-    line += "  pas " + G(p.step_norm, 3) + (p.step_accepted ? " accepté" : " refusé");
+    line += "  pas " + FormatG(p.step_norm, 3) + (p.step_accepted ? " accepté" : " refusé");
   }
-  line += "  " + Fixed(p.seconds, 2) + " s  (" + std::to_string(p.runs) + " simulations)";
+  line += "  " + FormatFixed(p.seconds, 2) + " s  (" + std::to_string(p.runs) + " simulations)";
   return line;
 }
 

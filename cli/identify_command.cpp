@@ -9,6 +9,7 @@
 
 #include "cli/optimisation_ranks.h"
 #include "engine/run_simulation.h"
+#include "files/number_format.h"
 #include "files/output_recorder.h"
 #include "files/parameter_file.h"
 #include "files/settings_override.h"
@@ -45,19 +46,13 @@ constexpr const char* kIdentifyExitHelp =
 
 constexpr const char* kDivergedText = "La simulation a divergée";
 
-std::string G(double value, int precision = 6) {
-  char buf[64];
-  const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, precision);
-  return std::string(buf, r.ptr);
-}
-
 std::string GenesText(const Genes& g) {
   std::string s;
   for (int j = 0; j < NGenes; ++j) {
     s += "  ";
     s += kGeneNames[j];
     s += ' ';
-    s += G(g[j]);
+    s += FormatG(g[j]);
   }
   return s;
 }
@@ -65,25 +60,19 @@ std::string GenesText(const Genes& g) {
 // The front end's view of the candidates' messages: a diverged candidate is an ordinary
 // (very bad) score, so its message is counted and shown in the generation's line rather
 // than once per candidate; everything else goes through.
-class CountingPlatform final : public Platform {
+class CountingPlatform final : public ForwardingPlatform {
  public:
-  explicit CountingPlatform(Platform& inner) : inner_(inner) {}
+  using ForwardingPlatform::ForwardingPlatform;
   void ShowMessage(std::string_view text, std::string_view caption, MessageIcon icon) override {
     if (text == kDivergedText) {
       ++diverged_;
       return;
     }
-    inner_.ShowMessage(text, caption, icon);
+    ForwardingPlatform::ShowMessage(text, caption, icon);
   }
-  void SetStatusText(std::string_view text) override { inner_.SetStatusText(text); }
-  void SetProgress(int position) override { inner_.SetProgress(position); }
-  void SetWaitCursor(bool waiting) override { inner_.SetWaitCursor(waiting); }
-  bool EscapePressed() override { return inner_.EscapePressed(); }
-  void StartProcess(const std::string& command_line) override { inner_.StartProcess(command_line); }
   int TakeDiverged() { return std::exchange(diverged_, 0); }
 
  private:
-  Platform& inner_;
   int diverged_ = 0;
 };
 
@@ -165,8 +154,9 @@ int RunGenetic(const IdentifyRequest& r, SimulationSettings& s, CarriedState& ca
       status = StatusOfEnd(report.end);
       break;
     }
-    env.out << "génération " << ga.Gen << "  fitness " << G(ga.BestFitness) << "  coût "
-            << G(1 / ga.BestFitness) << GenesText(ga.XOld[0]) << DivergedNote(diverged) << "\n"
+    env.out << "génération " << ga.Gen << "  fitness " << FormatG(ga.BestFitness) << "  coût "
+            << FormatG(1 / ga.BestFitness) << GenesText(ga.XOld[0]) << DivergedNote(diverged)
+            << "\n"
             << std::flush;
     // Ctrl-C also stops between two generations, whether or not the runs poll it (on
     // every rank when one of them saw it).
@@ -191,7 +181,7 @@ int RunSwarm(const IdentifyRequest& r, SimulationSettings& s, CarriedState& carr
     if (!pso.InitialiseSwarm(0, *r.init, false, s, platform)) return kExitRefused;
     const EpochReport report = pso.RunEpoch(s, carried, platform, evaluator);
     platform.TakeDiverged();
-    env.out << "départ  gbest " << G(pso.gbest()) << GenesText(*r.init) << "\n" << std::flush;
+    env.out << "départ  gbest " << FormatG(pso.gbest()) << GenesText(*r.init) << "\n" << std::flush;
     if (report.end != EvaluationEnd::kComplete) {
       return Finish(r, pso.pbest[static_cast<std::size_t>(pso.gbesti)], StatusOfEnd(report.end), s,
                     carried, env, ranks);
@@ -205,8 +195,8 @@ int RunSwarm(const IdentifyRequest& r, SimulationSettings& s, CarriedState& carr
     const int epoch = pso.Epoch;
     const EpochReport report = pso.RunEpoch(s, carried, platform, evaluator);
     const int diverged = platform.TakeDiverged();
-    env.out << "époque " << epoch << "  gbest " << G(pso.gbest()) << " (particule " << pso.gbesti
-            << ")" << GenesText(pso.pbest[static_cast<std::size_t>(pso.gbesti)])
+    env.out << "époque " << epoch << "  gbest " << FormatG(pso.gbest()) << " (particule "
+            << pso.gbesti << ")" << GenesText(pso.pbest[static_cast<std::size_t>(pso.gbesti)])
             << DivergedNote(diverged) << "\n"
             << std::flush;
     if (report.end != EvaluationEnd::kComplete) {

@@ -46,4 +46,10 @@ inline std::string FormatLeftInt(long long value, int width) {
   return std::string(buf, AppendLeftInt(buf, value, w));
 }
 
+// "%.<precision>g" and "%.<decimals>f" as strings, for the summaries and messages of the
+// command line. The text is whole for every double: 1e300 in fixed form has 301 digits
+// before the point.
+std::string FormatG(double value, int precision = 6);
+std::string FormatFixed(double value, int decimals);
+
 }  // namespace mas

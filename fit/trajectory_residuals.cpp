@@ -184,20 +184,16 @@ class CandidateRegistry {
 // The front end's platform during a batch: a diverged trial is an ordinary outcome of the
 // fit (a rejected step), not a message; the progress of individual runs is not shown
 // (the fit reports per iteration); Escape and every other message go through.
-class BatchPlatform final : public Platform {
+class BatchPlatform final : public ForwardingPlatform {
  public:
-  explicit BatchPlatform(Platform& inner) : inner_(inner) {}
+  using ForwardingPlatform::ForwardingPlatform;
   void ShowMessage(std::string_view text, std::string_view caption, MessageIcon icon) override {
-    if (text != kDivergedText) inner_.ShowMessage(text, caption, icon);
+    if (text != kDivergedText) ForwardingPlatform::ShowMessage(text, caption, icon);
   }
   void SetStatusText(std::string_view) override {}
   void SetProgress(int) override {}
   void SetWaitCursor(bool) override {}
-  bool EscapePressed() override { return inner_.EscapePressed(); }
   void StartProcess(const std::string&) override {}
-
- private:
-  Platform& inner_;
 };
 
 }  // namespace

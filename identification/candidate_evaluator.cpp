@@ -181,18 +181,14 @@ class ByteReader {
 
 // The caller's platform for a run whose messages were already shown: it only passes
 // Escape on.
-class MutedPlatform final : public Platform {
+class MutedPlatform final : public ForwardingPlatform {
  public:
-  explicit MutedPlatform(Platform& inner) : inner_(inner) {}
+  using ForwardingPlatform::ForwardingPlatform;
   void ShowMessage(std::string_view, std::string_view, MessageIcon) override {}
   void SetStatusText(std::string_view) override {}
   void SetProgress(int) override {}
   void SetWaitCursor(bool) override {}
-  bool EscapePressed() override { return inner_.EscapePressed(); }
   void StartProcess(const std::string&) override {}
-
- private:
-  Platform& inner_;
 };
 
 // What one candidate gave on the process that scored it, as every process receives it.

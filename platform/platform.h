@@ -29,6 +29,28 @@ class Platform {
   virtual void StartProcess(const std::string& command_line) = 0;
 };
 
+// Passes every call to an inner platform. A front end's wrapper derives from it and
+// overrides only what it changes (a message it counts, a status it keeps to itself), so
+// that what it does not change reads as passed on rather than written out six times.
+class ForwardingPlatform : public Platform {
+ public:
+  explicit ForwardingPlatform(Platform& inner) : inner_(inner) {}
+  void ShowMessage(std::string_view text, std::string_view caption, MessageIcon icon) override {
+    inner_.ShowMessage(text, caption, icon);
+  }
+  void SetStatusText(std::string_view text) override { inner_.SetStatusText(text); }
+  void SetProgress(int position) override { inner_.SetProgress(position); }
+  void SetWaitCursor(bool waiting) override { inner_.SetWaitCursor(waiting); }
+  bool EscapePressed() override { return inner_.EscapePressed(); }
+  void StartProcess(const std::string& command_line) override { inner_.StartProcess(command_line); }
+
+ protected:
+  Platform& inner() const { return inner_; }
+
+ private:
+  Platform& inner_;
+};
+
 // A platform that shows nothing and is never interrupted: for batch runs of optimisers.
 class SilentPlatform : public Platform {
  public:

@@ -42,11 +42,11 @@ void DivergenceCountingPlatform::ShowMessage(std::string_view text, std::string_
     ++diverged_;
     return;
   }
-  if (text == kRunErrorMessage && inner_.EscapePressed()) {
+  if (text == kRunErrorMessage && EscapePressed()) {
     stopped_ = true;
     return;
   }
-  inner_.ShowMessage(text, caption, icon);
+  ForwardingPlatform::ShowMessage(text, caption, icon);
 }
 
 int DivergenceCountingPlatform::TakeDiverged() { return std::exchange(diverged_, 0); }

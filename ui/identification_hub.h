@@ -51,22 +51,16 @@ class HostPlatform : public Platform {
 // because the user pressed "Stop" (or Escape) was asked for: its "Une erreur s'est
 // produite" is said in the status line too, as the regulator tuning does, not as an error
 // box. Everything else goes through.
-class DivergenceCountingPlatform final : public Platform {
+class DivergenceCountingPlatform final : public ForwardingPlatform {
  public:
-  explicit DivergenceCountingPlatform(Platform& inner) : inner_(inner) {}
+  using ForwardingPlatform::ForwardingPlatform;
   void ShowMessage(std::string_view text, std::string_view caption, MessageIcon icon) override;
-  void SetStatusText(std::string_view text) override { inner_.SetStatusText(text); }
-  void SetProgress(int position) override { inner_.SetProgress(position); }
-  void SetWaitCursor(bool waiting) override { inner_.SetWaitCursor(waiting); }
-  bool EscapePressed() override { return inner_.EscapePressed(); }
-  void StartProcess(const std::string& command_line) override { inner_.StartProcess(command_line); }
   // Diverged candidates since the last call.
   int TakeDiverged();
   // A run was interrupted at the user's request.
   bool Stopped() const { return stopped_; }
 
  private:
-  Platform& inner_;
   int diverged_ = 0;
   bool stopped_ = false;
 };

@@ -23,25 +23,16 @@ constexpr std::string_view kInterruptedMessage =
 // a generation that the user stopped, which the series reports by a status line, and the
 // candidate runs' own status texts ("Simulation en cours" for each of the 45 or 55): the
 // status line says which generation is under way and the best found so far instead.
-class SeriesPlatform final : public Platform {
+class SeriesPlatform final : public ForwardingPlatform {
  public:
-  explicit SeriesPlatform(Platform& window) : window_(window) {}
+  explicit SeriesPlatform(Platform& window) : ForwardingPlatform(window) {}
 
   void ShowMessage(std::string_view text, std::string_view caption, MessageIcon icon) override {
-    if (text == kInterruptedMessage && window_.EscapePressed()) return;
-    window_.ShowMessage(text, caption, icon);
+    if (text == kInterruptedMessage && EscapePressed()) return;
+    ForwardingPlatform::ShowMessage(text, caption, icon);
   }
   void SetStatusText(std::string_view) override {}
-  void SetSeriesStatus(const QString& text) { window_.SetStatusText(ToStdString(text)); }
-  void SetProgress(int position) override { window_.SetProgress(position); }
-  void SetWaitCursor(bool waiting) override { window_.SetWaitCursor(waiting); }
-  bool EscapePressed() override { return window_.EscapePressed(); }
-  void StartProcess(const std::string& command_line) override {
-    window_.StartProcess(command_line);
-  }
-
- private:
-  Platform& window_;
+  void SetSeriesStatus(const QString& text) { inner().SetStatusText(ToStdString(text)); }
 };
 
 // Messages of the commands run on the window's thread (a log that cannot be written).

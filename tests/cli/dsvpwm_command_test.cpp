@@ -108,6 +108,18 @@ TEST_F(DsvpwmCommandTest, ShowPrintsHeldLegsAsConstantRowsAndTakesTheTiming) {
   EXPECT_NE(out_.str().find("une colonne = 1.25 µs"), std::string::npos);
 }
 
+TEST_F(DsvpwmCommandTest, ShowPrintsAHugeVdsrefWhole) {
+  // E/2 = 1e200 V keeps every instant finite; Vdsref then has 201 digits before the point.
+  ASSERT_EQ(
+      Mas({"dsvpwm", "show", "--theta", "0.1", "--mref", "0.5", "--type", "1", "--e2", "1e200"}), 0)
+      << err_.str();
+  const std::string line = LineAfter("Vdsref           : ");
+  const std::size_t unit = line.find(" V (Vqsref = 0 V)");
+  ASSERT_NE(unit, std::string::npos) << line;
+  EXPECT_EQ(line.find_first_not_of("0123456789."), unit) << line;
+  EXPECT_NEAR(std::stod(line.substr(0, unit)) / (0.5e200 * (4 / kPi) * std::sqrt(3.0)), 1.0, 1e-12);
+}
+
 TEST_F(DsvpwmCommandTest, BadArgumentsExitWithTwoAndWriteNothing) {
   const std::string table = Path("t.dat");
   const std::vector<std::vector<std::string>> cases = {

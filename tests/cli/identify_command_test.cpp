@@ -9,46 +9,25 @@
 #include <sstream>
 
 #include "files/parameter_file.h"
-#include "tests/cli/command_fixture.h"
+#include "tests/cli/start_up_record.h"
 
 namespace mas {
 namespace {
 
 namespace fs = std::filesystem;
 
-// A short start-up study and a record of its own start-up, in a fresh folder.
-class MasIdentify : public testing::CommandTest {
+// The start-up study and its record, in a fresh folder.
+class MasIdentify : public testing::StartUpRecordTest {
  protected:
   void SetUp() override {
-    CommandTest::SetUp();
-    study_ = WriteStudy({"Rs=1.405", "Rr=1.395",  "Ls=0.178039", "Lr=0.178039", "M=0.1722",
-                         "p=2",      "J=0.0131",  "a30=2",       "Crsgn=1",     "tf=0.05",
-                         "dt=1e-4",  "TMLI=1e-4", "OutStep=10",  "E2=326.6",    "fs=50",
-                         "Wmt1=100", "Crt1=100",  "Rrt1=100",    "OutSel.Wm=1", "OutSel.Ias=1"});
-    // The "measurement": the study's start-up, every 0.5 ms, with a final line end.
-    std::string record = "t a b N I\n";
-    CliEnvironment quiet{out_, err_, platform_};
-    ASSERT_EQ(MasMain({"run", study_, "--set", "tf=0.06", "--set", "OutStep=5", "--output",
-                       Path("start.dat")},
-                      quiet),
-              0);
-    std::ifstream table(Path("start.dat"));
-    std::string line;
-    std::getline(table, line);
-    double t, wm, ias;
-    while (table >> t >> wm >> ias) {
-      record += std::to_string(t) + " 0 0 " + std::to_string(wm) + " " + std::to_string(ias) + "\n";
-    }
-    std::ofstream(Path("rec.dat")) << record;
-    out_.str("");
+    StartUpRecordTest::SetUp();
+    WriteStartUp("0.05", "0.06");
   }
   int Mas(std::vector<std::string> args) {
     args.insert(args.end(), {"--exp", Path("rec.dat"), "--logs", dir_.string()});
     return MasMain(args, env_);
   }
   static std::string Read(const fs::path& p) { return ReadAll(p); }
-
-  std::string study_;
 };
 
 TEST_F(MasIdentify, GeneticRunPrintsEachGenerationWritesItsLogsAndSavesTheBest) {

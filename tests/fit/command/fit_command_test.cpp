@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <charconv>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -11,38 +10,17 @@
 #include <vector>
 
 #include "files/parameter_file.h"
-#include "tests/cli/command_fixture.h"
+#include "tests/cli/start_up_record.h"
 
 namespace mas {
 namespace {
 
-std::string G(double x) {
-  char buf[32];
-  const auto r = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::general, 17);
-  return std::string(buf, r.ptr);
-}
-
-// A short start-up study, and its own start-up as the record, in a fresh folder.
-class MasIdentifyFit : public testing::CommandTest {
+// The start-up study and its record, in a fresh folder.
+class MasIdentifyFit : public testing::StartUpRecordTest {
  protected:
   void SetUp() override {
-    CommandTest::SetUp();
-    study_ = WriteStudy({"Rs=1.405", "Rr=1.395",  "Ls=0.178039", "Lr=0.178039", "M=0.1722",
-                         "p=2",      "J=0.0131",  "a30=2",       "Crsgn=1",     "tf=0.15",
-                         "dt=1e-4",  "TMLI=1e-4", "OutStep=10",  "E2=326.6",    "fs=50",
-                         "Wmt1=100", "Crt1=100",  "Rrt1=100",    "OutSel.Wm=1", "OutSel.Ias=1"});
-    ASSERT_EQ(MasMain({"run", study_, "--set", "tf=0.16", "--set", "OutStep=5", "--output",
-                       Path("start.dat")},
-                      env_),
-              0);
-    std::ifstream table(Path("start.dat"));
-    std::string line;
-    std::getline(table, line);
-    std::string record = "t a b N I\n";
-    double t = 0, wm = 0, ias = 0;
-    while (table >> t >> wm >> ias) record += G(t) + " 0 0 " + G(wm) + " " + G(ias) + "\n";
-    std::ofstream(Path("rec.dat")) << record;
-    out_.str("");
+    StartUpRecordTest::SetUp();
+    WriteStartUp("0.15", "0.16");
   }
   std::vector<std::string> Fit(std::vector<std::string> more,
                                const std::string& record = "rec.dat") const {
@@ -53,8 +31,6 @@ class MasIdentifyFit : public testing::CommandTest {
     args.insert(args.end(), more.begin(), more.end());
     return args;
   }
-
-  std::string study_;
 };
 
 TEST_F(MasIdentifyFit, FindsTheMachineSavesItAndWritesTheReport) {
