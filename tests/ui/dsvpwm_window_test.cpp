@@ -355,7 +355,15 @@ TEST(DsvpwmWindow, StopEndsTheSimulationWithAPartialTableAndTheDrawingStaysLive)
   // The window answers while the simulation runs: the drawing moves with the bar.
   f.Child<QScrollBar>("SBThetas")->setValue(50);
   EXPECT_EQ(f.LabelText("LabelThetas"), "Th=180 (°)");
-  QTest::qWait(50);
+  // Stopped once lines are being written (the table is written beside its final name).
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        for (const auto& e : std::filesystem::directory_iterator(dir)) {
+          if (e.is_regular_file() && e.file_size() > 0) return true;
+        }
+        return false;
+      },
+      60000));
   ASSERT_TRUE(f.Child<QPushButton>("ButtonStop")->isEnabled());
   f.window.activateWindow();
   QTest::keyClick(&f.window, Qt::Key_Escape);
