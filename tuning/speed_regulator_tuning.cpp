@@ -1,5 +1,6 @@
 #include "tuning/speed_regulator_tuning.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "engine/run_simulation.h"
@@ -115,6 +116,9 @@ RegulatorGenes SpeedRegulatorTuning::RandomIndividual() {
 void SpeedRegulatorTuning::Randomize(std::uint32_t seed, Platform& platform) {
   rng_.Randomize(seed);
   Gen = 0;
+  BestFitness = 0.0;
+  WorstFitness = 0.0;
+  std::fill(Fitness.begin(), Fitness.end(), 0.0);
   if (kind_ == TunedRegulator::kFuzzy) {
     history_.Replace(kHistoryHeader, platform);
     for (int i = 0; i < NPop(); ++i) iOld[i] = i;

@@ -77,8 +77,8 @@ class SpeedRegulatorTuning {
   int NPop() const { return static_cast<int>(XOld.size()); }
 
   // "&Randomize": the generator seeded with `seed`, generation 0, every individual drawn
-  // from the random ranges (three draws, in gene order). The fuzzy variant first restarts
-  // its history file.
+  // from the random ranges (three draws, in gene order), no fitness yet (the fitnesses,
+  // best and worst back to 0). The fuzzy variant first restarts its history file.
   void Randomize(std::uint32_t seed, Platform& platform);
   // "&Récupérer": every gene ((0.5 - (r mod 5000) 0.0002) 0.5 + 1) times the study's
   // current setting, a result not positive replaced by the setting: a population spread by
