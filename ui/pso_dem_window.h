@@ -10,44 +10,32 @@
 // workbench, Rs and Ts by default); the grid of the particles; and a live plot of the
 // global best cost of each epoch.
 //
-// Epochs run on the main window's worker thread, particles scored on all cores. Choices of
-// this workbench:
+// Epochs run on the main window's worker thread, particles scored on all cores (the
+// choices it shares with the genetic workbench are in ui/identification_workbench.h). Its
+// own choices:
 //  - "Stop" (and Escape) interrupts the particle run under way: its epoch ends as an
-//    interrupted run ends the scoring (its message; the epoch then moves the swarm), and
-//    "RunT" does not go on with the next epochs.
+//    interrupted run ends the scoring (its message; the epoch then moves the swarm).
 //  - The logs "outbest.dat" and "outTracix.dat" are opened for each line written, so
 //    closing this window leaves them whole; the epochs run after it is shown again go on
 //    appending to them (they are created anew by "MàJ", "Ouvrir Expériemtal" and
 //    "Paramètres à Optimiser", as always).
-//  - A diverged particle is counted in the status line, not shown one message each.
 
-#include <QMainWindow>
-#include <atomic>
-#include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <memory>
+#include <vector>
 
-#include "identification/candidate_evaluator.h"
 #include "identification/particle_swarm.h"
-#include "identification/random.h"
-#include "ui/tuning_cost_plot.h"
+#include "ui/identification_workbench.h"
 
-class QAction;
-class QCheckBox;
 class QComboBox;
 class QLabel;
-class QLineEdit;
-class QMenu;
-class QPushButton;
 class QTableWidget;
 
 namespace mas::ui {
 
-class IdentificationHub;
 class ParticlePlane;
 
-class TPsoDemWindow : public QMainWindow {
+class TPsoDemWindow : public IdentificationWorkbench {
   Q_OBJECT
 
  public:
@@ -56,43 +44,25 @@ class TPsoDemWindow : public QMainWindow {
                          QWidget* parent = nullptr);
   ~TPsoDemWindow() override;
 
-  // Commands; each is refused (false, nothing done) while the study is busy.
-  bool CmRun();
-  bool CmRunT();
-  void CmStop();
-  bool CmSimule();
-  bool CmInitialise();
+  bool CmRun() override;
+  bool CmRunT() override;
+  bool CmSimule() override;
+  bool CmInitialise() override;
   bool CmRandomize(bool keep_gbest);
   bool CmTempsDeCalcul();
   bool CmMaJ();  // "MàJ": N1, N2 read, a new swarm
   bool CmMAJ();  // "MAJ": pulls and inertias read
   void CmClear();
-  bool CmParametresAOptimiser();
-  bool CmFichierDemarrage();
-  bool CmFonctionCout();
-  bool CmOuvrirExperimental();
-  bool CmCreerTable();
+  bool CmParametresAOptimiser() override;
+  bool CmOuvrirExperimental() override;
 
   const ParticleSwarmIdentification& Optimiser() const { return *pso_; }
-  QMenu* OptionsMenu() const { return options_; }
-  TuningCostPlot* Plot() const { return plot_; }
   ParticlePlane* Plane() const { return plane_; }
   QTableWidget* Grid() const { return grid_; }
   QLineEdit* Field(const QString& name) const;  // "times", "N1", "N2", "pincrement", ...
-  QCheckBox* ParamCheck() const { return param_check_; }
   QString EpochText() const;
   QString GbestiText() const;
   QString GbestText() const;
-
-  std::function<std::uint32_t()> seed_source = CalendarSeconds;
-
- signals:
-  void jobFinished();
-  // "Ajustement" asked for, from this workbench's best.
-  void fitRequested();
-
- protected:
-  void showEvent(QShowEvent* event) override;
 
  private:
   struct EpochShown {
@@ -108,40 +78,22 @@ class TPsoDemWindow : public QMainWindow {
     bool stopped = false;
   };
   bool StartEpochs(int mode);  // 0: one, 1: RunT, 2: timed
-  bool StartJob(const std::function<bool(std::function<void()>)>& start);
   void ShowEpoch(const EpochShown& shown);
   void ShowState();
   void FillGrid(const std::vector<Genes>& X, const std::vector<Genes>& V,
                 const std::vector<double>& eval, const std::vector<double>& pbest_val,
                 const std::vector<Genes>& pbest);
   void RebuildHeaderAndLogs();
-  void SetBusy(bool busy);
-  void SyncParamCheck();
   void BuildMenu();
-  Genes Best() const;
 
-  IdentificationHub& hub_;
   std::unique_ptr<ParticleSwarmIdentification> pso_;
-  CandidateEvaluator evaluator_;
-  std::atomic<int> repetitions_{10};
-  bool job_running_ = false;
-  std::atomic<bool> optimiser_in_use_{false};
-  Genes best_{};
-
-  QMenu* options_ = nullptr;
   QLabel* epoch_ = nullptr;
   QLabel* gbesti_ = nullptr;
   QLabel* gbest_ = nullptr;
-  QCheckBox* param_check_ = nullptr;
-  QPushButton* stop_ = nullptr;
   QComboBox* plane_x_ = nullptr;
   QComboBox* plane_y_ = nullptr;
   ParticlePlane* plane_ = nullptr;
   QTableWidget* grid_ = nullptr;
-  TuningCostPlot* plot_ = nullptr;
-  std::vector<CostPoint> costs_;  // best cost of each generation or epoch since the start
-  std::vector<QWidget*> commands_;
-  std::vector<QAction*> menu_commands_;
 };
 
 }  // namespace mas::ui

@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -339,6 +338,33 @@ TEST(SwarmWorkbench, RefusesBadSwarmFieldsAndRunsOnlyWithTables) {
   }
 }
 
+// A workbench closed while its generations or epochs run stops them and waits, before its
+// optimiser goes, for the job to let go of it; a second start refused meanwhile must not
+// release the job's claim. The sanitizer build catches any use of the freed optimiser.
+TEST(IdentificationWorkbench, DestroyedMidJobStopsAndWaitsForItsJob) {
+  Bench b("destroyed_mid_job");
+  b.PrepareTables();
+  auto run_then_destroy = [&](std::unique_ptr<IdentificationWorkbench> window) {
+    QSignalSpy busy(&b.host, &TSimulWindow::busyChanged);
+    ASSERT_TRUE(window->CmRunT());
+    EXPECT_FALSE(window->CmRun());
+    window.reset();
+    while (b.host.Busy()) ASSERT_TRUE(busy.wait(300000));
+    EXPECT_TRUE(b.messages.empty()) << b.messages[0].text;
+  };
+  auto gen = std::make_unique<TGenDemWindow>(b.hub, Made(b.dir / "ga_closed"));
+  gen->seed_source = [] { return 7u; };
+  ASSERT_TRUE(gen->CmRandomize());
+  run_then_destroy(std::move(gen));
+  // The generation under way was interrupted and "RunT" went no further.
+  const std::string history = FileText(b.dir / "ga_closed" / "Histor.cpp");
+  EXPECT_EQ(std::count(history.begin(), history.end(), '\n'), 1);  // the header alone
+
+  run_then_destroy(std::make_unique<TPsoDemWindow>(b.hub, Made(b.dir / "pso_closed")));
+  // The windows of the bench are usable again.
+  EXPECT_TRUE(b.gen.findChild<QWidget*>(QStringLiteral("Run"))->isEnabled());
+}
+
 TEST(SwarmDrawing, LinesColoursAndGridFollowTheSwarm) {
   // Origin at (200, 75) of a 400 x 300 canvas, 20 pixels per unit, y upwards, truncated.
   const std::vector<Genes> X = {{1.0, 2.0, 0, 0, 0, 0, 0, 0},
@@ -472,8 +498,7 @@ void ExpectNothingCut(QWidget& window) {
 }
 
 TEST(Screenshots, OfTheIdentificationWindows) {
-  const QString dir = QDir::current().absoluteFilePath(QStringLiteral("screenshots"));
-  QDir().mkpath(dir);
+  const QString dir = testing::ScreenshotDir();
   Bench b("screenshots");
   b.PrepareTables();
   ASSERT_TRUE(b.gen.CmRandomize());
