@@ -93,24 +93,10 @@ CLI::Validator PositiveFinite() {
       "");
 }
 
-// Every result of the modulator is a finite number. Extreme inputs (E/2 = 1e308) make the
-// reference overflow, and the instants drawn from it become inf and NaN.
-bool ResultsAreFinite(const DoubleSvpwm& m) {
-  auto finite = [](double x) { return std::isfinite(x); };
-  const std::array<double, 12> scalars = {m.Vdsref, m.Valphas, m.Vbetas, m.T0, m.T1, m.T2,
-                                          m.T3,     m.T4,      m.z,      m.y,  m.w,  m.v};
-  return std::ranges::all_of(scalars, finite) && std::ranges::all_of(m.A, finite) &&
-         std::ranges::all_of(m.B, finite) && std::ranges::all_of(m.P, finite) &&
-         std::ranges::all_of(m.phase_ref, finite);
-}
-
 // Refuses inputs whose results are not finite, after the message; nothing when they are.
-std::optional<int> RefuseNonFinite(const DoubleSvpwm& m, double mref, CliEnvironment& env) {
-  if (ResultsAreFinite(m)) return std::nullopt;
-  env.platform.ShowMessage("E/2 = " + FormatG(m.E2) + " V, TMLI = " + FormatG(m.TMLI) +
-                               " s et m = " + FormatG(mref) +
-                               " donnent des instants non finis : réduire --e2 ou --mref",
-                           "Erreur", MessageIcon::kStop);
+std::optional<int> RefuseNonFinite(const std::optional<std::string>& message, CliEnvironment& env) {
+  if (!message) return std::nullopt;
+  env.platform.ShowMessage(*message, "Erreur", MessageIcon::kStop);
   return kExitUsage;
 }
 
@@ -186,7 +172,10 @@ int DsvpwmShowCommand(const DsvpwmShowRequest& request, CliEnvironment& env) {
   ApplyTiming(modulator, request.timing);
   modulator.type = request.type;
   SetStudyReference(modulator, request.theta, request.mref);
-  if (const auto refused = RefuseNonFinite(modulator, request.mref, env)) return *refused;
+  if (const auto refused =
+          RefuseNonFinite(NonFiniteInstantsMessage(modulator, request.mref), env)) {
+    return *refused;
+  }
   env.out << FormatDsvpwmStudy(modulator, request.theta, request.mref) << std::flush;
   return kExitSuccess;
 }
@@ -195,11 +184,10 @@ int DsvpwmSimulateCommand(const DsvpwmSimulateRequest& request, CliEnvironment& 
   DoubleSvpwm modulator;
   ApplyTiming(modulator, request.timing);
   modulator.type = request.type;
-  {
-    // The reference of the simulation's first period, checked before anything is written.
-    DoubleSvpwm first = modulator;
-    SetStudyReference(first, 0.0, request.sim.m);
-    if (const auto refused = RefuseNonFinite(first, request.sim.m, env)) return *refused;
+  // The reference of the simulation's first period, checked before anything is written.
+  if (const auto refused =
+          RefuseNonFinite(NonFiniteSimulationMessage(modulator, request.sim.m), env)) {
+    return *refused;
   }
   if (const auto refused = RefuseProtectedTarget(request.output, env.platform)) return *refused;
   const StandaloneOutcome outcome =

@@ -68,6 +68,13 @@ StandaloneOutcome Failure(std::string message) {
   return outcome;
 }
 
+// "%g" without depending on the locale.
+std::string FormatG(double value) {
+  char buf[64];
+  const auto end = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 6);
+  return std::string(buf, end.ptr);
+}
+
 // True when t = 0, dt, 2 dt ... reaches beyond `end` in a finite number of steps.
 bool StepReaches(double dt, double end) {
   if (!std::isfinite(dt) || !(dt > 0.0)) return false;
@@ -84,6 +91,28 @@ void SetStudyReference(DoubleSvpwm& modulator, double turn_fraction, double m) {
   modulator.Vdsref = VdsrefFromModulationIndex(m, modulator.E2);
   modulator.Vqsref = 0.0;
   modulator.Recompute();
+}
+
+bool ResultsAreFinite(const DoubleSvpwm& modulator) {
+  const DoubleSvpwm& m = modulator;
+  auto finite = [](double x) { return std::isfinite(x); };
+  const std::array<double, 12> scalars = {m.Vdsref, m.Valphas, m.Vbetas, m.T0, m.T1, m.T2,
+                                          m.T3,     m.T4,      m.z,      m.y,  m.w,  m.v};
+  return std::ranges::all_of(scalars, finite) && std::ranges::all_of(m.A, finite) &&
+         std::ranges::all_of(m.B, finite) && std::ranges::all_of(m.P, finite) &&
+         std::ranges::all_of(m.phase_ref, finite);
+}
+
+std::optional<std::string> NonFiniteInstantsMessage(const DoubleSvpwm& modulator, double m) {
+  if (ResultsAreFinite(modulator)) return std::nullopt;
+  return "E/2 = " + FormatG(modulator.E2) + " V, TMLI = " + FormatG(modulator.TMLI) +
+         " s et m = " + FormatG(m) + " donnent des instants non finis : réduire --e2 ou --mref";
+}
+
+std::optional<std::string> NonFiniteSimulationMessage(const DoubleSvpwm& modulator, double m) {
+  DoubleSvpwm first = modulator;
+  SetStudyReference(first, 0.0, m);
+  return NonFiniteInstantsMessage(first, m);
 }
 
 std::vector<LegStateSample> SampleLegStates(DoubleSvpwm& modulator, std::size_t max_samples) {

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,18 @@ double VdsrefFromModulationIndex(double m, double E2);
 // Sets the reference the study draws: Thetas = turn_fraction x 2 pi, Vdsref from m,
 // Vqsref = 0, then the five computing operations.
 void SetStudyReference(DoubleSvpwm& modulator, double turn_fraction, double m);
+
+// Every result of the modulator is a finite number. Extreme inputs (E/2 = 1e308) make the
+// reference overflow, and the instants drawn from it become inf and NaN.
+bool ResultsAreFinite(const DoubleSvpwm& modulator);
+
+// The refusal of a modulator set for the index m whose results are not all finite: the
+// message shown to the user (caption "Erreur"), or nothing when they are finite.
+std::optional<std::string> NonFiniteInstantsMessage(const DoubleSvpwm& modulator, double m);
+
+// The same check on the reference of a stand-alone simulation's first period (angle 0,
+// index m), made before anything is written; `modulator` itself is not changed.
+std::optional<std::string> NonFiniteSimulationMessage(const DoubleSvpwm& modulator, double m);
 
 // Leg states at one instant of the drawn period.
 struct LegStateSample {

@@ -373,6 +373,12 @@ void TFormdSVPWM::ButtonSimuleClick() {
   if (!tf) return;
   if (!AcceptModulationIndex()) return;
   Redraw();
+  // An E/2 or TMLI carried from the study's settings can make the instants of the first
+  // period infinite or NaN: the simulation is refused as `mas dsvpwm simulate` refuses it.
+  if (const std::optional<std::string> refusal = NonFiniteSimulationMessage(modulator_, m_)) {
+    ShowMessage(ToQString(*refusal), QStringLiteral("Erreur"), MessageIcon::kStop);
+    return;
+  }
 
   auto job = std::make_unique<Job>();
   job->modulator = modulator_;

@@ -25,7 +25,9 @@
 //    and the drawing is remade from the window's angle, index and type. The curve viewer
 //    is started on a complete table, not on an interrupted one.
 //  - Text that is no number in "dt (s)", "tf (s)" or the index stops "Simule" with the
-//    conversion message before anything is written.
+//    conversion message before anything is written; so does a modulator whose E/2 or
+//    TMLI makes the first period's instants non-finite, with the message of
+//    `mas dsvpwm simulate`.
 
 #include <QWidget>
 #include <functional>

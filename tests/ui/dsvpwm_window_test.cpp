@@ -4,7 +4,6 @@
 
 #include <QAction>
 #include <QButtonGroup>
-#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -18,6 +17,7 @@
 #include <sstream>
 
 #include "cli/commands.h"
+#include "cli/dsvpwm_command.h"
 #include "study_fixture.h"
 #include "ui/main_window.h"
 
@@ -413,6 +413,36 @@ TEST(DsvpwmWindow, FailuresShowTheirMessageAndTheWindowStaysUsable) {
   EXPECT_TRUE(std::filesystem::exists(dir / "table.dat"));
 }
 
+TEST(DsvpwmWindow, RefusesNonFiniteInstantsAsTheCommandLineDoesBeforeWriting) {
+  const auto dir = ScratchDir("dsvpwm_non_finite");
+  WindowFixture f;
+  f.modulator.E2 = 1e308;  // as a study's settings may carry it: the reference overflows
+  f.window.debug_file_name = (dir / "window.dat").string();
+  f.Type("Editdt", "1e-5");
+  f.Type("Edittf", "1e-3");
+  f.Type("Editmref", "1");
+  f.Child<QPushButton>("ButtonSimule")->click();
+  EXPECT_FALSE(f.window.Simulating());
+  EXPECT_FALSE(std::filesystem::exists(f.window.debug_file_name));
+  EXPECT_TRUE(f.viewers.empty());
+
+  std::ostringstream out, err;
+  RecordingPlatform cli_platform;
+  CliEnvironment env{out, err, cli_platform, (dir / "echo.dat").string()};
+  DsvpwmSimulateRequest request;
+  request.sim = {1e-5, 1e-3, 1.0};
+  request.type = f.modulator.type;
+  request.timing.E2 = 1e308;
+  request.output = (dir / "cli.dat").string();
+  EXPECT_EQ(DsvpwmSimulateCommand(request, env), kExitUsage);
+  ASSERT_EQ(cli_platform.messages.size(), 1u);
+  ASSERT_EQ(f.messages.size(), 1u);
+  EXPECT_EQ(f.messages[0].text.toStdString(), cli_platform.messages[0].text);
+  EXPECT_EQ(f.messages[0].caption.toStdString(), cli_platform.messages[0].caption);
+  EXPECT_EQ(f.messages[0].icon, cli_platform.messages[0].icon);
+  EXPECT_EQ(f.modulator.E2, 1e308);  // the study's value, left for the user to change
+}
+
 TEST(DsvpwmWindow, MenuItemShowsAndHidesTheWindowWithItsCheckMark) {
   TSimulWindow main;
   std::vector<QString> viewers;
@@ -456,8 +486,7 @@ TEST(DsvpwmWindow, MenuItemShowsAndHidesTheWindowWithItsCheckMark) {
 }
 
 TEST(Screenshots, OfTheDoubleSvpwmWindow) {
-  const QString dir = QDir::current().absoluteFilePath(QStringLiteral("screenshots"));
-  QDir().mkpath(dir);
+  const QString dir = testing::ScreenshotDir();
   WindowFixture f;
   f.Enter("EditThetas", "0.1");
   EXPECT_TRUE(f.window.grab().save(dir + "/TFormdSVPWM_type1.png"));
