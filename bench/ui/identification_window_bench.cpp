@@ -10,15 +10,11 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QLineEdit>
-#include <algorithm>
-#include <charconv>
-#include <chrono>
-#include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <sstream>
 
-#include "bench/ui/event_loop_gap.h"
+#include "bench/ui/window_timing.h"
 #include "cli/commands.h"
 #include "cli/identify_command.h"
 #include "identification/genetic_algorithm.h"
@@ -29,19 +25,13 @@
 namespace {
 
 using mas::bench::Clock;
+using mas::bench::Fixed;
 using mas::bench::Seconds;
 
 const std::string kStudy = std::string(MAS_SOURCE_DIR) + "/examples/identification.mas";
 const std::string kRecord = std::string(MAS_SOURCE_DIR) + "/examples/dem1.dat";
 constexpr std::uint32_t kSeed = 7;
 constexpr int kGenerations = 20;
-
-// Fixed-point text with a decimal point whatever the locale Qt has set.
-std::string Fixed(double value, int decimals) {
-  char buf[64];
-  const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
-  return std::string(buf, r.ptr);
-}
 
 double CliSeconds(const std::filesystem::path& dir) {
   std::ostringstream out, err;
@@ -58,12 +48,6 @@ double CliSeconds(const std::filesystem::path& dir) {
   return Seconds(start, Clock::now());
 }
 
-struct WindowGeneration {
-  double seconds = 0.0;
-  double largest_gap_ms = 0.0;
-  double window_thread_seconds = 0.0;  // processor time of the window's own thread
-};
-
 template <class Command>
 void RunAndWait(mas::ui::TGenDemWindow& gen, Command command) {
   QEventLoop loop;
@@ -71,7 +55,7 @@ void RunAndWait(mas::ui::TGenDemWindow& gen, Command command) {
   if (command()) loop.exec();
 }
 
-WindowGeneration WindowSeconds() {
+mas::bench::WindowTiming WindowSeconds() {
   mas::ui::TSimulWindow window;
   window.message_presenter = [](const QString&, const QString&, mas::MessageIcon) {};
   window.ReadStudy(QString::fromStdString(kStudy));
@@ -83,56 +67,31 @@ WindowGeneration WindowSeconds() {
   RunAndWait(gen, [&] { return gen.CmCreerTable(); });
   gen.CmRandomize();
   QApplication::processEvents();
-
-  WindowGeneration result;
-  mas::bench::EventLoopGap gap;
-  timespec cpu0{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu0);
-  const auto start = Clock::now();
-  gap.Start();
-  gen.TimesEdit()->setText(QString::number(kGenerations));
-  RunAndWait(gen, [&] { return gen.CmRunT(); });
-  result.seconds = Seconds(start, Clock::now());
-  gap.Stop();
-  result.largest_gap_ms = gap.LargestMs();
-  timespec cpu1{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu1);
-  result.window_thread_seconds = static_cast<double>(cpu1.tv_sec - cpu0.tv_sec) +
-                                 1e-9 * static_cast<double>(cpu1.tv_nsec - cpu0.tv_nsec);
-  return result;
+  return mas::bench::TimeWindowWork(&gen, &mas::ui::TGenDemWindow::jobFinished, [&] {
+    gen.TimesEdit()->setText(QString::number(kGenerations));
+    return gen.CmRunT();
+  });
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  mas::bench::UseOffscreenPlatformUnlessAsked();
   QApplication app(argc, argv);
-  const int repeats = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+  const int repeats = mas::bench::Repeats(argc, argv);
   const auto dir = std::filesystem::current_path() / "identification_window_bench_out";
   std::filesystem::create_directories(dir / "cli");
   std::filesystem::current_path(dir);  // the window writes its logs in the current folder
 
-  double best_cli = 1e300, best_window = 1e300, largest_gap = 0.0, window_thread = 0.0;
-  for (int i = 0; i < repeats; ++i) {
-    // Alternately first, so that neither side always runs on a warmer machine.
-    WindowGeneration w;
-    if (i % 2 == 0) {
-      best_cli = std::min(best_cli, CliSeconds(dir / "cli"));
-      w = WindowSeconds();
-    } else {
-      w = WindowSeconds();
-      best_cli = std::min(best_cli, CliSeconds(dir / "cli"));
-    }
-    best_window = std::min(best_window, w.seconds);
-    largest_gap = std::max(largest_gap, w.largest_gap_ms);
-    window_thread = std::max(window_thread, w.window_thread_seconds);
-  }
+  const mas::bench::SideBySide best = mas::bench::BestOfRepeats(
+      repeats, [&] { return CliSeconds(dir / "cli"); }, [] { return WindowSeconds(); });
   std::cout << kGenerations << " identification generations (55 runs each): mas identify "
-            << Fixed(best_cli, 3) << " s, window " << Fixed(best_window, 3)
-            << " s, ratio window/mas identify " << Fixed(best_window / best_cli, 3) << "\n"
+            << Fixed(best.best_cli, 3) << " s, window " << Fixed(best.best_window, 3)
+            << " s, ratio window/mas identify " << Fixed(best.best_window / best.best_cli, 3)
+            << "\n"
             << "largest gap between 10 ms timer ticks during the window's generations: "
-            << Fixed(largest_gap, 1) << " ms\n"
+            << Fixed(best.largest_gap_ms, 1) << " ms\n"
             << "processor time of the window's thread during its generations: at most "
-            << Fixed(window_thread, 3) << " s\n";
+            << Fixed(best.window_thread_seconds, 3) << " s\n";
   return 0;
 }

@@ -2,26 +2,25 @@
 // window, and a run of the vector-control example over 10^6 steps from the window against
 // the same run by `mas run`, measured side by side (wall clock, best of three each), with
 // the largest gap between the ticks of a 10 ms timer on the window's event loop during
-// the window's run.
+// the window's run. Each side runs first in turn.
 //   window_bench [REPEATS]
 
 #include <QApplication>
-#include <QEventLoop>
 #include <QProcess>
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
 #include <filesystem>
+#include <iostream>
 #include <sstream>
 #include <vector>
 
-#include "bench/ui/event_loop_gap.h"
+#include "bench/ui/window_timing.h"
 #include "cli/commands.h"
 #include "ui/main_window.h"
 
 namespace {
 
 using mas::bench::Clock;
+using mas::bench::Fixed;
 using mas::bench::Seconds;
 
 double StartupSeconds() {
@@ -48,12 +47,7 @@ double CliRunSeconds(const std::filesystem::path& dir) {
   return Seconds(start, Clock::now());
 }
 
-struct WindowRun {
-  double seconds = 0.0;
-  double largest_gap_ms = 0.0;
-};
-
-WindowRun WindowRunSeconds(const std::filesystem::path& dir) {
+mas::bench::WindowTiming WindowRunSeconds(const std::filesystem::path& dir) {
   mas::ui::TSimulWindow window;
   window.message_presenter = [](const QString&, const QString&, mas::MessageIcon) {};
   window.viewer_starter = [](const QString&) {};
@@ -62,46 +56,34 @@ WindowRun WindowRunSeconds(const std::filesystem::path& dir) {
   window.MutableSettings().OutFileName = (dir / "window.dat").string();
   window.show();
   QApplication::processEvents();
-
-  WindowRun result;
-  mas::bench::EventLoopGap gap;
-  QEventLoop loop;
-  QObject::connect(&window, &mas::ui::TSimulWindow::runFinished, &loop, &QEventLoop::quit);
-  const auto start = Clock::now();
-  gap.Start();
-  window.CmRun();
-  if (window.Running()) loop.exec();
-  result.seconds = Seconds(start, Clock::now());
-  gap.Stop();
-  result.largest_gap_ms = gap.LargestMs();
-  return result;
+  return mas::bench::TimeWindowWork(&window, &mas::ui::TSimulWindow::runFinished, [&] {
+    window.CmRun();
+    return window.Running();
+  });
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  mas::bench::UseOffscreenPlatformUnlessAsked();
   QApplication app(argc, argv);
-  const int repeats = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+  const int repeats = mas::bench::Repeats(argc, argv);
   const auto dir = std::filesystem::current_path() / "window_bench_out";
   std::filesystem::create_directories(dir);
 
   std::vector<double> startups;
   for (int i = 0; i < 2 * repeats + 1; ++i) startups.push_back(StartupSeconds());
   std::sort(startups.begin(), startups.end());
-  std::printf("start-up to first painted window: median %.3f s, best %.3f s (%zu starts)\n",
-              startups[startups.size() / 2], startups.front(), startups.size());
+  std::cout << "start-up to first painted window: median "
+            << Fixed(startups[startups.size() / 2], 3) << " s, best " << Fixed(startups.front(), 3)
+            << " s (" << startups.size() << " starts)\n";
 
-  double best_cli = 1e300, best_window = 1e300, largest_gap = 0.0;
-  for (int i = 0; i < repeats; ++i) {
-    best_cli = std::min(best_cli, CliRunSeconds(dir));
-    const WindowRun w = WindowRunSeconds(dir);
-    best_window = std::min(best_window, w.seconds);
-    largest_gap = std::max(largest_gap, w.largest_gap_ms);
-  }
-  std::printf("10^6 steps: mas run %.3f s, window %.3f s, ratio window/mas run %.3f\n", best_cli,
-              best_window, best_window / best_cli);
-  std::printf("largest gap between 10 ms timer ticks during the window's runs: %.1f ms\n",
-              largest_gap);
+  const mas::bench::SideBySide best = mas::bench::BestOfRepeats(
+      repeats, [&] { return CliRunSeconds(dir); }, [&] { return WindowRunSeconds(dir); });
+  std::cout << "10^6 steps: mas run " << Fixed(best.best_cli, 3) << " s, window "
+            << Fixed(best.best_window, 3) << " s, ratio window/mas run "
+            << Fixed(best.best_window / best.best_cli, 3) << "\n"
+            << "largest gap between 10 ms timer ticks during the window's runs: "
+            << Fixed(best.largest_gap_ms, 1) << " ms\n";
   return 0;
 }
