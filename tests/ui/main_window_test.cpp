@@ -5,7 +5,6 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QCheckBox>
-#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -376,8 +375,7 @@ void ExpectNothingCut(QWidget& dialog) {
 }
 
 TEST(Screenshots, OfTheWindowAndEveryDialog) {
-  const QString dir = QDir::current().absoluteFilePath(QStringLiteral("screenshots"));
-  QDir().mkpath(dir);
+  const QString dir = testing::ScreenshotDir();
   const SimulationSettings study = testing::ReadExample("broken_bar.mas");
   for (const DialogDescription& d : AllDialogs()) {
     SettingsForm form(d);

@@ -4,7 +4,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QDir>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -53,14 +52,6 @@ class InFolder {
  private:
   fs::path previous_;
 };
-
-// The folder of the screenshots, beside the test binary (the tests run in folders of
-// their own).
-QString Screenshots() {
-  const QString dir = QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots");
-  QDir().mkpath(dir);
-  return dir;
-}
 
 struct Shown {
   QString text, caption;
@@ -207,7 +198,7 @@ TEST(TuningWindow, GenerationsFromTheWindowEqualMasTuneWithTheSameSeed) {
       EXPECT_EQ(w->Plot()->Points().size(), 6u);
       EXPECT_FALSE(w->StopButton()->isEnabled());
       QApplication::processEvents();
-      EXPECT_TRUE(w->grab().save(Screenshots() + "/TuningResultWindow.png"));
+      EXPECT_TRUE(w->grab().save(testing::ScreenshotDir() + "/TuningResultWindow.png"));
     } else {
       EXPECT_TRUE(b.window.statusBar()->currentMessage().startsWith(
           QStringLiteral("Régulateur flou, génération 6 : fitness max ")))
@@ -319,7 +310,7 @@ TEST(TuningWindow, StopEndsTheSeriesWithAStatusLineAndNoErrorBox) {
   // complete generation bred, whose individual 0 is that best.
   EXPECT_EQ(b.window.Settings().KpW, t.XOld[0][0]);
   QApplication::processEvents();
-  EXPECT_TRUE(w->grab().save(Screenshots() + "/TuningResultWindowStopped.png"));
+  EXPECT_TRUE(w->grab().save(testing::ScreenshotDir() + "/TuningResultWindowStopped.png"));
 }
 
 TEST(TuningWindow, NFoisAsksTheCountAndRunsNothingOnABadOne) {
