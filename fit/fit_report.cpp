@@ -1,28 +1,20 @@
 #include "fit/fit_report.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstddef>
 
+#include "files/number_format.h"
 #include "platform/file_replacement.h"
 
 namespace mas {
 namespace {
 
-std::string G(double x, int precision = 6) {
-  if (std::isnan(x)) return "-";
-  if (std::isinf(x)) return x > 0 ? "inf" : "-inf";
-  char buf[48];
-  const auto r = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::general, precision);
-  return std::string(buf, r.ptr);
-}
+std::string G(double x, int precision = 6) { return std::isnan(x) ? "-" : FormatG(x, precision); }
 
+// Whole for any value: a correlation or a time far beyond the usual prints all its digits.
 std::string Fixed(double x, int decimals) {
-  if (!std::isfinite(x)) return G(x);
-  char buf[48];
-  const auto r = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::fixed, decimals);
-  return std::string(buf, r.ptr);
+  return std::isfinite(x) ? FormatFixed(x, decimals) : G(x);
 }
 
 // Left-aligned in a column of `width` characters (counting UTF-8 characters).
