@@ -365,7 +365,9 @@ TEST(DsvpwmWindow, StopEndsTheSimulationWithAPartialTableAndTheDrawingStaysLive)
       },
       60000));
   ASSERT_TRUE(f.Child<QPushButton>("ButtonStop")->isEnabled());
+  // Escape is the Stop button's shortcut, which answers in the active window only.
   f.window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&f.window));
   QTest::keyClick(&f.window, Qt::Key_Escape);
   ASSERT_TRUE(finished.count() > 0 || finished.wait(60000));
   EXPECT_TRUE(f.messages.empty());

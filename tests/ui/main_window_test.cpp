@@ -163,6 +163,9 @@ TEST(MainWindow, StopEndsTheRunAtItsNextProgressStep) {
   EXPECT_EQ(f.window.Settings().tf, tf_before);
   while (progress.count() < 2 && finished.count() == 0) progress.wait(60000);
   ASSERT_EQ(finished.count(), 0) << "the run ended before it could be stopped";
+  // Escape is the shortcut of "Arrêter", which answers while the window is active only.
+  f.window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&f.window));
   QTest::keyClick(&f.window, Qt::Key_Escape);
   ASSERT_TRUE(finished.count() > 0 || finished.wait(60000));
   EXPECT_EQ(f.window.Carried().CostIdent, -1.0);  // the run's mark of an interruption

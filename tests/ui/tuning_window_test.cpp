@@ -265,6 +265,9 @@ TEST(TuningWindow, StopEndsTheSeriesWithAStatusLineAndNoErrorBox) {
   b.Trigger("Cm5foisW1");
   while (b.window.Progress()->value() == 0 && progress.wait(60000)) {
   }
+  // Escape is a shortcut of the window, which answers while the window is active only.
+  w->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(w));
   QTest::keyClick(w, Qt::Key_Escape);
   ASSERT_TRUE(finished.wait(300000));
   EXPECT_EQ(shown.count(), 0);
