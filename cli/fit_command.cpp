@@ -33,8 +33,8 @@ constexpr const char* kFitExitHelp =
     "  130  interrompu par Ctrl-C : le meilleur point atteint est résumé, --save-best et\n"
     "       --report sont écrits\n"
     "Les poids du coût (gWmF, gIasF, gA, gt0, CostFunction) se donnent par --set ; un gène\n"
-    "est tenu par --set GenX.<nom>=0. Le fichier expérimental ExpNom est cherché depuis le\n"
-    "dossier courant : lancer depuis le dossier de l'étude, ou donner --exp.\n"
+    "est tenu par --set GenX.<nom>=0. Le fichier expérimental ExpNom est cherché à côté de\n"
+    "l'étude, puis depuis le dossier courant ; --exp est pris depuis le dossier courant.\n"
     "Avec --mpi, seul le rang 0 écrit et affiche, et chaque rang finit avec le code du\n"
     "rang 0.\n";
 
@@ -83,7 +83,8 @@ int FitOnRanks(const FitRequest& r, CliEnvironment& env, const OptimisationRanks
       });
   FitReportContext context;
   context.study = r.study;
-  context.record = s.ExpNom;
+  context.record = ExperimentalFilePath(
+      s, r.experiment ? RecordLookup::kAsNamed : RecordLookup::kBesideStudyFirst);
   context.threads = options.threads * ranks.size();
   context.seed = options.seed;
   const std::string report = FormatFitReport(result, context);

@@ -39,8 +39,8 @@ constexpr const char* kIdentifyExitHelp =
     "Les journaux (Histor.cpp et debgen.cpp, ou outbest.dat et outTracix.dat) sont écrits\n"
     "dans le dossier courant (ou --logs) : créés au départ, puis Histor.cpp, outbest.dat\n"
     "et outTracix.dat sont complétés sur place à chaque génération (époque) et debgen.cpp\n"
-    "est remplacé entier. Le fichier expérimental ExpNom est cherché\n"
-    "depuis le dossier courant : lancer depuis le dossier de l'étude, ou donner --exp.\n"
+    "est remplacé entier. Le fichier expérimental ExpNom est cherché à côté de l'étude,\n"
+    "puis depuis le dossier courant ; --exp est pris depuis le dossier courant.\n"
     "Avec --mpi, seul le rang 0 écrit et affiche, et chaque rang finit avec le code du\n"
     "rang 0.\n";
 
@@ -222,7 +222,9 @@ std::optional<int> PrepareIdentification(const std::string& study,
   if (const auto failed = LoadStudy(study, override_texts, s, env)) return failed;
   const std::vector<Override> overrides = ParseOverrides(override_texts);  // already checked
   if (experiment) s.ExpNom = *experiment;
-  const ExperimentalReadResult read = ReadExperimentalFile(s, carried.experiment, env.platform);
+  const ExperimentalReadResult read =
+      ReadExperimentalFile(s, carried.experiment, env.platform,
+                           experiment ? RecordLookup::kAsNamed : RecordLookup::kBesideStudyFirst);
   if (!read.usable()) return kExitParameterFile;
   // The reading marks every gene as optimised; the genes held on the command line stay held.
   std::vector<Override> genes;
@@ -230,7 +232,7 @@ std::optional<int> PrepareIdentification(const std::string& study,
     if (o.name.rfind("GenX", 0) == 0) genes.push_back(o);
   }
   ApplyOverrides(s, genes);
-  env.out << "Fichier expérimental : " << s.ExpNom << " (" << read.complete_rows << " lignes)\n";
+  env.out << "Fichier expérimental : " << read.path << " (" << read.complete_rows << " lignes)\n";
   // The tables are built without an output table: the candidates are scored against them.
   const RunOutcome tables = BuildExperimentalTables(s, carried, env.platform, nullptr);
   if (!s.ExpTableReady) {

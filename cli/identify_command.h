@@ -12,12 +12,12 @@
 //
 // The command reads the study, applies the --set overrides (the cost weights gWmF, gIasF,
 // gA, gt0 and CostFunction, like every dialog-only setting, are not stored in a study),
-// reads the experimental record (ExpNom, or --exp, which also replaces ExpNom in a saved
-// study) and builds the experimental tables on the study's time base. Reading the record
-// marks every gene as optimised: --set GenX... is applied again after it, so that genes
-// can be held. It then initialises the optimiser (a random population or swarm from the
-// seed; with --init, the GA's whole population at that set, or the swarm's global best
-// at that set), runs the generations or epochs printing one line each, and writes the
+// reads the experimental record (ExpNom, looked for beside the study first, or --exp, taken
+// as named, which also replaces ExpNom in a saved study) and builds the experimental tables on the
+// study's time base. Reading the record marks every gene as optimised: --set GenX... is applied
+// again after it, so that genes can be held. It then initialises the optimiser (a random population
+// or swarm from the seed; with --init, the GA's whole population at that set, or the swarm's global
+// best at that set), runs the generations or epochs printing one line each, and writes the
 // optimiser's logs in the current folder (or --logs). --save-best writes the study with
 // the best parameters in the machine fields; --simulate-best runs the study once with
 // them, writing its output table.

@@ -1,12 +1,17 @@
 #include "identification/experimental_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <fstream>
-#include <iterator>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 namespace mas {
 namespace {
@@ -69,48 +74,181 @@ void CountRaggedLines(std::string_view text, std::size_t begin, std::size_t end,
   }
 }
 
+// The names of the header, separated by spaces and tabs.
+std::vector<std::string_view> HeaderNames(std::string_view header) {
+  std::vector<std::string_view> names;
+  std::size_t pos = 0;
+  while (pos < header.size()) {
+    while (pos < header.size() && (header[pos] == ' ' || header[pos] == '\t')) ++pos;
+    const std::size_t begin = pos;
+    while (pos < header.size() && header[pos] != ' ' && header[pos] != '\t') ++pos;
+    if (pos > begin) names.push_back(header.substr(begin, pos - begin));
+  }
+  return names;
+}
+
+// At most `kShown` characters of a word read from the file, for a message.
+std::string Shown(std::string_view word) {
+  constexpr std::size_t kShown = 40;
+  return std::string(word.substr(0, kShown)) + (word.size() > kShown ? "…" : "");
+}
+
+// What a record must hold, closing every refusal.
+std::string Expected(const SimulationSettings& s) {
+  return "Un fichier expérimental a une ligne d'entête (les noms des colonnes), puis des "
+         "nombres séparés par des blancs, une ligne par instant : le temps (s) en colonne 0, "
+         "croissant, la vitesse (tr/mn) en colonne ExpWmCol = " +
+         std::to_string(s.ExpWmCol) +
+         " et le courant (A) en colonne ExpIasCol = " + std::to_string(s.ExpIasCol) +
+         " (colonnes comptées depuis 0).";
+}
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+enum class WholeRecord { kRead, kUnreadable, kNotRegular, kTooLarge };
+
+// The whole content of `path`, refused before any reading when it is not a regular file or
+// is larger than kExperimentalFileMaxBytes. The file is opened without blocking, so that
+// a pipe put in place of the file after the check still cannot stop the program.
+WholeRecord ReadWholeRecord(const std::string& path, std::string& text) {
+  std::error_code ec;
+  const std::filesystem::file_status status = std::filesystem::status(path, ec);
+  if (ec || !std::filesystem::exists(status)) return WholeRecord::kUnreadable;
+  if (!std::filesystem::is_regular_file(status)) return WholeRecord::kNotRegular;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return WholeRecord::kUnreadable;
+  // fdopen fails only for want of memory (the descriptor is then lost with the process).
+  const std::unique_ptr<std::FILE, FileCloser> file(::fdopen(fd, "rb"));
+  if (!file) return WholeRecord::kUnreadable;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) return WholeRecord::kUnreadable;
+  if (!S_ISREG(info.st_mode)) return WholeRecord::kNotRegular;
+  if (info.st_size > kExperimentalFileMaxBytes) return WholeRecord::kTooLarge;
+  // The size told by fstat, then whatever the file grew by meanwhile, up to the limit.
+  text.resize(static_cast<std::size_t>(info.st_size));
+  std::size_t got = std::fread(text.data(), 1, text.size(), file.get());
+  text.resize(got);
+  char buf[65536];
+  std::size_t n = 0;
+  while ((n = std::fread(buf, 1, sizeof buf, file.get())) > 0) {
+    got += n;
+    if (got > static_cast<std::size_t>(kExperimentalFileMaxBytes)) return WholeRecord::kTooLarge;
+    text.append(buf, n);
+  }
+  return std::ferror(file.get()) == 0 ? WholeRecord::kRead : WholeRecord::kUnreadable;
+}
+
 }  // namespace
 
+std::string ExperimentalFilePath(const SimulationSettings& s, RecordLookup lookup) {
+  const std::filesystem::path record(s.ExpNom);
+  if (lookup == RecordLookup::kAsNamed || s.ExpNom.empty() || record.is_absolute()) {
+    return s.ExpNom;
+  }
+  const std::filesystem::path folder = std::filesystem::path(s.ParamFileName).parent_path();
+  if (folder.empty()) return s.ExpNom;
+  const std::filesystem::path beside = folder / record;
+  std::error_code ec;
+  return std::filesystem::exists(beside, ec) ? beside.string() : s.ExpNom;
+}
+
 ExperimentalReadResult ReadExperimentalFile(SimulationSettings& s, ExperimentalData& d,
-                                            Platform& platform) {
+                                            Platform& platform, RecordLookup lookup) {
   s.GenX.fill(true);
   d.ExpTime.clear();
   d.ExpWm.clear();
   d.ExpIas.clear();
 
   ExperimentalReadResult result;
-  auto fail = [&](ExperimentalReadStatus status, std::string message) {
+  result.path = ExperimentalFilePath(s, lookup);
+  const std::string& path = result.path;
+  // Every refusal: its first line, then what is known of the file, then what a record
+  // holds. Nothing read is kept.
+  auto fail = [&](ExperimentalReadStatus status, const std::string& first,
+                  const std::string& detail) {
+    for (auto* a : {&d.ExpTime, &d.ExpWm, &d.ExpIas}) a->clear();
     result.status = status;
-    result.message = std::move(message);
+    result.message = first + "\n" + detail + "\n" + Expected(s);
     platform.ShowMessage(result.message, kCaption, MessageIcon::kStop);
     return result;
   };
 
-  std::ifstream in(s.ExpNom, std::ios::binary);
-  if (!in) {
-    return fail(ExperimentalReadStatus::kNotFound, "Fichier : " + s.ExpNom + " introuvable");
+  std::string text;
+  switch (ReadWholeRecord(path, text)) {
+    case WholeRecord::kRead:
+      break;
+    case WholeRecord::kUnreadable: {
+      const std::filesystem::path folder = std::filesystem::path(s.ParamFileName).parent_path();
+      const bool looked_beside = lookup == RecordLookup::kBesideStudyFirst && !s.ExpNom.empty() &&
+                                 !std::filesystem::path(s.ExpNom).is_absolute() && !folder.empty();
+      return fail(ExperimentalReadStatus::kNotFound, "Fichier : " + s.ExpNom + " introuvable",
+                  "Fichier expérimental " + path + " absent ou illisible" +
+                      (looked_beside ? " (cherché à côté de l'étude, dans " + folder.string() +
+                                           ", puis depuis le dossier courant)."
+                                     : "."));
+    }
+    case WholeRecord::kNotRegular:
+      return fail(ExperimentalReadStatus::kNotRegularFile,
+                  "Fichier : " + path + " n'est pas un fichier ordinaire",
+                  "Un tube, un périphérique ou un dossier n'est pas lu comme fichier "
+                  "expérimental.");
+    case WholeRecord::kTooLarge:
+      return fail(ExperimentalReadStatus::kTooLarge,
+                  "Le fichier " + path + " dépasse " +
+                      std::to_string(kExperimentalFileMaxBytes >> 30) +
+                      " Go : ce n'est pas un fichier expérimental",
+                  "Fichier expérimental " + path + " refusé sans être lu.");
   }
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   const std::string_view all(text);
 
   const std::size_t header_end = std::min(all.find('\n'), all.size());
   std::string_view header = all.substr(0, header_end);
   if (!header.empty() && header.back() == '\r') header.remove_suffix(1);
   if (header.empty() || header.size() > static_cast<std::size_t>(kExperimentalHeaderMax)) {
-    return fail(ExperimentalReadStatus::kHeaderRejected, "Ligne d'entete trop longue");
+    return fail(
+        ExperimentalReadStatus::kHeaderRejected, "Ligne d'entete trop longue",
+        "Fichier expérimental " + path + " : la première ligne doit nommer les colonnes en " +
+            std::to_string(kExperimentalHeaderMax) + " caractères au plus, lu " +
+            (header.empty() ? std::string("une ligne vide")
+                            : "une ligne de " + std::to_string(header.size()) + " caractères") +
+            ".");
   }
   const int columns = CountHeaderNames(header);
   result.columns = columns;
   // A negative index would silently leave its column empty: it is refused as well.
   if (!(columns > s.ExpWmCol && columns > s.ExpIasCol && s.ExpWmCol >= 0 && s.ExpIasCol >= 0)) {
-    return fail(ExperimentalReadStatus::kBadColumns, "Probleme de n° de colones");
+    return fail(ExperimentalReadStatus::kBadColumns, "Probleme de n° de colones",
+                "Fichier expérimental " + path + " : l'entête nomme " + std::to_string(columns) +
+                    (columns > 1 ? " colonnes" : " colonne") + ", numérotées de 0 à " +
+                    std::to_string(columns - 1) +
+                    ", mais ExpWmCol = " + std::to_string(s.ExpWmCol) +
+                    " et ExpIasCol = " + std::to_string(s.ExpIasCol) + ".");
   }
+  auto column_name = [&](int i) {
+    const std::vector<std::string_view> names = HeaderNames(header);
+    return i < static_cast<int>(names.size()) ? Shown(names[static_cast<std::size_t>(i)])
+                                              : std::string();
+  };
+
+  // A stray or missing number before a refused word shifts the columns: the first line
+  // read whose count differs from the header's is named with the refusal.
+  const std::size_t data_begin = std::min(header_end + 1, all.size());
+  auto shifted = [&](std::size_t at) {
+    const std::size_t line_begin = all.rfind('\n', at) + 1;
+    CountRaggedLines(all, data_begin, std::max(data_begin, line_begin), 2, columns, result);
+    if (result.ragged_lines == 0) return std::string();
+    return " La ligne " + std::to_string(result.first_ragged_line) + " a " +
+           std::to_string(result.first_ragged_count) + " nombres au lieu de " +
+           std::to_string(columns) + " : les colonnes qui la suivent sont décalées.";
+  };
 
   // The numbers, one word at a time; position in the row = count modulo the columns.
-  std::size_t pos = std::min(header_end + 1, all.size());
+  std::size_t pos = data_begin;
   long long count = 0;
   int complete_rows = 0;
-  std::size_t stop = all.size();  // where the reading ended
+  std::size_t previous_time_at = 0;  // where the previous row's time was read
   result.status = ExperimentalReadStatus::kRead;
   while (true) {
     while (pos < all.size() && IsSpace(all[pos])) ++pos;
@@ -120,25 +258,37 @@ ExperimentalReadResult ReadExperimentalFile(SimulationSettings& s, ExperimentalD
     // A number that runs into the end of the file is not kept.
     if (end >= all.size()) break;
     const std::string_view word = all.substr(pos, end - pos);
+    const int i = static_cast<int>(count % columns);
     double value = 0.0;
     if (!ParseNumber(word, value)) {
-      stop = pos;
-      // Only complete rows are kept: drop what the cut row had stored.
-      const auto rows = static_cast<std::size_t>(complete_rows);
-      for (auto* a : {&d.ExpTime, &d.ExpWm, &d.ExpIas}) {
-        if (a->size() > rows) a->resize(rows);
-      }
-      result.status = ExperimentalReadStatus::kStoppedAtBadValue;
-      constexpr std::size_t kShown = 40;
-      const std::string shown(word.substr(0, kShown));
-      result.message = "Valeur non numérique « " + shown + (word.size() > kShown ? "…" : "") +
-                       " » ligne " + std::to_string(LineOf(all, pos)) + " de " + s.ExpNom +
-                       " : lecture arrêtée, " + std::to_string(complete_rows) +
-                       " lignes complètes gardées";
-      platform.ShowMessage(result.message, kCaption, MessageIcon::kExclamation);
-      break;
+      result.bad_line = LineOf(all, pos);
+      result.bad_column = i;
+      return fail(
+          ExperimentalReadStatus::kBadValue,
+          "Nombre fini attendu, lu « " + Shown(word) + " » ligne " +
+              std::to_string(result.bad_line) + ", colonne " + std::to_string(i) + " « " +
+              column_name(i) + " » de " + path,
+          "Le fichier expérimental est refusé : il ne serait lu que jusque-là." + shifted(pos));
     }
-    const int i = static_cast<int>(count % columns);
+    if (i == 0) {
+      // Times from zero on, each above the previous one.
+      if (value < 0.0 || (!d.ExpTime.empty() && !(value > d.ExpTime.back()))) {
+        result.bad_line = LineOf(all, pos);
+        result.bad_column = 0;
+        const bool negative = value < 0.0;
+        return fail(ExperimentalReadStatus::kTimeNotIncreasing,
+                    std::string(negative ? "Temps négatif" : "Temps non croissant") + " ligne " +
+                        std::to_string(result.bad_line) + " de " + path,
+                    "Colonne 0 « " + column_name(0) + " » : le temps " + Shown(word) + " s " +
+                        (negative ? "est négatif"
+                                  : "ne dépasse pas celui de la ligne " +
+                                        std::to_string(LineOf(all, previous_time_at))) +
+                        " ; les temps partent de 0 ou plus et croissent strictement d'une "
+                        "ligne à la suivante." +
+                        shifted(pos));
+      }
+      previous_time_at = pos;
+    }
     // Independent tests: a column index 0 also feeds the time.
     if (i == 0) d.ExpTime.push_back(value);
     if (i == s.ExpWmCol) d.ExpWm.push_back(value);
@@ -151,13 +301,11 @@ ExperimentalReadResult ReadExperimentalFile(SimulationSettings& s, ExperimentalD
 
   // The numbers are read in sequence whatever the lines, so one stray or missing value
   // shifts every later one into the wrong column without a word: the lines read whose
-  // count differs from the header's are pointed out (the line a bad word cut is not).
-  const std::size_t first = std::min(header_end + 1, all.size());
-  const std::size_t stop_line = stop == all.size() ? stop : all.rfind('\n', stop) + 1;
-  CountRaggedLines(all, first, std::max(first, stop_line), 2, columns, result);
+  // count differs from the header's are pointed out.
+  CountRaggedLines(all, data_begin, all.size(), 2, columns, result);
   if (result.ragged_lines > 0) {
     platform.ShowMessage(
-        "Lignes irrégulières dans " + s.ExpNom + " : la ligne " +
+        "Lignes irrégulières dans " + path + " : la ligne " +
             std::to_string(result.first_ragged_line) + " a " +
             std::to_string(result.first_ragged_count) + " nombres au lieu de " +
             std::to_string(columns) + " (" + std::to_string(result.ragged_lines) +

@@ -8,6 +8,14 @@
 //  - Every gene is marked as optimised (GenX all on) before anything else, whatever the
 //    outcome, and the raw record is emptied; the resampled tables and ExpTableReady are
 //    left as they are (they belong to the table build).
+//  - A record named by the study (ExpNom relative, the study read from another folder) is
+//    looked for beside the study first, then from the current folder, as a sweep's study
+//    is looked for beside the sweep file. A record named on the command line is taken as
+//    named.
+//  - Only a regular file is read (a link to one is followed): a pipe, a device or a folder
+//    is refused before it is opened for reading, so that a pipe without a writer never
+//    blocks and /dev/zero never fills the memory. A record is also refused above
+//    kExperimentalFileMaxBytes.
 //  - The header is the first line, without its line end (LF or CR LF). It must hold 1 to
 //    kExperimentalHeaderMax characters: an empty header, and a longer one, are refused
 //    with "Ligne d'entete trop longue". (The workbench has always read the header into a
@@ -25,8 +33,13 @@
 //    the rows present in all three.
 //  - Numbers are read with a point as decimal separator whatever the locale, in decimal
 //    or exponent form, with an optional sign. A word that is not such a finite number
-//    (text, "1,5", "1.5x", "nan", 1e400) ends the reading there: the rows complete before
-//    it are kept, the values of the row it cuts are dropped, and the user is told where.
+//    (text, "1,5", "1.5x", "nan", "inf", 1e400) refuses the whole record, naming its line
+//    and its column: a record cut there would be fitted on a fraction of itself.
+//  - The times (column 0) must be positive or zero and strictly increase from row to row:
+//    the first row that breaks this refuses the record, naming its line. The interpolation
+//    walks the record in time order and would otherwise compare a few scattered instants.
+//  - Every refusal keeps its caption ("Erreur de lecture") and its first line, then names
+//    the file read and what a record must hold.
 //  - Since the numbers are read in sequence, one stray or missing value shifts every later
 //    value into the wrong column. The reading stays as it is, but the lines read whose
 //    count of numbers is neither 0 nor the header's are counted, and the user is warned
@@ -44,36 +57,54 @@ namespace mas {
 // Longest header line accepted (characters, line end excluded).
 inline constexpr int kExperimentalHeaderMax = 894;
 
+// Largest record read (bytes): a record of ten million rows of five numbers fits with room
+// to spare; anything larger is not a measured start-up.
+inline constexpr long long kExperimentalFileMaxBytes = 2LL << 30;
+
 enum class ExperimentalReadStatus {
   kRead,               // the whole file was read
-  kStoppedAtBadValue,  // a word that is not a number ended the reading; the rows before it
-                       // are kept
-  kNotFound,           // "Fichier : <name> introuvable"
+  kNotFound,           // "Fichier : <name> introuvable" (missing or unreadable)
+  kNotRegularFile,     // a pipe, a device or a folder: never opened for reading
+  kTooLarge,           // above kExperimentalFileMaxBytes
   kHeaderRejected,     // "Ligne d'entete trop longue"
   kBadColumns,         // "Probleme de n° de colones"
+  kBadValue,           // a word that is not a finite number
+  kTimeNotIncreasing,  // a negative time, or one not above the previous row's
+};
+
+// Where a record named by the study is looked for.
+enum class RecordLookup {
+  kBesideStudyFirst,  // beside s.ParamFileName, then from the current folder
+  kAsNamed,           // from the current folder only (a name given on the command line)
 };
 
 struct ExperimentalReadResult {
   ExperimentalReadStatus status = ExperimentalReadStatus::kNotFound;
+  std::string path;       // the file read (or looked for)
   int columns = 0;        // names in the header
   int complete_rows = 0;  // rows with all their columns
+  // The refused value's place: line in the file and column in the row (from 0).
+  int bad_line = 0;
+  int bad_column = 0;
   // Lines whose count of numbers differs from the header's (empty lines aside), the
   // first of them (line number in the file) and its count.
   int ragged_lines = 0;
   int first_ragged_line = 0;
   int first_ragged_count = 0;
   std::string message;  // the message shown, empty when the file was read whole
-  // The record can be used (possibly shortened by a bad word).
-  bool usable() const {
-    return status == ExperimentalReadStatus::kRead ||
-           status == ExperimentalReadStatus::kStoppedAtBadValue;
-  }
+  bool usable() const { return status == ExperimentalReadStatus::kRead; }
 };
 
-// Reads s.ExpNom into the raw record of `d` (ExpTime, ExpWm, ExpIas) with the columns
-// s.ExpWmCol and s.ExpIasCol, and sets every GenX flag of `s`. Failures are shown on
-// `platform` with the caption "Erreur de lecture" and leave the raw record empty.
+// The file a reading of s.ExpNom opens: with kBesideStudyFirst, a relative name found
+// beside the study s.ParamFileName, otherwise s.ExpNom as it is.
+std::string ExperimentalFilePath(const SimulationSettings& s, RecordLookup lookup);
+
+// Reads s.ExpNom (looked for as `lookup` says) into the raw record of `d` (ExpTime,
+// ExpWm, ExpIas) with the columns s.ExpWmCol and s.ExpIasCol, and sets every GenX flag of
+// `s`. Failures are shown on `platform` with the caption "Erreur de lecture" and leave
+// the raw record empty. s.ExpNom itself is left as named.
 ExperimentalReadResult ReadExperimentalFile(SimulationSettings& s, ExperimentalData& d,
-                                            Platform& platform);
+                                            Platform& platform,
+                                            RecordLookup lookup = RecordLookup::kBesideStudyFirst);
 
 }  // namespace mas

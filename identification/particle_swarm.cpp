@@ -44,7 +44,7 @@ bool ParticleSwarmIdentification::Allocate(int n1, int n2, const std::array<bool
   pbestVal.assign(p, kNoBestCost);
   gbesti = -1;
   RandomizeSwarm(false, GenX, seed);
-  CreateLogs(GenX, platform);
+  logs_due_ = true;
   return true;
 }
 
@@ -94,6 +94,8 @@ EpochReport ParticleSwarmIdentification::RunEpoch(SimulationSettings& s, Carried
                                                   const CandidateEvaluator& evaluator) {
   EpochReport report;
   if (Particles() == 0) return report;
+  // The logs of a new swarm start with its first epoch.
+  if (logs_due_) CreateLogs(s.GenX, platform);
   std::fill(Eval.begin(), Eval.end(), 0.0);
   const Evaluation ev = evaluator.Evaluate(X, s, carried, platform);
   report.end = ev.end;
@@ -222,6 +224,7 @@ void ParticleSwarmIdentification::CreateLogs(const std::array<bool, NGenes>& Gen
   trajectory += '\n';
   best_log_.Replace(best, platform);
   trajectory_log_.Replace(trajectory, platform);
+  logs_due_ = false;
 }
 
 void ParticleSwarmIdentification::LogEpoch(const std::array<bool, NGenes>& GenX,

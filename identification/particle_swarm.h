@@ -58,10 +58,11 @@ class ParticleSwarmIdentification {
 
   // "MàJ" (and the window's creation): n1 refiners and n2 explorers, arrays created anew
   // (all zero), a random swarm (RandomizeSwarm without keeping the best) and both logs
-  // created with their headers. Refused, changing nothing, when a count is negative, the
-  // swarm would have no particle or more than kMaxParticles (each particle is a start-up
-  // simulation per epoch; the bound keeps a mistyped count from asking for gigabytes):
-  // false after the message.
+  // due: they are created with their headers when the next epoch starts (CreateLogs), so
+  // that a workbench opened without optimising leaves no empty log behind. Refused, changing
+  // nothing, when a count is negative, the swarm would have no particle or more than kMaxParticles
+  // (each particle is a start-up simulation per epoch; the bound keeps a mistyped count from asking
+  // for gigabytes): false after the message.
   static constexpr long long kMaxParticles = 200000;
   bool Allocate(int n1, int n2, const std::array<bool, NGenes>& GenX, std::uint32_t seed,
                 Platform& platform);
@@ -100,8 +101,10 @@ class ParticleSwarmIdentification {
   RunOutcome SimulateGlobalBest(SimulationSettings& s, CarriedState& carried, Platform& platform,
                                 OutputSink* sink, bool launch_viewer);
 
-  // Creates both logs anew with their header lines (the selected dimensions' names).
+  // Creates both logs anew with their header lines (the selected dimensions' names), now.
   void CreateLogs(const std::array<bool, NGenes>& GenX, Platform& platform);
+  // Whether the logs are still to be created by the next epoch (after Allocate).
+  bool LogsDue() const { return logs_due_; }
 
   int Particles() const { return static_cast<int>(X.size()); }
   // Cost of the global best (kNoBestCost before the swarm is allocated).
@@ -135,6 +138,7 @@ class ParticleSwarmIdentification {
   LcgRandom& rng_;
   LogFile best_log_;
   LogFile trajectory_log_;
+  bool logs_due_ = false;
 };
 
 }  // namespace mas

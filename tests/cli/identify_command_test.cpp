@@ -148,7 +148,34 @@ TEST_F(MasIdentify, FailuresEndWithTheirDocumentedStatus) {
       MasMain({"identify", "ga", study_, "--exp", Path("absent.dat"), "--logs", dir_.string()},
               env_),
       1);
-  EXPECT_EQ(platform_.messages.back().text, "Fichier : " + Path("absent.dat") + " introuvable");
+  EXPECT_EQ(platform_.messages.back().text.rfind("Fichier : " + Path("absent.dat") +
+                                                     " introuvable\nFichier expérimental " +
+                                                     Path("absent.dat") + " absent ou illisible.",
+                                                 0),
+            0u)
+      << platform_.messages.back().text;
+}
+
+// The study names its record: it is looked for beside the study, wherever the command is
+// started from. A record named by --exp is taken from the current folder.
+TEST_F(MasIdentify, ARecordNamedByTheStudyIsFoundBesideIt) {
+  fs::copy_file(Path("rec.dat"), Path("measured.dat"));
+  ASSERT_FALSE(fs::exists("measured.dat"));  // not in the current folder
+  EXPECT_EQ(MasMain({"identify", "ga", study_, "--set", "ExpNom=measured.dat", "--generations", "1",
+                     "--seed", "3", "--threads", "1", "--logs", dir_.string()},
+                    env_),
+            0)
+      << err_.str();
+  EXPECT_NE(out_.str().find("Fichier expérimental : " + Path("measured.dat") + " ("),
+            std::string::npos)
+      << out_.str();
+  platform_.messages.clear();
+  EXPECT_EQ(MasMain({"identify", "pso", study_, "--exp", "measured.dat", "--epochs", "1", "--logs",
+                     dir_.string()},
+                    env_),
+            1);
+  ASSERT_FALSE(platform_.messages.empty());
+  EXPECT_EQ(platform_.messages.back().text.rfind("Fichier : measured.dat introuvable\n", 0), 0u);
 }
 
 // Logs that cannot be written do not stop the optimisation, but the command does not
