@@ -224,10 +224,15 @@ RunOutcome SimulationRun::Run() {
   outcome_.status = RunStatus::kReachedEnd;
 
   // The end test comes after the step, so a run with tf < t0 still executes one step.
+  // Time is accumulated step by step (t += dt), whose rounding may leave the step meant for
+  // tf a hair above it: with half a step of tolerance the last step is the one nearest tf
+  // (the earlier one when tf lies midway between two steps). The distance to tf is compared
+  // rather than t with tf + dt/2, a sum whose own rounding could drop the step at tf.
+  const double half_step = s_.dt / 2;
   do {
     Step();
     if (st_.steps % kInterruptPollSteps == 0 && !stop_) PollProgressAndInterrupt();
-  } while (!stop_ && st_.t <= s_.tf);
+  } while (!stop_ && st_.t - s_.tf < half_step);
   // A stop asked after the last poll still ends the run as interrupted: the user asked for
   // it, and a script must not read it as success.
   if (!stop_ && platform_.EscapePressed()) Interrupt();

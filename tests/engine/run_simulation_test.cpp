@@ -3,7 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <vector>
 
@@ -137,6 +139,44 @@ TEST(RunSimulation, RecordsEveryOutStepFromTd0AndEndsAfterTf) {
     EXPECT_EQ(steps, c.recorded_steps) << "OutStep " << c.out_step << " td0 " << c.td0;
     EXPECT_EQ(h.sink.headers, 1);
     EXPECT_EQ(h.sink.closes, 1);
+  }
+}
+
+// Time is accumulated step by step, so the step meant for tf may land a hair above it: the
+// run still ends on the step nearest tf, and every row before it is the row of a longer
+// run, to the bit.
+TEST(RunSimulation, EndsOnTheStepNearestTfWithTheRowsOfALongerRun) {
+  for (const double dt : {1e-5, 3e-5, 1e-4, 2.5e-4}) {
+    Harness longer;
+    longer.s.OutStep = 1;
+    longer.s.dt = dt;
+    longer.s.tf = 2.6;
+    ASSERT_EQ(longer.Run().status, RunStatus::kReachedEnd);
+    const std::vector<double>& all = longer.sink.times;
+    for (const double tf : {0.7, 1.0, 1.6, 2.5, 0.01 + dt / 3, 0.01 + 2 * dt / 3}) {
+      Harness h;
+      h.s.OutStep = 1;
+      h.s.dt = dt;
+      h.s.tf = tf;
+      ASSERT_EQ(h.Run().status, RunStatus::kReachedEnd);
+      const std::size_t n = h.sink.times.size();
+      ASSERT_GE(n, 2u);
+      ASSERT_LT(n, all.size());
+      // The last step is nearer tf than the steps on either side of it.
+      EXPECT_LE(std::fabs(h.sink.times[n - 1] - tf), std::fabs(all[n - 2] - tf))
+          << "dt " << dt << " tf " << tf;
+      EXPECT_LT(std::fabs(h.sink.times[n - 1] - tf), std::fabs(all[n] - tf))
+          << "dt " << dt << " tf " << tf;
+      EXPECT_NEAR(h.sink.times[n - 1], tf, dt / 2 * (1 + 1e-9)) << "dt " << dt << " tf " << tf;
+      for (std::size_t i = 0; i < n; ++i) {
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(h.sink.times[i]),
+                  std::bit_cast<std::uint64_t>(all[i]))
+            << i;
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(h.sink.vas[i]),
+                  std::bit_cast<std::uint64_t>(longer.sink.vas[i]))
+            << i;
+      }
+    }
   }
 }
 
