@@ -90,8 +90,8 @@ output: a table file to write as ``mas run`` writes it (with the bar snapshot an
     cage's matrix dump); None writes no file at all.
 session: a mas.Session whose carried state (flux angle, modulator, costs) the run uses
     and keeps; None starts from a fresh state, as ``mas run``.
-progress: None or a callable given the position 0..100; returning False ends the run
-    (status "interrupted").
+progress: None or a callable given the position 0..100; returning a false value
+    (False, 0, ...; returning None goes on) ends the run (status "interrupted").
 
 The study itself is not changed. The interpreter is released while the run goes on, so
 runs in several Python threads go on at once; Ctrl-C ends the run and raises

@@ -163,7 +163,9 @@ void IdentifyReleased(const IdentifyOptions& o, SimulationSettings& s, PythonPla
                       std::string& failure, py::object*& failure_type) {
   CarriedState carried;
   if (o.record) s.ExpNom = *o.record;
-  const ExperimentalReadResult read = ReadExperimentalFile(s, carried.experiment, platform);
+  const ExperimentalReadResult read =
+      ReadExperimentalFile(s, carried.experiment, platform,
+                           o.record ? RecordLookup::kAsNamed : RecordLookup::kBesideStudyFirst);
   if (!read.usable()) {
     failure = read.message;
     failure_type = &Errors().file_error;
@@ -340,6 +342,8 @@ OptimisationResult Identify(const Study& study, const std::optional<Path>& recor
 #endif
   if (iterations < 0) Raise(Errors().setting_error, "iterations : nombre positif attendu");
   if (threads < 0 || threads > 1024) Raise(Errors().setting_error, "threads : 0..1024 attendu");
+  // The bounds of the command line's --starts.
+  if (starts < 0 || starts > 10000) Raise(Errors().setting_error, "starts : 0..10000 attendu");
   IdentifyOptions o;
   o.method = method;
   o.record = Text(record);
@@ -366,6 +370,11 @@ OptimisationResult Identify(const Study& study, const std::optional<Path>& recor
     o.init = g;
   }
   if (genes) {
+    // Nothing to optimise: the command line refuses it too (no GenX).
+    if (genes->empty()) {
+      Raise(Errors().setting_error,
+            "genes : au moins un gène à optimiser attendu (Rs, Ts, Tr, sigma, J, a10, a20, a30)");
+    }
     for (const std::string& g : *genes) {
       if (std::find(kGeneNames.begin(), kGeneNames.end(), g) == kGeneNames.end()) {
         Raise(Errors().setting_error,
@@ -500,7 +509,7 @@ void AddOptimisers(py::module_& m) {
 
 method: "ga", "pso" (identification), "ip" or "fuzzy" (tuning).
 status: "complete" (every iteration ran), "stopped" (the progress callback returned
-    False), "refused" (a candidate's run was refused; message says why) or "tr_zero" (a
+    a false value), "refused" (a candidate's run was refused; message says why) or "tr_zero" (a
     candidate with a rotor time constant of 0); for the fit "converged",
     "iteration_limit", "stopped", "failed" or "refused".
 best: the best parameters by name; score: their cost (identification, the lower the
@@ -536,8 +545,8 @@ intervals, standard_errors, warnings: the fit's 95 % intervals (low, high) and s
         R"doc(Identifies the machine's eight parameters (Rs, Ts, Tr, sigma, J, a10, a20, a30)
 from a measured start-up, as ``mas identify ga|pso|fit`` does.
 
-record: the measured start-up (the study's ExpNom when None), read with the study's
-    ExpWmCol and ExpIasCol; the experimental tables are built on the study's time base.
+record: the measured start-up (when None, the study's ExpNom, looked for beside the
+    study's file first), read with the study's ExpWmCol and ExpIasCol; the experimental tables are built on the study's time base.
 method: "ga" (genetic algorithm, 55 individuals), "pso" (particle swarm of n1
     refiners and n2 explorers, pulls pincrement and gincrement, inertias w1 and w2) or
     "fit" (least-squares fit of the start-up trajectory, Levenberg-Marquardt, with
@@ -553,7 +562,8 @@ genes: names of the parameters to optimise (all when None); the others are held 
 logs: folder of the optimisers' logs (Histor.cpp, debgen.cpp / outbest.dat,
     outTracix.dat); None writes them in a temporary folder removed afterwards.
 progress: None or a callable (iteration, cost, best) called after each iteration (each
-    solver step for the fit); returning False stops (status "stopped").
+    solver step for the fit); returning a false value (False, 0, ...; None goes on)
+    stops (status "stopped").
 
 Raises mas.FileError when the record cannot be read, mas.RunError when the tables
 cannot be built, KeyboardInterrupt on Ctrl-C.)doc");
@@ -564,8 +574,8 @@ cannot be built, KeyboardInterrupt on Ctrl-C.)doc");
 the study's own scenario by the genetic algorithm, as ``mas tune ip|fuzzy`` does.
 
 recover: start from a population around the study's present settings instead of a
-    random one. progress: None or a callable (generation, fitness, best); returning False
-    stops. Raises mas.RunError when the study cannot be tuned for that regulator (no
+    random one. progress: None or a callable (generation, fitness, best); returning a
+    false value (None goes on) stops. Raises mas.RunError when the study cannot be tuned for that regulator (no
     speed loop, another regulator type) with the workbench's message.)doc");
 }
 

@@ -9,9 +9,9 @@
 //    handler is put back at the end and the interruption raised as KeyboardInterrupt.
 //    (Taking the interpreter at every poll would make a run wait for any other Python
 //    thread that holds it.)
-//  - the progress callback, if any, is called with the position 0..100; returning False
-//    ends the run as Escape does (the run ends "interrupted"); an exception it raises ends
-//    the run the same way and is raised once the run has ended.
+//  - the progress callback, if any, is called with the position 0..100; returning a false
+//    value (False, 0, ...; None goes on) ends the run as Escape does (the run ends "interrupted");
+//    an exception it raises ends the run the same way and is raised once the run has ended.
 //  - messages are collected in order (caption, text) for the result; nothing is printed.
 
 #include <pybind11/pybind11.h>
@@ -77,8 +77,13 @@ class PythonPlatform final : public Platform {
     pybind11::gil_scoped_acquire hold;
     try {
       const pybind11::object answer = callback(arguments...);
-      // Only an explicit False stops: a callback that returns nothing lets the work go on.
-      if (pybind11::isinstance<pybind11::bool_>(answer) && !answer.cast<bool>()) stop_ = true;
+      // Any false answer stops (False, 0, an empty text...); a callback that returns
+      // nothing (None) lets the work go on. An answer without a truth value is an error.
+      if (!answer.is_none()) {
+        const int truth = PyObject_IsTrue(answer.ptr());
+        if (truth < 0) throw pybind11::error_already_set();
+        if (truth == 0) stop_ = true;
+      }
     } catch (pybind11::error_already_set& e) {
       e.restore();
       KeepPythonError();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 
 #include "engine/settings_fields.h"
 #include "files/settings_override.h"
@@ -86,25 +87,73 @@ std::string PythonMessage(const OverrideError& e) {
   Raise(Errors().unknown_setting, name + " : paramètre inconnu");
 }
 
+// The type of the field `name`, when it is a single field (not a group or a bar selection).
+std::optional<ValueType> FieldType(const std::string& name) {
+  const auto& fields = ReferenceFields();
+  const auto found = std::find_if(fields.begin(), fields.end(),
+                                  [&](const SettableField& f) { return f.ref.name == name; });
+  return found == fields.end() ? std::nullopt : std::optional(found->ref.type);
+}
+
+// A Python or numpy boolean.
+bool IsBoolean(py::handle value) {
+  if (py::isinstance<py::bool_>(value)) return true;
+  return py::hasattr(value, "dtype") && py::hasattr(value.attr("dtype"), "kind") &&
+         py::str(value.attr("dtype").attr("kind")).cast<std::string>() == "b";
+}
+
+// The digits of an integer (anything with __index__ that accepts it), or nothing.
+std::optional<std::string> IntegerText(py::handle value) {
+  if (!PyIndex_Check(value.ptr())) return std::nullopt;
+  // A type may offer the slot and still refuse (an array of reals): then it is no integer.
+  PyObject* index = PyNumber_Index(value.ptr());
+  if (index == nullptr) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  return py::str(py::reinterpret_steal<py::object>(index)).cast<std::string>();
+}
+
 // The --set text of a Python value.
 std::string ValueText(const std::string& name, py::handle value) {
-  if (py::isinstance<py::bool_>(value)) return value.cast<bool>() ? "1" : "0";
-  if (py::isinstance<py::str>(value)) return value.cast<std::string>();
-  if (PyFloat_Check(value.ptr())) return py::repr(value).cast<std::string>();
-  if (PyIndex_Check(value.ptr())) {
-    return py::str(py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr())))
-        .cast<std::string>();
+  if (IsBoolean(value)) {
+    // A boolean is a yes or a no: never a real, a text or bar numbers.
+    const std::optional<ValueType> type = FieldType(name);
+    if (IsBarSelection(name) ||
+        (type && (*type == ValueType::kReal || *type == ValueType::kText))) {
+      Raise(Errors().setting_error, name + "=" + py::repr(value).cast<std::string>() + " : " +
+                                        (type == ValueType::kReal ? "réel"
+                                         : IsBarSelection(name)   ? "liste de barres"
+                                                                  : "texte") +
+                                        " attendu, un booléen est refusé");
+    }
+    return value.cast<bool>() ? "1" : "0";
   }
+  if (py::isinstance<py::str>(value)) return value.cast<std::string>();
+  // An array (numpy's, of any size, even one) is no single value; a 0-d array or a numpy
+  // scalar is one, taken as the Python number it holds.
+  if (!IsBarSelection(name) && py::hasattr(value, "ndim")) {
+    if (py::cast<py::int_>(value.attr("ndim")).cast<long>() != 0) {
+      Raise(Errors().setting_error, name + "=" + py::repr(value).cast<std::string>() +
+                                        " : une seule valeur attendue, lu un tableau");
+    }
+    if (py::hasattr(value, "item")) {
+      const py::object item = value.attr("item")();
+      if (!py::hasattr(item, "ndim")) return ValueText(name, item);
+    }
+  }
+  if (PyFloat_Check(value.ptr())) return py::repr(value).cast<std::string>();
+  if (std::optional<std::string> whole = IntegerText(value)) return *whole;
   if (IsBarSelection(name) && py::isinstance<py::iterable>(value)) {
     std::string text;
     for (py::handle item : value) {
-      if (!PyIndex_Check(item.ptr()) || py::isinstance<py::bool_>(item)) {
+      const std::optional<std::string> bar = IsBoolean(item) ? std::nullopt : IntegerText(item);
+      if (!bar) {
         Raise(Errors().setting_error, name + " : liste de numéros de barre attendue, lu « " +
                                           py::repr(item).cast<std::string>() + " »");
       }
       if (!text.empty()) text += ',';
-      text += py::str(py::reinterpret_steal<py::object>(PyNumber_Index(item.ptr())))
-                  .cast<std::string>();
+      text += *bar;
     }
     return text;
   }

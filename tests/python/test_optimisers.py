@@ -113,3 +113,36 @@ def test_the_trajectory_fit_gives_intervals_around_its_best(identification, exam
     for name, (low, high) in result.intervals.items():
         assert low < result.best[name] < high and result.standard_errors[name] > 0
     assert result.best["Ts"] == GUESS[1]
+
+
+@pytest.mark.parametrize(
+    "kwargs, message",
+    [
+        ({"starts": -1}, "starts : 0..10000 attendu"),
+        ({"starts": 10001}, "starts : 0..10000 attendu"),
+        ({"genes": []}, "genes : au moins un gène à optimiser attendu"),
+        ({"genes": [], "method": "fit"}, "genes : au moins un gène à optimiser attendu"),
+    ],
+)
+def test_requests_the_command_line_refuses_raise(identification, kwargs, message):
+    with pytest.raises(mas.SettingError, match=message):
+        mas.identify(identification, iterations=1, init=GUESS, **kwargs)
+
+
+def test_a_false_answer_of_the_progress_callback_stops_the_optimisation(identification, examples):
+    result = mas.identify(
+        identification, record=examples / "dem1.dat", method="pso", iterations=5, seed=3,
+        n1=2, n2=2, progress=lambda i, cost, best: 0,
+    )
+    assert result.status == "stopped" and list(result.history["iteration"]) == [0]
+
+
+def test_the_record_named_by_the_study_is_looked_for_beside_it(examples, tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)  # no record here
+    s = mas.Study(examples / "identification.mas")
+    s.set(ExpNom="dem1.dat", tf=0.1, gA=200, gt0=0.03)
+    result = mas.identify(s, method="pso", iterations=1, seed=3, n1=2, n2=2)
+    assert result.status == "complete"
+    # A record given by the call is taken from the current folder.
+    with pytest.raises(mas.FileError, match="introuvable"):
+        mas.identify(s, record="dem1.dat", method="pso", iterations=1, n1=2, n2=2)

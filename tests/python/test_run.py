@@ -130,6 +130,21 @@ def test_the_progress_callback_follows_and_can_stop_the_run(examples):
         s.run(progress=fails)
 
 
+@pytest.mark.parametrize("answer", [0, "", [], np.False_, 0.0])
+def test_any_false_answer_of_the_progress_callback_stops_the_run(examples, answer):
+    s = short(examples, "vector_control_pi.mas", tf=0.2)
+    seen = []
+    r = s.run(progress=lambda p: answer if seen.append(p) or p >= 30 else None)
+    assert r.status == "interrupted"
+    assert seen[-1] >= 30 and r.t[-1] < 0.2 * 0.5
+    # None, and any true answer, let the run go on to its end.
+    for answer_going_on in (None, 1, "oui", np.True_):
+        assert s.run(progress=lambda p, a=answer_going_on: a).status == "reached_end"
+    # An answer that is neither true nor false is the callback's error.
+    with pytest.raises(ValueError):
+        s.run(progress=lambda p: np.array([1, 2]))
+
+
 def test_ctrl_c_interrupts_the_run(examples):
     s = short(examples, "cage_start.mas", tf=5.0)
     timer = threading.Timer(0.3, os.kill, (os.getpid(), signal.SIGINT))

@@ -2,6 +2,7 @@
 
 import copy
 
+import numpy as np
 import pytest
 
 import mas
@@ -146,3 +147,28 @@ def test_copies_are_independent(study):
         other["Rs"] = 3.0
         assert study["Rs"] == 1.405
     assert len(study) == len(study.keys()) == len(study.to_dict())
+
+
+@pytest.mark.parametrize(
+    "name, value, said",
+    [
+        ("dt", np.array([1e-5]), "une seule valeur attendue, lu un tableau"),
+        ("p", np.array([2, 3]), "une seule valeur attendue, lu un tableau"),
+        ("dt", True, "réel attendu, un booléen est refusé"),
+        ("Rs", np.bool_(False), "réel attendu, un booléen est refusé"),
+        ("ExpNom", True, "texte attendu, un booléen est refusé"),
+        ("BarreSel", True, "liste de barres attendu, un booléen est refusé"),
+        ("dt", [1e-5], "valeur invalide"),
+    ],
+)
+def test_a_setting_takes_one_value_of_its_own_kind(examples, name, value, said):
+    s = mas.Study(examples / "default.mas")
+    before = s.to_dict()
+    with pytest.raises(mas.SettingError) as e:
+        s.set({name: value})
+    # The message names the field and the value as Python shows it.
+    assert str(e.value).startswith(f"{name}={value!r} : ") and said in str(e.value)
+    assert s.to_dict() == before
+    # numpy's scalars and 0-d arrays are single values; booleans still set flags.
+    s.set(dt=np.float64(2e-5), tf=np.array(0.5), p=np.int64(3), Triangle=True)
+    assert (s["dt"], s["tf"], s["p"], s["Triangle"]) == (2e-5, 0.5, 3, True)
