@@ -1,6 +1,7 @@
 #include "cli/identify_command.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -154,6 +155,39 @@ TEST_F(MasIdentify, FailuresEndWithTheirDocumentedStatus) {
                                                  0),
             0u)
       << platform_.messages.back().text;
+}
+
+// A record that cannot be fitted whole ends the command with 1 before anything is
+// optimised or written, whatever it is: a bad word, times going back, a pipe nobody writes
+// into (never waited on), a device.
+TEST_F(MasIdentify, RecordsThatCannotBeReadWholeEndWithOne) {
+  const std::string rows = Read(Path("rec.dat"));
+  std::string nan_record = rows;
+  nan_record.replace(nan_record.find('\n', nan_record.size() / 2) + 1, 1, "nan ");
+  std::ofstream(Path("nan.dat")) << nan_record;
+  std::ofstream(Path("back.dat")) << "t a b N I\n0 0 0 0 0\n0.001 0 0 1 1\n0.0005 0 0 2 2\n";
+  ASSERT_EQ(::mkfifo(Path("fifo.dat").c_str(), 0600), 0);
+  struct Case {
+    std::string record;
+    const char* first_line;
+  };
+  const Case cases[] = {{Path("nan.dat"), "Nombre fini attendu, lu « nan"},
+                        {Path("back.dat"), "Temps non croissant ligne 4 de "},
+                        {Path("fifo.dat"), "Fichier : "},
+                        {"/dev/zero", "Fichier : /dev/zero n'est pas un fichier ordinaire"}};
+  for (const Case& c : cases) {
+    platform_.messages.clear();
+    out_.str("");
+    EXPECT_EQ(MasMain({"identify", "ga", study_, "--exp", c.record, "--generations", "1", "--logs",
+                       dir_.string(), "--save-best", Path("best.mas")},
+                      env_),
+              1)
+        << c.record;
+    ASSERT_EQ(platform_.messages.size(), 1u) << c.record;
+    EXPECT_EQ(platform_.messages[0].text.rfind(c.first_line, 0), 0u) << platform_.messages[0].text;
+    EXPECT_EQ(out_.str().find("génération"), std::string::npos) << c.record;
+    EXPECT_FALSE(fs::exists(Path("best.mas"))) << c.record;
+  }
 }
 
 // The study names its record: it is looked for beside the study, wherever the command is
