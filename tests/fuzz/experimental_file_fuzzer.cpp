@@ -1,7 +1,8 @@
 // Any bytes as a measured start-up record. The reader either takes the rows it can or
 // refuses the file with its message, never crashes; the three raw arrays never differ in
-// length by more than one; every value taken is finite; and whatever was taken can be
-// interpolated without reading outside the record.
+// length by more than one; every value taken is finite, the times from zero on and strictly
+// increasing; and whatever was taken can be interpolated without reading outside the
+// record.
 
 #include <algorithm>
 #include <cmath>
@@ -50,6 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (double v : *column) {
       if (!std::isfinite(v)) fuzz::Finding("a value taken is not finite");
     }
+  }
+  for (std::size_t i = 0; i < d.ExpTime.size(); ++i) {
+    if (d.ExpTime[i] < 0.0) fuzz::Finding("a negative time was taken");
+    if (i > 0 && !(d.ExpTime[i] > d.ExpTime[i - 1])) fuzz::Finding("times taken do not increase");
   }
   // Interpolation at the record's own instants and between them.
   for (std::size_t i = 0; i < lo && i < 64; ++i) {
