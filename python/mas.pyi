@@ -115,7 +115,7 @@ class Study:
         columns: Optional[Sequence[str]] = None,
         output: Optional[PathLike] = None,
         session: Optional[Session] = None,
-        progress: Optional[Callable[[int], Optional[bool]]] = None,
+        progress: Optional[Callable[[int], object]] = None,
     ) -> RunResult: ...
 
 class OptimisationResult:
@@ -147,7 +147,7 @@ def identify(
     init: Optional[Sequence[float]] = None,
     genes: Optional[Sequence[str]] = None,
     logs: Optional[PathLike] = None,
-    progress: Optional[Callable[[int, float, dict[str, float]], Optional[bool]]] = None,
+    progress: Optional[Callable[[int, float, dict[str, float]], object]] = None,
     starts: int = 0,
     n1: int = 10,
     n2: int = 10,
@@ -164,5 +164,5 @@ def tune(
     recover: bool = False,
     threads: int = 0,
     logs: Optional[PathLike] = None,
-    progress: Optional[Callable[[int, float, dict[str, float]], Optional[bool]]] = None,
+    progress: Optional[Callable[[int, float, dict[str, float]], object]] = None,
 ) -> OptimisationResult: ...
