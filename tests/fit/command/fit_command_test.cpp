@@ -20,7 +20,7 @@ class MasIdentifyFit : public testing::StartUpRecordTest {
  protected:
   void SetUp() override {
     StartUpRecordTest::SetUp();
-    WriteStartUp("0.15", "0.16");
+    WriteStartUp("0.15", "0.16", 10);
   }
   std::vector<std::string> Fit(std::vector<std::string> more,
                                const std::string& record = "rec.dat") const {
