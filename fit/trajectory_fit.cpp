@@ -760,8 +760,9 @@ FitResult FitTrajectory(const Genes& guess, const SimulationSettings& s,
     if (lay.Instants() < lay.instants_in_tables) {
       result.notes.push_back("Enregistrement comparé sur " + Number(result.compared_first) +
                              " .. " + Number(result.compared_last) + " s (" +
-                             std::to_string(lay.Instants()) + " lignes sur " +
-                             std::to_string(lay.instants_in_tables) + " dans [t0, tf])");
+                             std::to_string(lay.Instants()) + " lignes de l'enregistrement sur " +
+                             std::to_string(lay.instants_in_tables) +
+                             ", les autres hors de [t0, tf])");
     }
     if (result.compared_last < s.tf - s.dt) {
       result.notes.push_back("Simulations arrêtées au dernier instant comparé, " +

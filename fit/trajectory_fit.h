@@ -76,8 +76,8 @@ struct FitOptions {
   // The processes that share the simulations of every Jacobian (the ranks of an MPI job);
   // every process runs the same fit and stops where the others stop. None: alone.
   BatchDistributor* distributor = nullptr;
-  double function_tolerance = 1e-10;
-  double parameter_tolerance = 1e-8;
+  double function_tolerance = 1e-8;
+  double parameter_tolerance = 1e-6;
   ResidualKind residuals = ResidualKind::kMachineState;
   int reweights = 4;  // most refits with re-estimated noise levels (machine state)
 };
