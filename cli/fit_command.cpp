@@ -1,7 +1,11 @@
 #include "cli/fit_command.h"
 
 #include <CLI/CLI.hpp>
+#include <charconv>
 #include <cmath>
+#include <string_view>
+#include <system_error>
+#include <vector>
 
 #include "cli/identify_command.h"
 #include "cli/optimisation_ranks.h"
@@ -26,10 +30,13 @@ constexpr const char* kFitExitHelp =
     "  1    l'étude ou le fichier expérimental ne peut être lu, ou --save-best ou --report\n"
     "       ne peut être écrit (après le message)\n"
     "  2    erreur d'utilisation : option ou argument invalide (rien n'est lancé ni écrit)\n"
-    "  3    refus : tables expérimentales impossibles à créer, jeu de départ hors domaine\n"
-    "       (Rs, Ts, Tr, J > 0 ; 0 < sigma < 1 ; a10, a20, a30 >= 0), aucun GenX, trop peu\n"
-    "       d'instants comparés\n"
-    "  4    la simulation qui crée les tables, ou celle de chaque départ, a divergé\n"
+    "  3    refus : enregistrement inutilisable (temps non croissants, valeur non finie ou\n"
+    "       aberrante), tables expérimentales impossibles à créer, jeu de départ hors\n"
+    "       domaine (Rs, Ts, Tr, J > 0 ; 0 < sigma < 1 ; a10, a20, a30 >= 0) ou absurde (sa\n"
+    "       simulation ou son jacobien n'est pas fini), aucun GenX, trop peu d'instants\n"
+    "       comparés\n"
+    "  4    la simulation qui crée les tables, ou celle de chaque départ supplémentaire,\n"
+    "       a divergé\n"
     "  130  interrompu par Ctrl-C : le meilleur point atteint est résumé, --save-best et\n"
     "       --report sont écrits\n"
     "Les poids du coût (gWmF, gIasF, gA, gt0, CostFunction) se donnent par --set ; un gène\n"
@@ -42,6 +49,7 @@ std::string ProgressLine(const FitProgress& p) {
   std::string line;
   if (p.starts > 1)
     line += "départ " + std::to_string(p.start) + "/" + std::to_string(p.starts) + "  ";
+  if (p.reweight > 0) line += "repondération " + std::to_string(p.reweight) + "  ";
   line += "itération " + std::to_string(p.iteration) + "  coût " + FormatG(p.cost, 6);
   if (p.iteration > 0) {
     line += "  pas " + FormatG(p.step_norm, 3) + (p.step_accepted ? " accepté" : " refusé");
@@ -54,11 +62,48 @@ std::string ProgressLine(const FitProgress& p) {
 
 namespace {
 
+// The platform of the table build for the fit on the cost's terms: a record shorter than
+// the study is no reason to stop (the fit compares the record's own span and says so),
+// so the run's messages are kept and shown only when the tables could not be built.
+class TableBuildPlatform final : public ForwardingPlatform {
+ public:
+  using ForwardingPlatform::ForwardingPlatform;
+  void ShowMessage(std::string_view text, std::string_view caption, MessageIcon icon) override {
+    held_.push_back({std::string(text), std::string(caption), icon});
+  }
+  void Release() {
+    for (const auto& m : held_) inner().ShowMessage(m.text, m.caption, m.icon);
+  }
+
+ private:
+  std::vector<RecordingPlatform::Message> held_;
+};
+
+std::optional<int> PrepareFit(const FitRequest& r, SimulationSettings& s, CarriedState& carried,
+                              CliEnvironment& env) {
+  if (auto failed =
+          PrepareIdentification(r.study, r.overrides, r.experiment, s, carried, env, false)) {
+    return failed;
+  }
+  if (!r.cost_residuals) return std::nullopt;
+  TableBuildPlatform quiet(env.platform);
+  const RunOutcome tables = BuildExperimentalTables(s, carried, quiet, nullptr);
+  if (!s.ExpTableReady) {
+    quiet.Release();
+    if (tables.status == RunStatus::kDiverged) return kExitDiverged;
+    if (tables.status == RunStatus::kInterrupted) return kExitInterrupted;
+    return kExitRefused;
+  }
+  env.out << "Tables expérimentales : " << carried.experiment.ExpWmTable.size()
+          << " pas enregistrés de " << s.tf - s.t0 << " s\n"
+          << std::flush;
+  return std::nullopt;
+}
+
 int FitOnRanks(const FitRequest& r, CliEnvironment& env, const OptimisationRanks& ranks) {
   SimulationSettings s;
   CarriedState carried;
-  const std::optional<int> failed =
-      PrepareIdentification(r.study, r.overrides, r.experiment, s, carried, env);
+  const std::optional<int> failed = PrepareFit(r, s, carried, env);
   if (const int status = ranks.Agree(failed.value_or(kExitSuccess), env); status != kExitSuccess) {
     return status;
   }
@@ -70,6 +115,7 @@ int FitOnRanks(const FitRequest& r, CliEnvironment& env, const OptimisationRanks
   options.seed = ranks.SameSeed(r.seed ? *r.seed : CalendarSeconds());
   options.max_iterations = r.max_iterations;
   options.relative_step = r.step;
+  options.residuals = r.cost_residuals ? ResidualKind::kCost : ResidualKind::kMachineState;
   const Genes guess = r.init ? Genes(*r.init) : GenesOfMachine(s.dq);
   env.out << "Graine " << options.seed << ", " << options.threads << " fil"
           << (options.threads > 1 ? "s" : "") << (ranks.size() > 1 ? " par rang" : "")
@@ -88,6 +134,10 @@ int FitOnRanks(const FitRequest& r, CliEnvironment& env, const OptimisationRanks
   context.threads = options.threads * ranks.size();
   context.seed = options.seed;
   const std::string report = FormatFitReport(result, context);
+  // The report file: JSON for a name ending in ".json", the printed summary otherwise.
+  auto report_file_text = [&] {
+    return r.report && IsJsonReportPath(*r.report) ? FormatFitReportJson(result, context) : report;
+  };
 
   switch (result.end) {
     case FitEnd::kRefused:
@@ -99,12 +149,7 @@ int FitOnRanks(const FitRequest& r, CliEnvironment& env, const OptimisationRanks
                                MessageIcon::kStop);
       env.out << report << std::flush;
       return kExitDiverged;
-    case FitEnd::kInterrupted:
-      if (result.best_start < 0) {
-        env.out << "Interrompu avant le premier point simulé : rien à enregistrer\n";
-        return kExitInterrupted;
-      }
-      break;
+    case FitEnd::kInterrupted:  // the summary and --report even before the first point
     case FitEnd::kConverged:
     case FitEnd::kIterationLimit:
       break;
@@ -114,7 +159,7 @@ int FitOnRanks(const FitRequest& r, CliEnvironment& env, const OptimisationRanks
   // Only rank 0 writes: the other ranks hold the same result.
   if (!ranks.root()) return status;
   if (r.report) {
-    if (WriteFitReport(*r.report, report)) {
+    if (WriteFitReport(*r.report, report_file_text())) {
       env.out << "Rapport enregistré : " << *r.report << "\n";
     } else {
       env.platform.ShowMessage(
@@ -123,7 +168,11 @@ int FitOnRanks(const FitRequest& r, CliEnvironment& env, const OptimisationRanks
       if (status == kExitSuccess) status = kExitParameterFile;
     }
   }
-  if (r.save_best) {
+  if (result.best_start < 0) {
+    // Stopped before the first point was simulated: no fitted set to save.
+    if (r.save_best)
+      env.out << "Interrompu avant le premier point simulé : étude non enregistrée\n";
+  } else if (r.save_best) {
     SimulationSettings saved = s;
     MapGenesOntoMachine(result.genes, saved);
     try {
@@ -181,7 +230,23 @@ FitSubcommand::FitSubcommand(CLI::App& identify) {
   fit_->add_option("--step", request_.step,
                    "Pas relatif des différences finies centrées (défaut 1e-4)")
       ->type_name("H")
-      ->check(CLI::Range(1e-12, 0.099));
+      ->check(CLI::Validator(
+          [](const std::string& text) -> std::string {
+            double x = 0.0;
+            const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), x);
+            if (ec != std::errc() || end != text.data() + text.size() || !(x >= 1e-12 && x < 0.1)) {
+              return "--step " + text +
+                     " : pas relatif attendu entre 1e-12 et 0.1 (exclu), par exemple 1e-4";
+            }
+            return {};
+          },
+          "H", ""));
+  fit_->add_option("--residuals", residuals_,
+                   "Résidus comparés : etat (défaut : vitesse et courant de la machine aux "
+                   "instants de l'enregistrement, pondérés par leur bruit) ou cout (termes du "
+                   "coût d'identification, comme l'AG)")
+      ->type_name("etat|cout")
+      ->check(CLI::IsMember({"etat", "cout", "cost"}));
   fit_->add_option("--save-best", save_,
                    "Enregistre l'étude avec le jeu ajusté dans les paramètres de la machine")
       ->type_name("SORTIE.mas");
@@ -199,6 +264,7 @@ int FitSubcommand::Run(CliEnvironment& env) {
   if (fit_->count("--exp") > 0) r.experiment = experiment_;
   if (fit_->count("--save-best") > 0) r.save_best = save_;
   if (fit_->count("--report") > 0) r.report = report_;
+  r.cost_residuals = residuals_ != "etat";
   if (fit_->count("--seed") > 0) r.seed = static_cast<std::uint32_t>(seed_);
   if (fit_->count("--init") > 0) {
     r.init = ParseGeneVector(init_);

@@ -5,7 +5,7 @@
 //   mas identify fit STUDY.mas [--set NAME=VALUE]... [--exp FILE]
 //                  [--init Rs,Ts,Tr,sigma,J,a10,a20,a30] [--starts N] [--seed S]
 //                  [--threads T] [--max-iterations N] [--step H] [--save-best OUT.mas]
-//                  [--report FILE] [--mpi]
+//                  [--residuals etat|cout] [--report FILE] [--mpi]
 //
 // As `identify ga`: the study is read, the --set overrides applied (cost weights gWmF,
 // gIasF, gA, gt0 and CostFunction included), the record read (ExpNom or --exp), the GenX
@@ -43,6 +43,7 @@ struct FitRequest {
   int threads = 0;                    // 0: one per core
   int max_iterations = 50;            // per start
   double step = 1e-4;                 // relative finite-difference step
+  bool cost_residuals = false;        // --residuals cout: the identification cost's terms
   std::optional<std::string> save_best;
   std::optional<std::string> report;
   bool mpi = false;  // spread the simulations of each Jacobian over the ranks of an MPI job
@@ -61,7 +62,7 @@ class FitSubcommand {
  private:
   CLI::App* fit_ = nullptr;
   FitRequest request_;
-  std::string init_, experiment_, save_, report_;
+  std::string init_, experiment_, save_, report_, residuals_ = "etat";
   long long seed_ = 0;
 };
 

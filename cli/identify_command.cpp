@@ -217,7 +217,7 @@ std::optional<int> PrepareIdentification(const std::string& study,
                                          const std::vector<std::string>& override_texts,
                                          const std::optional<std::string>& experiment,
                                          SimulationSettings& s, CarriedState& carried,
-                                         CliEnvironment& env) {
+                                         CliEnvironment& env, bool build_tables) {
   // Every --set is checked before anything is read, so that a typing error costs nothing.
   if (const auto failed = LoadStudy(study, override_texts, s, env)) return failed;
   const std::vector<Override> overrides = ParseOverrides(override_texts);  // already checked
@@ -233,6 +233,7 @@ std::optional<int> PrepareIdentification(const std::string& study,
   }
   ApplyOverrides(s, genes);
   env.out << "Fichier expérimental : " << read.path << " (" << read.complete_rows << " lignes)\n";
+  if (!build_tables) return std::nullopt;
   // The tables are built without an output table: the candidates are scored against them.
   const RunOutcome tables = BuildExperimentalTables(s, carried, env.platform, nullptr);
   if (!s.ExpTableReady) {

@@ -43,13 +43,14 @@ namespace mas {
 // What every identification method does first: reads the study with its --set overrides
 // (checked before anything is read), the measured record (ExpNom, or `experiment`, which
 // replaces it) with the genes held on the command line kept held, and builds the
-// experimental tables on the study's time base, printing what was read. Returns the exit
-// status of a failure, after its message; nothing when the tables are ready.
+// experimental tables on the study's time base (unless `build_tables` is off: the fit on
+// the machine's state reads the record itself), printing what was read. Returns the exit
+// status of a failure, after its message; nothing when the study and record are ready.
 std::optional<int> PrepareIdentification(const std::string& study,
                                          const std::vector<std::string>& override_texts,
                                          const std::optional<std::string>& experiment,
                                          SimulationSettings& s, CarriedState& carried,
-                                         CliEnvironment& env);
+                                         CliEnvironment& env, bool build_tables = true);
 
 struct IdentifyRequest {
   enum class Method { kGenetic, kSwarm };

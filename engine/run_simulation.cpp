@@ -7,6 +7,7 @@
 #include "engine/direct_control.h"
 #include "engine/estimators.h"
 #include "engine/inverter.h"
+#include "engine/machine_trace.h"
 #include "engine/numeric.h"
 #include "engine/regulators.h"
 
@@ -48,14 +49,15 @@ Mode SelectedMode(const SimulationSettings& s) {
 class SimulationRun {
  public:
   SimulationRun(SimulationSettings& settings, CarriedState& carried, Platform& platform,
-                OutputSink* sink, bool launch_viewer, RunMode mode)
+                OutputSink* sink, bool launch_viewer, RunMode mode, MachineTrace* trace = nullptr)
       : s_(settings),
         carried_(carried),
         platform_(platform),
         sink_(settings.CreateOutputFile ? sink : nullptr),
         launch_viewer_(launch_viewer),
         run_mode_(mode),
-        mode_(SelectedMode(settings)) {}
+        mode_(SelectedMode(settings)),
+        trace_(trace) {}
 
   RunOutcome Run();
 
@@ -66,6 +68,9 @@ class SimulationRun {
                     const std::string& caption = kCaptionError);
   void Initialise();
   void Step();
+  // The traced loop: the same steps, the machine's state handed to the trace after each,
+  // until the trace is complete or the run ends.
+  void RunTraced();
   void ApplyEvents();
   void OpenLoopSupply();
   // Sampling instants: a PWM tick every TMLI, a current sample every NTregI ticks, a
@@ -118,6 +123,7 @@ class SimulationRun {
   const bool launch_viewer_;
   const RunMode run_mode_;
   const Mode mode_;
+  MachineTrace* const trace_;
 
   RunState st_;
   RunOutcome outcome_;
@@ -131,7 +137,8 @@ class SimulationRun {
   double next_event_time_ = -kNever;
   // Per-run constants.
   double two_pi_fs_ = 0.0;
-  double supply_phase_ = 0.0;  // VsPh in radians
+  double supply_phase_ = 0.0;          // VsPh in radians
+  double supply_sample_offset_ = 0.0;  // s: where in the step the open-loop sine is taken
 };
 
 std::string SimulationRun::RefusalReason() const {
@@ -223,16 +230,20 @@ RunOutcome SimulationRun::Run() {
   st_.ModeSelected = false;
   outcome_.status = RunStatus::kReachedEnd;
 
-  // The end test comes after the step, so a run with tf < t0 still executes one step.
-  // Time is accumulated step by step (t += dt), whose rounding may leave the step meant for
-  // tf a hair above it: with half a step of tolerance the last step is the one nearest tf
-  // (the earlier one when tf lies midway between two steps). The distance to tf is compared
-  // rather than t with tf + dt/2, a sum whose own rounding could drop the step at tf.
-  const double half_step = s_.dt / 2;
-  do {
-    Step();
-    if (st_.steps % kInterruptPollSteps == 0 && !stop_) PollProgressAndInterrupt();
-  } while (!stop_ && st_.t - s_.tf < half_step);
+  if (trace_ != nullptr) {
+    RunTraced();
+  } else {
+    // The end test comes after the step, so a run with tf < t0 still executes one step.
+    // Time is accumulated step by step (t += dt), whose rounding may leave the step meant for
+    // tf a hair above it: with half a step of tolerance the last step is the one nearest tf
+    // (the earlier one when tf lies midway between two steps). The distance to tf is compared
+    // rather than t with tf + dt/2, a sum whose own rounding could drop the step at tf.
+    const double half_step = s_.dt / 2;
+    do {
+      Step();
+      if (st_.steps % kInterruptPollSteps == 0 && !stop_) PollProgressAndInterrupt();
+    } while (!stop_ && st_.t - s_.tf < half_step);
+  }
   // A stop asked after the last poll still ends the run as interrupted: the user asked for
   // it, and a script must not read it as success.
   if (!stop_ && platform_.EscapePressed()) Interrupt();
@@ -289,6 +300,28 @@ void SimulationRun::Initialise() {
   two_pi_fs_ = kTwoPi * s_.fs;
   supply_phase_ = SupplyPhaseRadians(s_.VsPh);
   inverter_.ResetForRun(s_, carried_.dsvpwm, st_.est.thetas);
+}
+
+void SimulationRun::RunTraced() {
+  MachineTrace& trace = *trace_;
+  trace.filled = 0;
+  // The open-loop sine held over each step is taken at the step's middle, so that the
+  // machine is not driven half a step late (machine_trace.h).
+  supply_sample_offset_ = 0.5 * s_.dt;
+  double t_prev = st_.t;
+  double w_prev = st_.Wm;
+  double i_prev = st_.Ias;
+  while (!trace.Complete()) {
+    Step();
+    if (stop_) break;
+    const double t = st_.t;
+    trace.Advance(t_prev, w_prev, i_prev, t, st_.Wm, st_.Ias);
+    t_prev = t;
+    w_prev = st_.Wm;
+    i_prev = st_.Ias;
+    if (st_.steps % kInterruptPollSteps == 0) PollProgressAndInterrupt();
+    if (stop_ || st_.t - s_.tf >= 0.5 * s_.dt) break;
+  }
 }
 
 void SimulationRun::ApplyEvents() {
@@ -360,11 +393,14 @@ void SimulationRun::OpenLoopSupply() {
   // angle advances one period at a time and the legs come from the modulator.
   if (inverter_.OpenLoopPeriodStep(t, st_.MliCount, st_.est.thetas)) ++st_.MliCount;
   if (inverter_.UsesDoubleSvpwm()) return;
+  // The sine is held over the step: a traced run holds its value at the middle of the
+  // step (machine_trace.h), the others its value at the start.
+  const double ts = t + supply_sample_offset_;
   double drop = 0.0;
-  if (s_.VoltDrop && t <= s_.dVtf) {
-    drop = 2 * s_.dVA * (1 / (1 + std::exp(-(t - s_.dVB) / s_.dVC)) - 1);
+  if (s_.VoltDrop && ts <= s_.dVtf) {
+    drop = 2 * s_.dVA * (1 / (1 + std::exp(-(ts - s_.dVB) / s_.dVC)) - 1);
   }
-  const double angle = two_pi_fs_ * t + supply_phase_;
+  const double angle = two_pi_fs_ * ts + supply_phase_;
   const double amplitude = s_.E2 + drop;
   st_.est.thetas = angle;
   // The three phases from one sine and one cosine:
@@ -673,6 +709,12 @@ void SimulationRun::CheckDivergence() {
 RunOutcome RunSimulation(SimulationSettings& settings, CarriedState& carried, Platform& platform,
                          OutputSink* sink, bool launch_viewer, RunMode mode) {
   SimulationRun run(settings, carried, platform, sink, launch_viewer, mode);
+  return run.Run();
+}
+
+RunOutcome RunSimulation(SimulationSettings& settings, CarriedState& carried, Platform& platform,
+                         RunMode mode, MachineTrace& trace) {
+  SimulationRun run(settings, carried, platform, nullptr, false, mode, &trace);
   return run.Run();
 }
 

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "engine/machine_trace.h"
 #include "engine/run_state.h"
 #include "engine/settings.h"
 #include "platform/platform.h"
@@ -74,6 +75,13 @@ using RunMode = int;
 // ran and an output file was written.
 RunOutcome RunSimulation(SimulationSettings& settings, CarriedState& carried, Platform& platform,
                          OutputSink* sink, bool launch_viewer, RunMode mode);
+
+// The same run without output table, the machine's state traced at trace.instants
+// (machine_trace.h). The run ends once the last instant is traced: a run that traced
+// every instant reports kReachedEnd even before tf. A run that reaches tf first leaves
+// the trace incomplete.
+RunOutcome RunSimulation(SimulationSettings& settings, CarriedState& carried, Platform& platform,
+                         RunMode mode, MachineTrace& trace);
 
 // Builds the experimental tables for the current time base: empties them, sizes and zeroes
 // the sliding window (one supply period of recorded steps), runs one simulation in the

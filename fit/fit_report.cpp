@@ -1,8 +1,13 @@
 #include "fit/fit_report.h"
 
 #include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstddef>
+#include <limits>
+#include <string_view>
+#include <vector>
 
 #include "files/number_format.h"
 #include "platform/file_replacement.h"
@@ -62,7 +67,20 @@ const char* Unit(int gene) {
   }
 }
 
+std::string NoiseText(double noise, double floor_reached, const char* unit) {
+  return "σ = " + G(noise, 4) + " " + unit + (floor_reached ? " (plancher)" : "");
+}
+
 }  // namespace
+
+std::string IntervalMethodText(const FitResult& r) {
+  if (r.interval_method == IntervalMethod::kNeweyWest) {
+    return "sandwich de Newey-West (résidus corrélés, noyau de Bartlett sur " +
+           std::to_string(r.hac_window) + " instants, temps d'autocorrélation intégré " +
+           G(r.autocorrelation_time, 3) + " instants)";
+  }
+  return "bruit blanc, σ² (JᵀJ)⁻¹ (trop peu d'instants pour estimer la corrélation)";
+}
 
 std::string FormatFitReport(const FitResult& r, const FitReportContext& c) {
   std::string s;
@@ -74,11 +92,23 @@ std::string FormatFitReport(const FitResult& r, const FitReportContext& c) {
     s += "Motif            : " + r.message + "\n";
     return s;
   }
+  const bool state = r.residual_kind == ResidualKind::kMachineState;
+  s += std::string("Résidus          : ") +
+       (state ? "état de la machine (vitesse mécanique et courant de phase) aux instants de "
+                "l'enregistrement (--residuals etat)"
+              : "termes du coût d'identification aux pas enregistrés (--residuals cout)") +
+       "\n";
   s += "Comparaison      : " + std::to_string(r.instants) + " instants de " + G(r.compared_first) +
        " à " + G(r.compared_last) + " s, " + std::to_string(r.residuals) + " résidus (vitesse" +
        (r.speed_compared ? "" : " non comparée") + ", " +
        (r.max_of_current ? "max de Ias" : "Ias") + (r.current_compared ? "" : " non comparé") +
        ")\n";
+  if (state) {
+    s += "Poids            : vitesse " + NoiseText(r.speed_noise, r.speed_noise_at_floor, "tr/mn") +
+         ", courant " + NoiseText(r.current_noise, r.current_noise_at_floor, "A") +
+         " (niveaux de bruit estimés sur les résidus, " + std::to_string(r.reweights) +
+         " repondération" + (r.reweights > 1 ? "s" : "") + ")\n";
+  }
   const int starts = static_cast<int>(r.starts.size());
   s += "Départs          : " + std::to_string(starts) + " (graine " + std::to_string(c.seed) +
        "), meilleur atteint par " + std::to_string(r.starts_reaching_best) + " départ" +
@@ -88,30 +118,34 @@ std::string FormatFitReport(const FitResult& r, const FitReportContext& c) {
        " divergées), " + Fixed(r.seconds, 2) + " s sur " + std::to_string(c.threads) + " fil" +
        (c.threads > 1 ? "s" : "") + "\n";
   s += "Coût             : " + G(r.initial_cost) + " au départ, " + G(r.cost) +
-       " à la fin (1/2 somme des carrés, chaque signal rapporté à son étendue mesurée)\n";
+       (state ? " à la fin (1/2 somme des carrés, chaque signal rapporté à son niveau de bruit ; "
+                "le coût de départ avec les premiers poids)\n"
+              : " à la fin (1/2 somme des carrés, chaque signal rapporté à son étendue mesurée)\n");
   s += "Écart rms        : vitesse " + G(r.speed_rms, 4) + " tr/mn (" +
        G(100.0 * r.speed_rms / r.speed_range, 3) + " % de l'étendue " + G(r.speed_range, 5) +
        "), courant " + G(r.current_rms, 4) + " A (" +
        G(100.0 * r.current_rms / r.current_range, 3) + " % de l'étendue " + G(r.current_range, 5) +
        ")\n";
 
+  if (r.statistics) s += "Intervalles      : " + IntervalMethodText(r) + "\n";
   s += "\n" + Pad("Paramètre", 11) + Pad("Valeur", 14) + Pad("Écart-type", 13) +
-       Pad("Intervalle à 95 %", 30) + Pad("Départ", 12) + "Unité\n";
+       Pad("Intervalle à 95 %", 30) + Pad("É.-t. blanc", 13) + Pad("Départ", 12) + "Unité\n";
   for (int j = 0; j < NGenes; ++j) {
     const auto ju = static_cast<std::size_t>(j);
     s += "  " + Pad(kGeneNames[ju], 9);
     const auto it = std::find_if(r.parameters.begin(), r.parameters.end(),
                                  [j](const FittedParameter& p) { return p.gene == j; });
     if (it == r.parameters.end()) {
-      s += Pad(G(r.genes[ju]), 14) + Pad("(tenu)", 43) + Pad(G(r.guess[ju]), 12) + Unit(j) + "\n";
+      s += Pad(G(r.genes[ju]), 14) + Pad(r.optimised[ju] ? "(non ajusté)" : "(tenu)", 56) +
+           Pad(G(r.guess[ju]), 12) + Unit(j) + "\n";
       continue;
     }
     std::string flag;
     if (it->at_bound) flag = "  à sa borne 0";
     if (!it->identifiable) flag += "  non identifiable";
     s += Pad(G(it->value), 14) + Pad(G(it->standard_error, 3), 13) +
-         Pad("[" + G(it->lower95) + ", " + G(it->upper95) + "]", 30) + Pad(G(r.guess[ju]), 12) +
-         Unit(j) + flag + "\n";
+         Pad("[" + G(it->lower95) + ", " + G(it->upper95) + "]", 30) +
+         Pad(G(it->white_error, 3), 13) + Pad(G(r.guess[ju]), 12) + Unit(j) + flag + "\n";
   }
   const MachineValues& m = r.machine;
   s += "\nMachine          : Rs " + G(m.Rs) + " Ω, Rr " + G(m.Rr) + " Ω, Ls " + G(m.Ls) +
@@ -159,6 +193,157 @@ std::string FormatFitReport(const FitResult& r, const FitReportContext& c) {
     }
   }
   return s;
+}
+
+namespace {
+
+constexpr double kNoValue = std::numeric_limits<double>::quiet_NaN();
+
+std::string JsonNumber(double x) {
+  if (!std::isfinite(x)) return "null";
+  char buf[32];
+  const auto r = std::to_chars(buf, buf + sizeof buf, x);
+  return std::string(buf, r.ptr);
+}
+
+std::string JsonString(std::string_view text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (u < 0x20) {
+      static constexpr char kHex[] = "0123456789abcdef";
+      out += "\\u00";
+      out += kHex[u >> 4];
+      out += kHex[u & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+std::string JsonBool(bool b) { return b ? "true" : "false"; }
+
+std::string JsonStrings(const std::vector<std::string>& list) {
+  std::string out = "[";
+  for (std::size_t k = 0; k < list.size(); ++k) out += (k ? ", " : "") + JsonString(list[k]);
+  return out + "]";
+}
+
+const char* EndKey(FitEnd end) {
+  switch (end) {
+    case FitEnd::kConverged:
+      return "converged";
+    case FitEnd::kIterationLimit:
+      return "iteration_limit";
+    case FitEnd::kInterrupted:
+      return "interrupted";
+    case FitEnd::kFailed:
+      return "failed";
+    case FitEnd::kRefused:
+      return "refused";
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string FormatFitReportJson(const FitResult& r, const FitReportContext& c) {
+  const bool state = r.residual_kind == ResidualKind::kMachineState;
+  const bool ran = r.end != FitEnd::kRefused && r.end != FitEnd::kFailed;
+  std::string s = "{\n";
+  s += "  \"study\": " + JsonString(c.study) + ",\n";
+  s += "  \"record\": " + JsonString(c.record) + ",\n";
+  s += "  \"end\": \"" + std::string(EndKey(r.end)) + "\",\n";
+  s += "  \"end_text\": " + JsonString(EndText(r.end)) + ",\n";
+  s += "  \"message\": " + JsonString(r.message) + ",\n";
+  s += "  \"seed\": " + std::to_string(c.seed) + ",\n";
+  s += "  \"threads\": " + std::to_string(c.threads) + ",\n";
+  s += std::string("  \"residuals\": \"") + (state ? "etat" : "cout") + "\",\n";
+  if (ran) {
+    s += "  \"instants\": " + std::to_string(r.instants) + ",\n";
+    s += "  \"residual_count\": " + std::to_string(r.residuals) + ",\n";
+    s += "  \"compared\": [" + JsonNumber(r.compared_first) + ", " + JsonNumber(r.compared_last) +
+         "],\n";
+    s += "  \"simulated_until\": " + JsonNumber(r.simulated_until) + ",\n";
+    s += "  \"iterations\": " + std::to_string(r.iterations) + ",\n";
+    s += "  \"simulations\": " + std::to_string(r.runs) + ",\n";
+    s += "  \"seconds\": " + JsonNumber(r.seconds) + ",\n";
+    s += "  \"initial_cost\": " + JsonNumber(r.initial_cost) + ",\n";
+    s += "  \"cost\": " + JsonNumber(r.cost) + ",\n";
+    s += "  \"rms\": {\"speed\": " + JsonNumber(r.speed_compared ? r.speed_rms : kNoValue) +
+         ", \"current\": " + JsonNumber(r.current_compared ? r.current_rms : kNoValue) +
+         ", \"speed_unit\": \"tr/mn\", \"current_unit\": \"A\"},\n";
+    s += "  \"ranges\": {\"speed\": " + JsonNumber(r.speed_range) +
+         ", \"current\": " + JsonNumber(r.current_range) + "},\n";
+    if (state) {
+      s += "  \"weights\": {\"speed_noise\": " + JsonNumber(r.speed_noise) +
+           ", \"current_noise\": " + JsonNumber(r.current_noise) +
+           ", \"speed_at_floor\": " + JsonBool(r.speed_noise_at_floor) +
+           ", \"current_at_floor\": " + JsonBool(r.current_noise_at_floor) +
+           ", \"reweights\": " + std::to_string(r.reweights) + "},\n";
+    } else {
+      s += "  \"weights\": null,\n";
+    }
+    const char* method = !r.statistics                                     ? "none"
+                         : r.interval_method == IntervalMethod::kNeweyWest ? "newey-west"
+                                                                           : "white";
+    s += "  \"interval_method\": {\"name\": \"" + std::string(method) +
+         "\", \"text\": " + JsonString(r.statistics ? IntervalMethodText(r) : "") +
+         ", \"window\": " + std::to_string(r.hac_window) +
+         ", \"autocorrelation_time\": " + JsonNumber(r.autocorrelation_time) + "},\n";
+    s += "  \"parameters\": [";
+    for (std::size_t k = 0; k < r.parameters.size(); ++k) {
+      const FittedParameter& p = r.parameters[k];
+      s += std::string(k ? "," : "") +
+           "\n    {\"name\": " + JsonString(kGeneNames[static_cast<std::size_t>(p.gene)]) +
+           ", \"unit\": " + JsonString(Unit(p.gene)) + ", \"value\": " + JsonNumber(p.value) +
+           ", \"standard_error\": " + JsonNumber(p.standard_error) +
+           ", \"lower95\": " + JsonNumber(p.lower95) + ", \"upper95\": " + JsonNumber(p.upper95) +
+           ", \"method\": \"" + method +
+           "\", \"white_standard_error\": " + JsonNumber(p.white_error) +
+           ", \"start\": " + JsonNumber(r.guess[static_cast<std::size_t>(p.gene)]) +
+           ", \"identifiable\": " + JsonBool(p.identifiable) +
+           ", \"at_bound\": " + JsonBool(p.at_bound) + "}";
+    }
+    s += "\n  ],\n  \"held\": {";
+    bool first = true;
+    for (int j = 0; j < NGenes; ++j) {
+      if (r.optimised[static_cast<std::size_t>(j)]) continue;
+      s += std::string(first ? "" : ", ") + JsonString(kGeneNames[static_cast<std::size_t>(j)]) +
+           ": " + JsonNumber(r.genes[static_cast<std::size_t>(j)]);
+      first = false;
+    }
+    s += "},\n  \"correlation\": [";
+    for (std::size_t j = 0; j < r.correlation.size(); ++j) {
+      s += std::string(j ? ", " : "") + "[";
+      for (std::size_t k = 0; k < r.correlation[j].size(); ++k) {
+        s += (k ? ", " : "") + JsonNumber(r.correlation[j][k]);
+      }
+      s += "]";
+    }
+    s += "],\n";
+    s += "  \"reciprocal_condition\": " + JsonNumber(r.reciprocal_condition) + ",\n";
+    const MachineValues& m = r.machine;
+    s += "  \"machine\": {\"Rs\": " + JsonNumber(m.Rs) + ", \"Rr\": " + JsonNumber(m.Rr) +
+         ", \"Ls\": " + JsonNumber(m.Ls) + ", \"Lr\": " + JsonNumber(m.Lr) +
+         ", \"M\": " + JsonNumber(m.M) + ", \"J\": " + JsonNumber(m.J) +
+         ", \"a10\": " + JsonNumber(m.a10) + ", \"a20\": " + JsonNumber(m.a20) +
+         ", \"a30\": " + JsonNumber(m.a30) + "},\n";
+  }
+  s += "  \"warnings\": " + JsonStrings(r.warnings) + ",\n";
+  s += "  \"notes\": " + JsonStrings(r.notes) + "\n";
+  return s + "}\n";
+}
+
+bool IsJsonReportPath(const std::string& path) {
+  if (path.size() < 5) return false;
+  std::string ext = path.substr(path.size() - 5);
+  for (char& ch : ext) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  return ext == ".json";
 }
 
 bool WriteFitReport(const std::string& path, const std::string& text) {

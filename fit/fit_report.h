@@ -18,8 +18,21 @@ struct FitReportContext {
   std::uint32_t seed = 0;
 };
 
+// How the default intervals were computed, in a few words.
+std::string IntervalMethodText(const FitResult& result);
+
 // The summary, in lines of text; numbers with a decimal point whatever the locale.
 std::string FormatFitReport(const FitResult& result, const FitReportContext& context);
+
+// The same result as a JSON object, for programs: the study and record, how the fit
+// ended, the residuals compared, each fitted parameter (value, standard error, 95 %
+// interval and its method, white-noise standard error, identifiable), the held ones, the
+// correlation matrix, the residual rms per signal, the weights, the warnings and notes.
+// Numbers are written to round-trip exactly; what is not a number is null.
+std::string FormatFitReportJson(const FitResult& result, const FitReportContext& context);
+
+// True when `path` names a JSON report (its extension is ".json", in any case).
+bool IsJsonReportPath(const std::string& path);
 
 // Writes `text` as the report file (through a file replacement: a failed write leaves
 // the previous report). False when it could not be written.

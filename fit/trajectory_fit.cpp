@@ -40,6 +40,12 @@ constexpr double kAtBound = 1e-9;
 constexpr double kLargeRelativeError = 1.0;
 // A start reached the best when its cost or its parameters are this close.
 constexpr double kSameEnd = 1e-3;
+// Newey-West window: this many integrated autocorrelation times of the residuals.
+constexpr double kWindowPerCorrelationTime = 5.0;
+// Fewest compared instants for which a window is estimated.
+constexpr int kFewestInstantsForWindow = 20;
+// Noise levels that moved less than this (relative) end the reweighting.
+constexpr double kNoiseSettled = 0.1;
 
 enum class Scale { kLog, kLogit, kNonNegative };
 
@@ -155,6 +161,8 @@ class FitProblem {
       const Genes g = GenesOf(theta);
       std::vector<TrajectoryResiduals> out = evaluator_.Evaluate({&g, 1}, platform_);
       Remember(point, std::move(out[0]));
+    } else {
+      NoteBest();
     }
     if (!last_.complete) return false;
     std::copy(last_.r.begin(), last_.r.end(), r);
@@ -166,6 +174,12 @@ class FitProblem {
     if (interrupted_) return false;
     const Theta point(theta, theta + n());
     const bool need_center = !(has_last_ && point == last_theta_);
+    if (!need_center && last_.complete && HasJacobianAt(point)) {
+      NoteBest();
+      std::copy(last_.r.begin(), last_.r.end(), r);
+      std::copy(jacobian_.begin(), jacobian_.end(), jacobian);
+      return true;
+    }
     // The difference points: two per coordinate.
     std::vector<Genes> sets;
     if (need_center) sets.push_back(GenesOf(theta));
@@ -200,7 +214,11 @@ class FitProblem {
       if (x.diverged) ++diverged_;
     }
     if (interrupted_) return false;
-    if (need_center) Remember(point, std::move(out[0]));
+    if (need_center) {
+      Remember(point, std::move(out[0]));
+    } else {
+      NoteBest();
+    }
     if (!last_.complete) return false;
     const std::size_t offset = need_center ? 1 : 0;
     const auto rows = static_cast<std::size_t>(m());
@@ -251,6 +269,15 @@ class FitProblem {
   const Theta& best_theta() const { return best_theta_; }
   const TrajectoryResiduals& best_residuals() const { return best_; }
 
+  // New noise levels: every residual simulated so far is stale.
+  void SetNoiseLevels(double speed_noise, double current_noise) {
+    evaluator_.SetNoiseLevels(speed_noise, current_noise);
+    has_last_ = false;
+    jacobian_.clear();
+    jacobian_theta_.clear();
+    ResetBest();
+  }
+
  private:
   void Remember(const Theta& point, TrajectoryResiduals x) {
     if (x.interrupted) interrupted_ = true;
@@ -258,13 +285,16 @@ class FitProblem {
     last_theta_ = point;
     last_ = std::move(x);
     has_last_ = true;
-    if (last_.complete) {
-      const double cost = last_.Cost();
-      if (cost < best_cost_) {
-        best_cost_ = cost;
-        best_theta_ = point;
-        best_ = last_;
-      }
+    NoteBest();
+  }
+  // The last point simulated, if it is the best since the last reset.
+  void NoteBest() {
+    if (!has_last_ || !last_.complete) return;
+    const double cost = last_.Cost();
+    if (cost < best_cost_) {
+      best_cost_ = cost;
+      best_theta_ = last_theta_;
+      best_ = last_;
     }
   }
 
@@ -389,17 +419,65 @@ struct Statistics {
   std::vector<std::vector<double>> correlation;
   double reciprocal_condition = 0.0;
   std::vector<std::string> warnings;
+  IntervalMethod method = IntervalMethod::kWhite;
+  int window = 0;
+  double autocorrelation_time = 1.0;
 };
 
+using RowMajorMap =
+    Eigen::Map<const Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>>;
+
+// Integrated autocorrelation time of a series, in samples: 1 + 2 sum rho_k, summed until
+// k reaches five times the running value (the usual self-consistent window), at most
+// over half the series. The products are not centred: a systematic residual is
+// correlated from one instant to the next, and counts so.
+double IntegratedAutocorrelationTime(const double* x, Eigen::Index count) {
+  double g0 = 0.0;
+  for (Eigen::Index t = 0; t < count; ++t) g0 += x[t] * x[t];
+  if (!(g0 > 0.0)) return 1.0;
+  double tau = 1.0;
+  for (Eigen::Index k = 1; k < count / 2; ++k) {
+    double gk = 0.0;
+    for (Eigen::Index t = k; t < count; ++t) gk += x[t] * x[t - k];
+    tau += 2.0 * gk / g0;
+    if (static_cast<double>(k) >= kWindowPerCorrelationTime * tau) break;
+  }
+  return std::max(tau, 1.0);
+}
+
+// The residuals are laid out signal by signal, each over the same `instants`: the
+// scores g_t = sum over the signals at instant t of J_i^T r_i, and the long-run
+// covariance of the scores by the Bartlett kernel over `window` instants either way.
+Eigen::MatrixXd LongRunScoreCovariance(const RowMajorMap& J, const std::vector<double>& r,
+                                       Eigen::Index instants, Eigen::Index window) {
+  const Eigen::Index n = J.cols();
+  const Eigen::Index blocks = instants > 0 ? J.rows() / instants : 0;
+  Eigen::MatrixXd G = Eigen::MatrixXd::Zero(instants, n);
+  for (Eigen::Index b = 0; b < blocks; ++b) {
+    for (Eigen::Index t = 0; t < instants; ++t) {
+      const Eigen::Index i = b * instants + t;
+      G.row(t) += J.row(i) * r[static_cast<std::size_t>(i)];
+    }
+  }
+  Eigen::MatrixXd S = G.transpose() * G;
+  for (Eigen::Index l = 1; l <= window && l < instants; ++l) {
+    const double w = 1.0 - static_cast<double>(l) / static_cast<double>(window + 1);
+    const Eigen::MatrixXd gamma = G.bottomRows(instants - l).transpose() * G.topRows(instants - l);
+    S += w * (gamma + gamma.transpose());
+  }
+  return S;
+}
+
 // Standard errors, intervals, correlations and identifiability at theta, from the
-// residuals r (m) and the Jacobian J (m x n, row-major) there.
+// residuals r (m) and the Jacobian J (m x n, row-major) there; the residuals are laid
+// out signal by signal over the same `instants`.
 Statistics ComputeStatistics(const std::vector<Coordinate>& coords, const Theta& theta,
-                             const std::vector<double>& r, const std::vector<double>& jacobian) {
+                             const std::vector<double>& r, const std::vector<double>& jacobian,
+                             int instants) {
   const auto n = static_cast<Eigen::Index>(coords.size());
   const auto m = static_cast<Eigen::Index>(r.size());
   Statistics st;
-  const Eigen::Map<const Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>> J(
-      jacobian.data(), m, n);
+  const RowMajorMap J(jacobian.data(), m, n);
   double sum_sq = 0.0;
   for (double x : r) sum_sq += x * x;
   const double s2 = sum_sq / static_cast<double>(std::max<Eigen::Index>(m - n, 1));
@@ -445,7 +523,25 @@ Statistics ComputeStatistics(const std::vector<Coordinate>& coords, const Theta&
     }
   }
   st.reciprocal_condition = lmax > 0.0 ? std::max(lambda.minCoeff(), 0.0) / lmax : 0.0;
-  const Eigen::MatrixXd cov = s2 * (inv.asDiagonal() * C * inv.asDiagonal());
+  const Eigen::MatrixXd pinv = inv.asDiagonal() * C * inv.asDiagonal();
+  const Eigen::MatrixXd white = s2 * pinv;
+  Eigen::MatrixXd cov = white;
+  const Eigen::Index count = instants;
+  if (count >= kFewestInstantsForWindow && m % count == 0) {
+    double tau = 1.0;
+    for (Eigen::Index b = 0; b < m / count; ++b) {
+      tau = std::max(tau, IntegratedAutocorrelationTime(r.data() + b * count, count));
+    }
+    const auto window = static_cast<Eigen::Index>(
+        std::min(std::ceil(kWindowPerCorrelationTime * tau), static_cast<double>(count - 1)));
+    const Eigen::MatrixXd S = LongRunScoreCovariance(J, r, count, window);
+    const double small_sample =
+        static_cast<double>(m) / static_cast<double>(std::max<Eigen::Index>(m - n, 1));
+    cov = small_sample * (pinv * S * pinv);
+    st.method = IntervalMethod::kNeweyWest;
+    st.window = static_cast<int>(window);
+    st.autocorrelation_time = tau;
+  }
 
   for (Eigen::Index j = 0; j < n; ++j) {
     const Coordinate& c = coords[static_cast<std::size_t>(j)];
@@ -457,6 +553,8 @@ Statistics ComputeStatistics(const std::vector<Coordinate>& coords, const Theta&
     const bool unknown = no_effect[ju] || in_null[ju];
     const double se_theta = unknown ? kInfinity : std::sqrt(std::max(cov(j, j), 0.0));
     p.standard_error = unknown ? kInfinity : std::fabs(c.Slope(theta[ju])) * se_theta;
+    p.white_error =
+        unknown ? kInfinity : std::fabs(c.Slope(theta[ju])) * std::sqrt(std::max(white(j, j), 0.0));
     if (unknown) {
       p.lower95 = c.scale == Scale::kNonNegative ? 0.0 : c.ToGene(-kInfinity);
       p.upper95 = c.scale == Scale::kLogit ? 1.0 : kInfinity;
@@ -636,31 +734,74 @@ FitResult FitTrajectory(const Genes& guess, const SimulationSettings& s,
   }
 
   const int n = static_cast<int>(coords.size());
-  LayoutResult layout = MakeResidualLayout(guess, s, carried, n);
+  LayoutResult layout = MakeResidualLayout(guess, s, carried, n, options.residuals);
   if (layout.status != LayoutStatus::kReady) return refuse(layout.message);
   const ResidualLayout& lay = layout.layout;
+  result.residual_kind = lay.kind;
   result.instants = lay.Instants();
   result.residuals = lay.Count();
   result.speed_compared = lay.speed_compared;
   result.current_compared = lay.current_compared;
-  result.max_of_current = lay.mode == 6;
+  result.max_of_current = lay.kind == ResidualKind::kCost && lay.mode == 6;
   result.speed_range = lay.speed_range;
   result.current_range = lay.current_range;
   result.record_first = lay.record_first;
   result.record_last = lay.record_last;
   result.compared_first = lay.times.front();
   result.compared_last = lay.times.back();
-  if (lay.Instants() < lay.instants_in_tables) {
+  result.simulated_until = lay.kind == ResidualKind::kMachineState ? lay.times.back() : s.tf;
+  if (lay.kind == ResidualKind::kCost && lay.Instants() < lay.instants_in_tables) {
     result.notes.push_back("Enregistrement plus court que l'étude : comparaison limitée à " +
                            Number(result.compared_first) + " .. " + Number(result.compared_last) +
                            " s (" + std::to_string(lay.Instants()) + " instants sur " +
                            std::to_string(lay.instants_in_tables) + ")");
+  }
+  if (lay.kind == ResidualKind::kMachineState) {
+    if (lay.Instants() < lay.instants_in_tables) {
+      result.notes.push_back("Enregistrement comparé sur " + Number(result.compared_first) +
+                             " .. " + Number(result.compared_last) + " s (" +
+                             std::to_string(lay.Instants()) + " lignes de l'enregistrement sur " +
+                             std::to_string(lay.instants_in_tables) +
+                             ", les autres hors de [t0, tf])");
+    }
+    if (result.compared_last < s.tf - s.dt) {
+      result.notes.push_back("Simulations arrêtées au dernier instant comparé, " +
+                             Number(result.compared_last) + " s (tf = " + Number(s.tf) + " s)");
+    }
   }
 
   QuietSolverLog();
   const int threads = options.threads > 0 ? options.threads : MachineThreads();
   ResidualEvaluator evaluator(s, carried, layout.layout, threads, options.distributor);
   FitProblem problem(evaluator, platform, coords, guess, options.relative_step);
+
+  // A guess whose residuals or Jacobian are not finite numbers cannot start a fit: every
+  // step from it would be measured against nothing.
+  {
+    std::vector<double> jac(static_cast<std::size_t>(problem.m()) * coords.size());
+    std::vector<double> res(static_cast<std::size_t>(problem.m()));
+    const bool ran = problem.Jacobian(theta0.data(), res.data(), jac.data());
+    if (problem.interrupted()) {
+      result.end = FitEnd::kInterrupted;
+      result.runs = problem.runs();
+      result.seconds =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+      return result;
+    }
+    const bool finite =
+        ran && std::all_of(jac.begin(), jac.end(), [](double x) { return std::isfinite(x); });
+    const bool moves =
+        ran && std::any_of(jac.begin(), jac.end(), [](double x) { return x != 0.0; });
+    if (!finite || !moves) {
+      result.runs = problem.runs();
+      return refuse(std::string("Jeu de départ absurde : ") +
+                    (!ran      ? "sa simulation n'est pas finie (elle diverge dès le départ)"
+                     : !finite ? "son jacobien n'est pas fini"
+                               : "aucun paramètre ne change les résidus autour de lui") +
+                    " ; donner un jeu proche de la machine (--init)");
+    }
+  }
+
   const std::vector<Theta> starts = DrawStarts(coords, theta0, options);
   const std::size_t given = options.extra_starts.size();
   const std::size_t kept = starts.size() - 1 - static_cast<std::size_t>(options.starts);
@@ -669,18 +810,10 @@ FitResult FitTrajectory(const Genes& guess, const SimulationSettings& s,
                            " départ(s) donné(s) hors du domaine des paramètres, ignoré(s)");
   }
 
-  Theta best_theta;
-  double best_cost = kInfinity;
-  TrajectoryResiduals best_residuals;
-  ceres::TerminationType best_termination = ceres::FAILURE;
-  std::vector<Theta> ends;
-  for (std::size_t k = 0; k < starts.size(); ++k) {
-    if (problem.interrupted()) break;
-    StartSummary summary;
-    summary.start = problem.GenesOf(starts[k].data());
-    Theta theta = starts[k];
+  // One solver run from `theta` (updated to the solver's end); the best point it
+  // simulated is then in `problem`.
+  auto solve = [&](Theta& theta, const FitProgress& base) {
     problem.ResetBest();
-
     ceres::Problem ceres_problem;
     ceres_problem.AddResidualBlock(new TrajectoryCost(problem), nullptr, theta.data());
     for (int j = 0; j < n; ++j) {
@@ -704,15 +837,29 @@ FitResult FitTrajectory(const Genes& guess, const SimulationSettings& s,
     so.max_num_line_search_step_size_iterations = 0;
     so.logging_type = ceres::SILENT;
     so.minimizer_progress_to_stdout = false;
-    FitProgress base;
-    base.start = static_cast<int>(k);
-    base.starts = static_cast<int>(starts.size());
     so.update_state_every_iteration = true;
     ProgressCallback callback(problem, platform, options.distributor, progress, base, begin,
                               theta.data());
     so.callbacks.push_back(&callback);
     ceres::Solver::Summary ceres_summary;
     ceres::Solve(so, &ceres_problem, &ceres_summary);
+    return ceres_summary;
+  };
+
+  Theta best_theta;
+  double best_cost = kInfinity;
+  TrajectoryResiduals best_residuals;
+  ceres::TerminationType best_termination = ceres::FAILURE;
+  std::vector<Theta> ends;
+  for (std::size_t k = 0; k < starts.size(); ++k) {
+    if (problem.interrupted()) break;
+    StartSummary summary;
+    summary.start = problem.GenesOf(starts[k].data());
+    Theta theta = starts[k];
+    FitProgress base;
+    base.start = static_cast<int>(k);
+    base.starts = static_cast<int>(starts.size());
+    const ceres::Solver::Summary ceres_summary = solve(theta, base);
 
     summary.iterations = std::max(static_cast<int>(ceres_summary.iterations.size()) - 1, 0);
     result.iterations += summary.iterations;
@@ -757,6 +904,43 @@ FitResult FitTrajectory(const Genes& guess, const SimulationSettings& s,
                                     SameEnd(coords, ends[k], best_theta));
     if (st.reached_best) ++result.starts_reaching_best;
   }
+
+  // Noise weights: each signal divided by the rms of its own residuals at the best point,
+  // then the fit resumed from there, until the levels settle.
+  if (lay.kind == ResidualKind::kMachineState) {
+    for (int pass = 1; pass <= options.reweights && !problem.interrupted(); ++pass) {
+      const ResidualLayout& now = evaluator.layout();
+      const double speed = std::max(best_residuals.speed_rms, now.speed_floor);
+      const double current = std::max(best_residuals.current_rms, now.current_floor);
+      const bool settled =
+          (!now.speed_compared || std::fabs(speed / now.speed_noise - 1.0) < kNoiseSettled) &&
+          (!now.current_compared || std::fabs(current / now.current_noise - 1.0) < kNoiseSettled);
+      if (settled) break;
+      problem.SetNoiseLevels(speed, current);
+      Theta theta = best_theta;
+      FitProgress base;
+      base.start = result.best_start;
+      base.starts = static_cast<int>(starts.size());
+      base.reweight = pass;
+      const ceres::Solver::Summary ceres_summary = solve(theta, base);
+      result.iterations += std::max(static_cast<int>(ceres_summary.iterations.size()) - 1, 0);
+      ++result.reweights;
+      if (!problem.HasBest()) break;
+      best_theta = problem.best_theta();
+      best_cost = problem.best_cost();
+      best_residuals = problem.best_residuals();
+      if (!problem.interrupted()) {
+        best_termination = ceres_summary.termination_type;
+        result.message = ceres_summary.message;
+      }
+    }
+    const ResidualLayout& final_layout = evaluator.layout();
+    result.speed_noise = final_layout.speed_noise;
+    result.current_noise = final_layout.current_noise;
+    result.speed_noise_at_floor = final_layout.speed_noise <= final_layout.speed_floor;
+    result.current_noise_at_floor = final_layout.current_noise <= final_layout.current_floor;
+  }
+
   result.genes = problem.GenesOf(best_theta.data());
   result.machine = MachineValuesOf(result.genes, s);
   result.cost = best_cost;
@@ -784,18 +968,22 @@ FitResult FitTrajectory(const Genes& guess, const SimulationSettings& s,
     if (problem.Jacobian(best_theta.data(), res.data(), jac.data())) r = res;
   }
   if (problem.HasJacobianAt(best_theta)) {
-    Statistics st = ComputeStatistics(coords, best_theta, r, problem.jacobian());
+    Statistics st = ComputeStatistics(coords, best_theta, r, problem.jacobian(), lay.Instants());
     result.statistics = true;
     result.parameters = std::move(st.parameters);
     result.correlation = std::move(st.correlation);
     result.reciprocal_condition = st.reciprocal_condition;
     result.warnings = std::move(st.warnings);
+    result.interval_method = st.method;
+    result.hac_window = st.window;
+    result.autocorrelation_time = st.autocorrelation_time;
   } else {
     for (const Coordinate& c : coords) {
       FittedParameter p;
       p.gene = c.gene;
       p.value = result.genes[static_cast<std::size_t>(c.gene)];
       p.standard_error = kNaN;
+      p.white_error = kNaN;
       p.lower95 = p.upper95 = kNaN;
       result.parameters.push_back(p);
     }

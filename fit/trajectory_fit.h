@@ -28,8 +28,19 @@
 // best end is kept, and the summary says how many starts reached it (final cost within
 // 0.1 % of the best, or every parameter within 0.1 % of the best's).
 //
-// At the best point: standard errors from the Jacobian, sigma^2 (J^T J)^-1 with
-// sigma^2 = sum r^2 / (m - n), in the transformed parameters and carried to the
+// Noise weights (machine-state residuals): after the starts, the noise level of each
+// signal is estimated as the rms of its raw residuals at the best point (never below its
+// floor) and the fit is resumed from there with the new weights, until the levels move by
+// less than 10 % or `reweights` refits were made.
+//
+// At the best point: the covariance of the transformed parameters by the Newey-West
+// sandwich (heteroscedasticity- and autocorrelation-consistent):
+//   cov = (J^T J)^-1 S (J^T J)^-1 m/(m - n),
+//   S = sum_{|l| <= L} (1 - |l|/(L + 1)) sum_t g_t g_{t-l}^T,  g_t = sum_rows at t J_i^T r_i
+// (Bartlett kernel over the compared instants t; the window L is five integrated
+// autocorrelation times of the residuals, so that noise correlated over many instants
+// widens the intervals as it should). The white-noise covariance sigma^2 (J^T J)^-1,
+// sigma^2 = sum r^2 / (m - n), is given beside it. Standard errors are carried to the
 // parameters by the derivative of the transform; 95 % intervals theta +- 1.96 se mapped
 // back (so they stay in the physical domain and are not symmetric for the logarithmic
 // parameters); the correlation matrix; and the parameters the record cannot identify:
@@ -45,6 +56,7 @@
 
 #include "engine/run_state.h"
 #include "engine/settings.h"
+#include "fit/trajectory_residuals.h"
 #include "identification/batch_distributor.h"
 #include "identification/machine_genes.h"
 #include "platform/platform.h"
@@ -64,14 +76,17 @@ struct FitOptions {
   // The processes that share the simulations of every Jacobian (the ranks of an MPI job);
   // every process runs the same fit and stops where the others stop. None: alone.
   BatchDistributor* distributor = nullptr;
-  double function_tolerance = 1e-10;
-  double parameter_tolerance = 1e-8;
+  double function_tolerance = 1e-8;
+  double parameter_tolerance = 1e-6;
+  ResidualKind residuals = ResidualKind::kMachineState;
+  int reweights = 4;  // most refits with re-estimated noise levels (machine state)
 };
 
 // One solver iteration, for the progress display.
 struct FitProgress {
   int start = 0;           // 0: the guess
   int starts = 1;          // starts in all
+  int reweight = 0;        // refit with re-estimated noise levels (0: the starts)
   int iteration = 0;       // 0: the start point
   double cost = 0.0;       // 1/2 sum r^2 at the current point
   double step_norm = 0.0;  // norm of the step tried (transformed parameters)
@@ -94,6 +109,7 @@ struct FittedParameter {
   int gene = 0;
   double value = 0.0;
   double standard_error = 0.0;  // infinity when not identifiable
+  double white_error = 0.0;     // the white-noise standard error, for comparison
   double lower95 = 0.0;
   double upper95 = 0.0;
   bool at_bound = false;  // a load coefficient fitted to 0
@@ -118,6 +134,12 @@ struct StartSummary {
   std::string solver_message;
 };
 
+// How the default intervals were computed.
+enum class IntervalMethod {
+  kNeweyWest,  // sandwich with the Bartlett kernel
+  kWhite,      // sigma^2 (J^T J)^-1 (too few instants for a window)
+};
+
 struct FitResult {
   FitEnd end = FitEnd::kRefused;
   std::string message;  // why it was refused or failed; the solver's word otherwise
@@ -132,8 +154,17 @@ struct FitResult {
   bool speed_compared = true;
   bool current_compared = true;
   bool max_of_current = false;  // the current compared is its maximum over a period
-  double speed_rms = 0.0;       // tr/mn
-  double current_rms = 0.0;     // A
+  ResidualKind residual_kind = ResidualKind::kMachineState;
+  // Machine state: the noise levels of the final weights, whether they sit at their
+  // floor, and the refits made with re-estimated levels.
+  double speed_noise = 0.0;  // tr/mn
+  double current_noise = 0.0;
+  bool speed_noise_at_floor = false;
+  bool current_noise_at_floor = false;
+  int reweights = 0;
+  double simulated_until = 0.0;  // s: the last simulated instant the fit needed
+  double speed_rms = 0.0;        // tr/mn
+  double current_rms = 0.0;      // A
   double speed_range = 0.0;
   double current_range = 0.0;
   double record_first = 0.0;  // s
@@ -144,8 +175,11 @@ struct FitResult {
   std::vector<FittedParameter> parameters;       // optimised genes, in gene order
   std::vector<std::vector<double>> correlation;  // between them
   double reciprocal_condition = 0.0;             // of the column-scaled J^T J
-  std::vector<std::string> warnings;             // what the record cannot identify
-  std::vector<std::string> notes;                // how the data were used
+  IntervalMethod interval_method = IntervalMethod::kWhite;
+  int hac_window = 0;                 // L, in compared instants
+  double autocorrelation_time = 1.0;  // integrated, in compared instants
+  std::vector<std::string> warnings;  // what the record cannot identify
+  std::vector<std::string> notes;     // how the data were used
   std::vector<StartSummary> starts;
   int best_start = -1;
   int starts_reaching_best = 0;

@@ -16,6 +16,13 @@ namespace mas {
 namespace {
 
 constexpr const char* kDivergedText = "La simulation a divergée";
+// Record values beyond these are no measurement of a machine (tr/mn, A).
+constexpr double kAberrantSpeed = 1e6;
+constexpr double kAberrantCurrent = 1e6;
+// First noise level of each signal, as a share of its measured range.
+constexpr double kFirstNoiseShare = 0.01;
+// Smallest noise level, as a share of the range, when the record shows no resolution.
+constexpr double kNoiseFloorShare = 1e-6;
 
 std::string Seconds(double t) {
   char buf[32];
@@ -196,7 +203,134 @@ class BatchPlatform final : public ForwardingPlatform {
   void StartProcess(const std::string&) override {}
 };
 
+// The resolution of a recorded signal: the smallest step between two of its distinct
+// values (a quantised converter shows its quantum, a text file its last digit); 0 when
+// the signal is constant.
+double Resolution(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  double step = 0.0;
+  for (std::size_t k = 1; k < values.size(); ++k) {
+    const double d = values[k] - values[k - 1];
+    if (d > 0.0 && (step == 0.0 || d < step)) step = d;
+  }
+  return step;
+}
+
+double NoiseFloor(const std::vector<double>& values, double range) {
+  return std::max(Resolution(values) / std::sqrt(12.0), kNoiseFloorShare * range);
+}
+
+std::string RowText(std::size_t row) { return "ligne de données " + std::to_string(row + 1); }
+
+LayoutResult MakeStateLayout(const SimulationSettings& s, const ExperimentalData& d,
+                             int min_residuals) {
+  LayoutResult result;
+  ResidualLayout& layout = result.layout;
+  layout.kind = ResidualKind::kMachineState;
+  const auto rows = static_cast<std::size_t>(std::max(d.Rows(), 0));
+  if (rows < 2) {
+    result.status = LayoutStatus::kTablesNotReady;
+    result.message = "Enregistrement vide ou d'une seule ligne : rien à comparer";
+    return result;
+  }
+  for (std::size_t k = 0; k < rows; ++k) {
+    const double t = d.ExpTime[k];
+    const double w = d.ExpWm[k];
+    const double i = d.ExpIas[k];
+    std::string problem;
+    if (!std::isfinite(t) || !std::isfinite(w) || !std::isfinite(i)) {
+      problem = "valeur non finie (t = " + Seconds(t) + " s, vitesse " + Seconds(w) +
+                " tr/mn, courant " + Seconds(i) + " A)";
+    } else if (k > 0 && !(t > d.ExpTime[k - 1])) {
+      problem = "temps " + Seconds(t) + " s non croissant (précédent " + Seconds(d.ExpTime[k - 1]) +
+                " s)";
+    } else if (std::fabs(w) > kAberrantSpeed || std::fabs(i) > kAberrantCurrent) {
+      problem = "valeur aberrante (vitesse " + Seconds(w) + " tr/mn, courant " + Seconds(i) + " A)";
+    }
+    if (!problem.empty()) {
+      result.status = LayoutStatus::kBadRecord;
+      result.message = "Enregistrement inutilisable, " + RowText(k) + " : " + problem;
+      return result;
+    }
+  }
+  layout.record_first = d.ExpTime.front();
+  layout.record_last = d.ExpTime[rows - 1];
+  layout.speed_compared = s.gWmF > 0.0 && std::isfinite(s.gWmF);
+  layout.current_compared = s.gIasF > 0.0 && std::isfinite(s.gIasF);
+  for (std::size_t k = 0; k < rows; ++k) {
+    const double t = d.ExpTime[k];
+    if (t < s.t0 || t > s.tf) continue;
+    layout.times.push_back(t);
+    layout.measured_speed.push_back(d.ExpWm[k]);
+    layout.measured_current.push_back(d.ExpIas[k]);
+  }
+  layout.instants_in_tables = static_cast<int>(rows);
+  if (!layout.times.empty()) {
+    std::vector<int> all(layout.times.size());
+    for (std::size_t k = 0; k < all.size(); ++k) all[k] = static_cast<int>(k);
+    layout.speed_range = RangeOf(layout.measured_speed, all);
+    layout.current_range = RangeOf(layout.measured_current, all);
+    layout.speed_floor = NoiseFloor(layout.measured_speed, layout.speed_range);
+    layout.current_floor = NoiseFloor(layout.measured_current, layout.current_range);
+  }
+  SetNoiseLevels(layout, kFirstNoiseShare * layout.speed_range,
+                 kFirstNoiseShare * layout.current_range);
+  if (layout.Count() <= min_residuals) {
+    result.status = LayoutStatus::kTooFewInstants;
+    result.message = "Trop peu d'instants comparés (" + std::to_string(layout.Count()) +
+                     " résidus) pour ajuster " + std::to_string(min_residuals) +
+                     " paramètres : enregistrement hors de [t0, tf], trop court, ou poids gWmF "
+                     "et gIasF nuls";
+    return result;
+  }
+  result.status = LayoutStatus::kReady;
+  return result;
+}
+
+// The residuals of one run traced at the layout's instants.
+void StateResiduals(const ResidualLayout& layout, const MachineTrace& trace,
+                    const RunOutcome& outcome, TrajectoryResiduals& out) {
+  out.diverged = outcome.status == RunStatus::kDiverged;
+  out.interrupted = outcome.status == RunStatus::kInterrupted;
+  out.complete = outcome.status == RunStatus::kReachedEnd && trace.Complete();
+  if (!out.complete) return;
+  const auto n = static_cast<std::size_t>(layout.Instants());
+  out.r.assign(static_cast<std::size_t>(layout.Count()), 0.0);
+  const std::size_t current_offset = layout.speed_compared ? n : 0;
+  double sum_w = 0.0;
+  double sum_i = 0.0;
+  for (std::size_t k = 0; k < n; ++k) {
+    const double ew = layout.measured_speed[k] - trace.speed[k] * kRadSToRpm;
+    const double ei = layout.measured_current[k] - trace.current[k];
+    if (layout.speed_compared) out.r[k] = layout.speed_root[k] * ew;
+    if (layout.current_compared) out.r[current_offset + k] = layout.current_root[k] * ei;
+    sum_w += ew * ew;
+    sum_i += ei * ei;
+  }
+  const bool finite =
+      std::all_of(out.r.begin(), out.r.end(), [](double x) { return std::isfinite(x); });
+  if (!finite || !std::isfinite(sum_w) || !std::isfinite(sum_i)) {
+    out.complete = false;
+    out.r.clear();
+    return;
+  }
+  out.speed_rms = std::sqrt(sum_w / static_cast<double>(std::max<std::size_t>(n, 1)));
+  out.current_rms = std::sqrt(sum_i / static_cast<double>(std::max<std::size_t>(n, 1)));
+}
+
 }  // namespace
+
+void SetNoiseLevels(ResidualLayout& layout, double speed_noise, double current_noise) {
+  layout.speed_noise = std::max(speed_noise, layout.speed_floor);
+  layout.current_noise = std::max(current_noise, layout.current_floor);
+  if (!(layout.speed_noise > 0.0) || !std::isfinite(layout.speed_noise)) layout.speed_noise = 1.0;
+  if (!(layout.current_noise > 0.0) || !std::isfinite(layout.current_noise)) {
+    layout.current_noise = 1.0;
+  }
+  const std::size_t n = layout.times.size();
+  layout.speed_root.assign(n, layout.speed_compared ? 1.0 / layout.speed_noise : 0.0);
+  layout.current_root.assign(n, layout.current_compared ? 1.0 / layout.current_noise : 0.0);
+}
 
 double TrajectoryResiduals::Cost() const {
   double sum = 0.0;
@@ -205,8 +339,18 @@ double TrajectoryResiduals::Cost() const {
 }
 
 LayoutResult MakeResidualLayout(const Genes& g, const SimulationSettings& study,
-                                const CarriedState& carried_in, int min_residuals) {
+                                const CarriedState& carried_in, int min_residuals,
+                                ResidualKind kind) {
+  if (kind == ResidualKind::kMachineState) {
+    if (g[kGeneTr] == 0.0) {
+      LayoutResult result;
+      result.message = "Problème sur la constante Tr=0 : le jeu de départ n'a pas de machine";
+      return result;
+    }
+    return MakeStateLayout(study, carried_in.experiment, min_residuals);
+  }
   LayoutResult result;
+  result.layout.kind = ResidualKind::kCost;
   ResidualLayout& layout = result.layout;
   const ExperimentalData& d0 = carried_in.experiment;
   if (!study.ExpTableReady || d0.ExpWmTable.empty() || d0.Rows() < 2) {
@@ -301,8 +445,11 @@ std::vector<TrajectoryResiduals> ResidualEvaluator::Evaluate(std::span<const Gen
                                                              Platform& platform) {
   std::vector<TrajectoryResiduals> results(sets.size());
   if (sets.empty()) return results;
-  std::vector<int> slot_of_entry(static_cast<std::size_t>(layout_.instants_in_tables), -1);
-  for (int i = 0; i < layout_.Instants(); ++i) {
+  std::vector<int> slot_of_entry(layout_.kind == ResidualKind::kCost
+                                     ? static_cast<std::size_t>(layout_.instants_in_tables)
+                                     : 0,
+                                 -1);
+  for (int i = 0; layout_.kind == ResidualKind::kCost && i < layout_.Instants(); ++i) {
     const int k = layout_.table_index[static_cast<std::size_t>(i)];
     if (k >= 0 && k < layout_.instants_in_tables) slot_of_entry[static_cast<std::size_t>(k)] = i;
   }
@@ -324,6 +471,18 @@ std::vector<TrajectoryResiduals> ResidualEvaluator::Evaluate(std::span<const Gen
     const int i = registry.Of(&s);
     if (i < 0) return CandidateScore{0.0, true};  // never: every scored study was assigned
     TrajectoryResiduals& out = results[static_cast<std::size_t>(i)];
+    if (layout_.kind == ResidualKind::kMachineState) {
+      MachineTrace trace;
+      trace.instants = layout_.times;
+      trace.Prepare();
+      const RunOutcome outcome = RunSimulation(s, c, p, 0, trace);
+      StateResiduals(layout_, trace, outcome, out);
+      // The score of the batch: whether the set ran, and -1 for a stopped one as the
+      // identification cost marks it (the residuals say the rest).
+      return ScoreOfRun(outcome, outcome.status == RunStatus::kInterrupted ? -1.0
+                                 : out.complete                            ? out.Cost()
+                                                                           : 0.0);
+    }
     ResidualSink sink(layout_, slot_of_entry, out);
     const RunOutcome outcome = RunWithSink(s, c, p, sink, mode);
     sink.Finish(outcome);

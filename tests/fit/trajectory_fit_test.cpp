@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -39,52 +41,125 @@ bool Warned(const FitResult& r, const std::string& name) {
   return false;
 }
 
+// The parameters a start-up identifies well, and how close a clean record made another
+// way gives them.
+constexpr std::array<int, 5> kWellIdentified = {kGeneRs, kGeneTs, kGeneTr, kGeneSigma, kGeneJ};
+
 TEST(TrajectoryFit, RecoversEveryParameterOfACleanRecordFromThirtyPercentOff) {
   const Genes truth = LoadedMachineGenes();
-  const testing::FitStudy f = MakeFitStudy(truth);
-  ASSERT_TRUE(f.s.ExpTableReady);
-  for (double factor : {1.3, 0.7}) {
-    SCOPED_TRACE(factor);
-    RecordingPlatform platform;
-    const FitResult r = FitTrajectory(Scaled(truth, factor), f.s, f.carried, platform, Threads(2));
-    ASSERT_EQ(r.end, FitEnd::kConverged) << r.message;
-    for (int j = 0; j < NGenes; ++j) {
-      EXPECT_NEAR(r.genes[static_cast<std::size_t>(j)] / truth[static_cast<std::size_t>(j)], 1.0,
-                  1e-3)
-          << kGeneNames[static_cast<std::size_t>(j)];
+  // The record at the study's recorded instants, and at a period (0.07 ms) that falls
+  // between the study's steps.
+  for (int record_every : {0, 7}) {
+    const testing::FitStudy f = MakeFitStudy(truth, 0.25, 1e-4, 5, 0.0, 0.0, 1, record_every);
+    for (double factor : {1.3, 0.7}) {
+      SCOPED_TRACE(::testing::Message() << "record every " << record_every << ", x" << factor);
+      RecordingPlatform platform;
+      const FitResult r =
+          FitTrajectory(Scaled(truth, factor), f.s, f.carried, platform, Threads(2));
+      ASSERT_EQ(r.end, FitEnd::kConverged) << r.message;
+      for (int j : kWellIdentified) {
+        EXPECT_NEAR(r.genes[static_cast<std::size_t>(j)] / truth[static_cast<std::size_t>(j)], 1.0,
+                    1.5e-3)
+            << kGeneNames[static_cast<std::size_t>(j)];
+      }
+      EXPECT_NEAR(r.genes[kGeneA30] / truth[kGeneA30], 1.0, 1e-2);
+      // What is left is the record's own accuracy (its finer step still holds the
+      // network's sine half a fine step), far below the half-step offset of the cost's
+      // comparison.
+      EXPECT_LT(r.current_rms, 0.05);
+      EXPECT_LT(r.speed_rms, 0.1);
+      EXPECT_EQ(r.instants, static_cast<int>(r.residuals / 2));
+      // The machine the parameters map to is the one that made the record.
+      EXPECT_NEAR(r.machine.Rr, f.s.dq.Rr, 2e-3 * f.s.dq.Rr);
+      EXPECT_NEAR(r.machine.M, f.s.dq.M, 2e-3 * f.s.dq.M);
+      EXPECT_TRUE(r.statistics);
+      EXPECT_TRUE(platform.messages.empty());
     }
-    EXPECT_LT(r.cost, 1e-12 * r.initial_cost);
-    // The machine the parameters map to is the one that made the record.
-    EXPECT_NEAR(r.machine.Rr, f.s.dq.Rr, 1e-3 * f.s.dq.Rr);
-    EXPECT_NEAR(r.machine.M, f.s.dq.M, 1e-3 * f.s.dq.M);
-    EXPECT_TRUE(r.statistics);
-    EXPECT_TRUE(platform.messages.empty());
   }
 }
 
-TEST(TrajectoryFit, TruthLiesInsideTheNinetyFivePercentIntervalsOfNoisyRecords) {
+TEST(TrajectoryFit, ComparesTheMachinesStateNotTheControllersCopies) {
+  // At the true parameters, the machine's own state at the record's instants leaves the
+  // record's accuracy; the cost's comparison (the copies sampled at the recorded steps,
+  // with the sine held from the start of each step) leaves ten times more, a timing
+  // offset that moves Rs and Ts.
   const Genes truth = LoadedMachineGenes();
-  int inside = 0;
-  int total = 0;
-  for (std::uint32_t seed : {11u, 12u, 13u}) {
-    // The sensors of the example record: 1.5 tr/mn and 0.08 A rms.
-    const testing::FitStudy f = MakeFitStudy(truth, 0.25, 1e-4, 5, 1.5, 0.08, seed);
-    RecordingPlatform platform;
-    const FitResult r = FitTrajectory(Scaled(truth, 1.1), f.s, f.carried, platform, Threads(2));
-    ASSERT_NE(r.end, FitEnd::kRefused) << r.message;
-    ASSERT_TRUE(r.statistics);
-    // The residual rms is the noise's.
-    EXPECT_NEAR(r.speed_rms, 1.5, 0.3);
-    EXPECT_NEAR(r.current_rms, 0.08, 0.02);
-    for (const FittedParameter& p : r.parameters) {
-      const double x = truth[static_cast<std::size_t>(p.gene)];
-      EXPECT_LE(p.lower95, p.value);
-      EXPECT_GE(p.upper95, p.value);
-      inside += p.lower95 <= x && x <= p.upper95 ? 1 : 0;
-      ++total;
+  const testing::FitStudy f = MakeFitStudy(truth);
+  RecordingPlatform platform;
+  double rms[2] = {0.0, 0.0};
+  for (const ResidualKind kind : {ResidualKind::kMachineState, ResidualKind::kCost}) {
+    const LayoutResult layout = MakeResidualLayout(truth, f.s, f.carried, 8, kind);
+    ASSERT_EQ(layout.status, LayoutStatus::kReady) << layout.message;
+    ResidualEvaluator evaluator(f.s, f.carried, layout.layout, 2);
+    const std::vector<TrajectoryResiduals> out = evaluator.Evaluate({&truth, 1}, platform);
+    ASSERT_TRUE(out[0].complete);
+    rms[kind == ResidualKind::kCost ? 1 : 0] = out[0].current_rms;
+  }
+  EXPECT_LT(rms[0], 0.05);
+  EXPECT_GT(rms[1], 5.0 * rms[0]);
+  // With the cost's comparison the fit lands measurably off; with the machine's state,
+  // on the machine.
+  FitOptions cost = Threads(2);
+  cost.residuals = ResidualKind::kCost;
+  const FitResult off = FitTrajectory(Scaled(truth, 1.1), f.s, f.carried, platform, cost);
+  const FitResult on = FitTrajectory(Scaled(truth, 1.1), f.s, f.carried, platform, Threads(2));
+  ASSERT_TRUE(off.end == FitEnd::kConverged || off.end == FitEnd::kIterationLimit) << off.message;
+  ASSERT_EQ(on.end, FitEnd::kConverged) << on.message;
+  EXPECT_EQ(off.residual_kind, ResidualKind::kCost);
+  double worst_off = 0.0;
+  double worst_on = 0.0;
+  for (int j : kWellIdentified) {
+    const auto ju = static_cast<std::size_t>(j);
+    worst_off = std::max(worst_off, std::fabs(off.genes[ju] / truth[ju] - 1.0));
+    worst_on = std::max(worst_on, std::fabs(on.genes[ju] / truth[ju] - 1.0));
+  }
+  EXPECT_GT(worst_off, 3.0 * worst_on);
+  EXPECT_NE(FormatFitReport(off, {}).find("--residuals cout"), std::string::npos);
+}
+
+TEST(TrajectoryFit, TruthLiesInsideTheNinetyFivePercentIntervalsOfNoisyRecords) {
+  // The sensors of the example record (1.5 tr/mn and 0.08 A rms), white or coloured
+  // (AR(1), 5 ms: ten recorded instants), on a load with a constant term only; the
+  // record integrated a hundred times finer, so that only the noise is left.
+  Genes truth = LoadedMachineGenes();
+  truth[kGeneA10] = 0.0;
+  truth[kGeneA20] = 0.0;
+  for (const double noise_time : {0.0, 5e-3}) {
+    SCOPED_TRACE(noise_time);
+    int inside = 0;
+    int total = 0;
+    double window = 0.0;
+    for (std::uint32_t seed : {11u, 12u, 13u, 14u}) {
+      testing::FitStudy f = MakeFitStudy(truth, 0.25, 1e-4, 5, 1.5, 0.08, seed, 0, noise_time, 100);
+      f.s.GenX[kGeneA10] = false;
+      f.s.GenX[kGeneA20] = false;
+      RecordingPlatform platform;
+      const FitResult r = FitTrajectory(Scaled(truth, 1.1), f.s, f.carried, platform, Threads(2));
+      ASSERT_NE(r.end, FitEnd::kRefused) << r.message;
+      ASSERT_TRUE(r.statistics);
+      EXPECT_EQ(r.interval_method, IntervalMethod::kNeweyWest);
+      // The residual rms, and the weights, are the noise's.
+      EXPECT_NEAR(r.speed_rms, 1.5, 0.3);
+      EXPECT_NEAR(r.current_rms, 0.08, 0.02);
+      EXPECT_NEAR(r.speed_noise, r.speed_rms, 0.2 * r.speed_rms);
+      EXPECT_NEAR(r.current_noise, r.current_rms, 0.2 * r.current_rms);
+      window += r.hac_window;
+      for (const FittedParameter& p : r.parameters) {
+        const double x = truth[static_cast<std::size_t>(p.gene)];
+        EXPECT_LE(p.lower95, p.value);
+        EXPECT_GE(p.upper95, p.value);
+        inside += p.lower95 <= x && x <= p.upper95 ? 1 : 0;
+        ++total;
+      }
+    }
+    EXPECT_GE(inside, total * 5 / 6) << inside << " of " << total;
+    // Coloured noise widens the window over its correlation time.
+    if (noise_time > 0.0) {
+      EXPECT_GT(window / 4, 40.0);
+    } else {
+      EXPECT_LT(window / 4, 20.0);
     }
   }
-  EXPECT_GE(inside, total * 3 / 4) << inside << " of " << total;
 }
 
 TEST(TrajectoryFit, NamesTheParametersTheRecordCannotIdentify) {
@@ -179,15 +254,50 @@ TEST(TrajectoryFit, RefusesWhatCannotBeFitted) {
     EXPECT_NE(r.message.find(c.said), std::string::npos) << r.message;
     EXPECT_EQ(r.runs, 0);
   }
-  // No gene to fit; tables never built; a record of three recorded steps for eight genes.
+  // An absurd guess: inside the domain, but its simulation is not finite.
+  {
+    Genes absurd = truth;
+    absurd[kGeneRs] = 1e300;
+    RecordingPlatform platform;
+    const FitResult r = FitTrajectory(absurd, f.s, f.carried, platform, Threads(2));
+    EXPECT_EQ(r.end, FitEnd::kRefused);
+    EXPECT_NE(r.message.find("absurde"), std::string::npos) << r.message;
+    EXPECT_EQ(r.iterations, 0);
+  }
+  // No gene to fit; tables never built (the cost's comparison needs them, the machine's
+  // state reads the record); a record of three recorded steps for eight genes.
   testing::FitStudy held = f;
   held.s.GenX.fill(false);
   RecordingPlatform platform;
   EXPECT_EQ(FitTrajectory(truth, held.s, held.carried, platform, Threads(2)).end, FitEnd::kRefused);
   testing::FitStudy stale = f;
   stale.s.ExpTableReady = false;
-  EXPECT_EQ(FitTrajectory(truth, stale.s, stale.carried, platform, Threads(2)).end,
-            FitEnd::kRefused);
+  FitOptions cost = Threads(2);
+  cost.residuals = ResidualKind::kCost;
+  cost.max_iterations = 1;
+  EXPECT_EQ(FitTrajectory(truth, stale.s, stale.carried, platform, cost).end, FitEnd::kRefused);
+  FitOptions state = Threads(2);
+  state.max_iterations = 1;
+  EXPECT_NE(FitTrajectory(truth, stale.s, stale.carried, platform, state).end, FitEnd::kRefused);
+  // Records the machine's state cannot be compared with, each blamed on its data line.
+  struct Bad {
+    const char* said;
+    std::vector<double> ExperimentalData::*column;
+    std::size_t row;
+    double value;
+  };
+  for (const Bad& b : {Bad{"non finie", &ExperimentalData::ExpIas, 40, std::nan("")},
+                       Bad{"non croissant", &ExperimentalData::ExpTime, 40, 0.001},
+                       Bad{"aberrante", &ExperimentalData::ExpWm, 40, 1e300}}) {
+    SCOPED_TRACE(b.said);
+    testing::FitStudy bad = f;
+    (bad.carried.experiment.*b.column)[b.row] = b.value;
+    const FitResult r = FitTrajectory(truth, bad.s, bad.carried, platform, Threads(2));
+    EXPECT_EQ(r.end, FitEnd::kRefused);
+    EXPECT_NE(r.message.find(b.said), std::string::npos) << r.message;
+    EXPECT_NE(r.message.find("ligne de données 41"), std::string::npos) << r.message;
+    EXPECT_EQ(r.runs, 0);
+  }
   testing::FitStudy tiny = f;
   for (auto* a : {&tiny.carried.experiment.ExpTime, &tiny.carried.experiment.ExpWm,
                   &tiny.carried.experiment.ExpIas}) {
@@ -200,8 +310,8 @@ TEST(TrajectoryFit, RefusesWhatCannotBeFitted) {
 }
 
 TEST(TrajectoryFit, ComparesOnlyWhereTheRecordHasData) {
-  // A record cut at 60 % of the study: the tables hold its last values beyond; the fit
-  // compares the instants inside the record and still finds the machine.
+  // A record cut at 60 % of the study: the fit compares the instants inside the record,
+  // simulates no further, says so, and still finds the machine.
   const Genes truth = LoadedMachineGenes();
   testing::FitStudy f = MakeFitStudy(truth);
   const std::size_t rows = f.carried.experiment.ExpTime.size() * 6 / 10;
@@ -212,20 +322,36 @@ TEST(TrajectoryFit, ComparesOnlyWhereTheRecordHasData) {
   RecordingPlatform platform;
   BuildExperimentalTables(f.s, f.carried, platform, nullptr);
   ASSERT_TRUE(f.s.ExpTableReady);
-  const FitResult r = FitTrajectory(Scaled(truth, 1.2), f.s, f.carried, platform, Threads(2));
-  ASSERT_EQ(r.end, FitEnd::kConverged) << r.message;
-  EXPECT_LT(r.compared_last, f.carried.experiment.ExpTime.back());
-  EXPECT_LT(r.instants, static_cast<int>(f.carried.experiment.ExpWmTable.size()));
-  ASSERT_EQ(r.notes.size(), 1u);
-  EXPECT_NE(r.notes[0].find("plus court"), std::string::npos);
-  for (int j = 0; j < NGenes; ++j) {
-    EXPECT_NEAR(r.genes[static_cast<std::size_t>(j)] / truth[static_cast<std::size_t>(j)], 1.0,
-                1e-3)
-        << kGeneNames[static_cast<std::size_t>(j)];
+  for (const ResidualKind kind : {ResidualKind::kMachineState, ResidualKind::kCost}) {
+    SCOPED_TRACE(static_cast<int>(kind));
+    FitOptions o = Threads(2);
+    o.residuals = kind;
+    platform.messages.clear();
+    const FitResult r = FitTrajectory(Scaled(truth, 1.2), f.s, f.carried, platform, o);
+    ASSERT_TRUE(r.end == FitEnd::kConverged || r.end == FitEnd::kIterationLimit) << r.message;
+    EXPECT_LE(r.compared_last, f.carried.experiment.ExpTime.back());
+    EXPECT_LT(r.compared_last, 0.65 * f.s.tf);
+    EXPECT_TRUE(platform.messages.empty());
+    const std::string report = FormatFitReport(r, {});
+    if (kind == ResidualKind::kMachineState) {
+      EXPECT_EQ(r.simulated_until, r.compared_last);
+      EXPECT_NE(report.find("Simulations arrêtées au dernier instant comparé"), std::string::npos)
+          << report;
+    } else {
+      EXPECT_NE(report.find("plus court"), std::string::npos) << report;
+    }
+    for (int j : kWellIdentified) {
+      EXPECT_NEAR(r.genes[static_cast<std::size_t>(j)] / truth[static_cast<std::size_t>(j)], 1.0,
+                  kind == ResidualKind::kCost ? 2e-2 : 2e-3)
+          << kGeneNames[static_cast<std::size_t>(j)];
+    }
   }
-  // A table value that is not a number is refused with the instant where it lies.
+  // With the cost's comparison, a table value that is not a number is refused with the
+  // instant where it lies.
   f.carried.experiment.ExpWmTable[40] = std::nan("");
-  const FitResult bad = FitTrajectory(truth, f.s, f.carried, platform, Threads(2));
+  FitOptions cost = Threads(2);
+  cost.residuals = ResidualKind::kCost;
+  const FitResult bad = FitTrajectory(truth, f.s, f.carried, platform, cost);
   EXPECT_EQ(bad.end, FitEnd::kRefused);
   EXPECT_NE(bad.message.find("non finie"), std::string::npos) << bad.message;
 }
@@ -246,7 +372,7 @@ TEST(TrajectoryFit, ADivergingStartOrTrialIsRejectedNotFatal) {
     EXPECT_TRUE(out[1].diverged);
     EXPECT_FALSE(out[1].complete);
     EXPECT_TRUE(out[2].complete);
-    EXPECT_LT(out[0].Cost(), 1e-20);
+    EXPECT_LT(out[0].Cost(), 1e-3 * out[2].Cost());
     EXPECT_TRUE(platform.messages.empty());  // a diverged trial is no message
   }
   RecordingPlatform platform;
@@ -259,7 +385,7 @@ TEST(TrajectoryFit, ADivergingStartOrTrialIsRejectedNotFatal) {
   EXPECT_FALSE(r.starts[1].usable);
   EXPECT_GE(r.diverged_trials, 1);
   EXPECT_EQ(r.best_start, 0);
-  EXPECT_NEAR(r.genes[kGeneTr] / truth[kGeneTr], 1.0, 1e-3);
+  EXPECT_NEAR(r.genes[kGeneTr] / truth[kGeneTr], 1.0, 2e-3);
   EXPECT_NE(FormatFitReport(r, {}).find("départ divergent"), std::string::npos);
 }
 
@@ -269,14 +395,16 @@ TEST(TrajectoryFit, ALoadCoefficientFittedToZeroSitsAtItsBound) {
   Genes truth = LoadedMachineGenes();
   truth[kGeneA10] = 0.0;
   truth[kGeneA20] = 0.0;
-  const testing::FitStudy f = MakeFitStudy(truth, 0.2, 1e-4, 10);
+  const testing::FitStudy f = MakeFitStudy(truth, 0.2, 1e-4, 10, 0.0, 0.0, 1, 0, 0.0, 100);
   Genes guess = Scaled(truth, 1.2);
   RecordingPlatform platform;
   const FitResult r = FitTrajectory(guess, f.s, f.carried, platform, Threads(2));
-  ASSERT_EQ(r.end, FitEnd::kConverged) << r.message;
-  EXPECT_LT(r.genes[kGeneA10], 1e-12);
+  ASSERT_TRUE(r.end == FitEnd::kConverged || r.end == FitEnd::kIterationLimit) << r.message;
+  // The quadratic term, nearly without effect on a start-up, may keep a trace of the
+  // record's own inaccuracy (a thousandth of its typical 1e-4); it never goes below 0.
+  EXPECT_GE(r.genes[kGeneA10], 0.0);
+  EXPECT_LT(r.genes[kGeneA10], 1e-7);
   EXPECT_LT(r.genes[kGeneA20], 1e-10);
-  EXPECT_TRUE(Param(r, kGeneA10).at_bound);
   EXPECT_TRUE(Param(r, kGeneA20).at_bound);
   EXPECT_EQ(Param(r, kGeneA20).lower95, 0.0);
   EXPECT_NEAR(r.genes[kGeneRs] / truth[kGeneRs], 1.0, 1e-3);

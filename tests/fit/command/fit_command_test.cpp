@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "files/number_format.h"
 #include "files/parameter_file.h"
 #include "tests/cli/start_up_record.h"
 
@@ -20,7 +22,7 @@ class MasIdentifyFit : public testing::StartUpRecordTest {
  protected:
   void SetUp() override {
     StartUpRecordTest::SetUp();
-    WriteStartUp("0.15", "0.16");
+    WriteStartUp("0.15", "0.16", 10);
   }
   std::vector<std::string> Fit(std::vector<std::string> more,
                                const std::string& record = "rec.dat") const {
@@ -70,8 +72,17 @@ TEST_F(MasIdentifyFit, SaysWhyItCannotStart) {
       {{"--init", "1.4,0.13,0,0.06,0.013,0,0,2"}, "rec.dat", kExitRefused, "Tr"},
       {{"--set", "GenX=0"}, "rec.dat", kExitUsage, "GenX"},
       {{"--step", "0.5"}, "rec.dat", kExitUsage, "step"},
+      {{"--step", "0"}, "rec.dat", kExitUsage, "pas relatif attendu entre 1e-12 et 0.1"},
+      {{"--residuals", "tout"}, "rec.dat", kExitUsage, "residuals"},
+      {{"--init", "1e300,0.13,0.13,0.06,0.013,0,0,2"}, "rec.dat", kExitRefused, "absurde"},
+      {{}, "aberrant.dat", kExitRefused, "aberrante"},
       {{}, "none.dat", kExitParameterFile, "introuvable"},
   };
+  // One speed of 1e300 in the record is the record's fault, not the simulation's.
+  std::string aberrant = ReadAll(Path("rec.dat"));
+  const std::size_t line = aberrant.find('\n', aberrant.size() / 2) + 1;
+  aberrant.insert(line, "0.0801 0 0 1e300 0\n");
+  std::ofstream(Path("aberrant.dat")) << aberrant;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.said);
     platform_.messages.clear();
@@ -80,6 +91,104 @@ TEST_F(MasIdentifyFit, SaysWhyItCannotStart) {
     std::string said = err_.str();
     for (const auto& m : platform_.messages) said += m.text;
     EXPECT_NE(said.find(c.said), std::string::npos) << said;
+    EXPECT_EQ(said.find("0.000000"), std::string::npos) << said;
+    EXPECT_EQ(said.find("diverge"), std::string::npos) << said;
+  }
+}
+
+TEST_F(MasIdentifyFit, TheJsonReportParsesAndSaysWhatTheTextSays) {
+  ASSERT_EQ(Mas(Fit({"--init", "1.8,0.16,0.1,0.08,0.017,0,0,2.6", "--report", Path("fit.json")})),
+            0)
+      << err_.str();
+  const std::string text = out_.str();
+  EXPECT_NE(text.find("Rapport enregistré : " + Path("fit.json")), std::string::npos);
+  // Python reads it, and lists each fitted parameter's numbers, the interval method and
+  // the weights.
+  const std::string script =
+      "import json,sys\n"
+      "d=json.load(open(sys.argv[1]))\n"
+      "assert d['end']=='converged' and d['residuals']=='etat'\n"
+      "n=len(d['parameters'])\n"
+      "assert len(d['correlation'])==n and all(len(r)==n for r in d['correlation'])\n"
+      "assert set(d['held'])=={'a10','a20'}\n"
+      "for p in d['parameters']:\n"
+      "  print(p['name'],repr(p['value']),repr(p['standard_error']),repr(p['lower95']),"
+      "repr(p['upper95']),p['method'])\n"
+      "print('weights',repr(d['weights']['speed_noise']),repr(d['weights']['current_noise']))\n"
+      "print('rms',repr(d['rms']['speed']),repr(d['rms']['current']))\n"
+      "print('method',d['interval_method']['text'])\n";
+  std::ofstream(Path("read.py")) << script;
+  const std::string command = "python3 " + Path("read.py") + " " + Path("fit.json");
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string listed;
+  char buf[512];
+  while (fgets(buf, sizeof buf, pipe) != nullptr) listed += buf;
+  ASSERT_EQ(pclose(pipe), 0) << listed;
+  // Every number the text prints (6 digits, 3 for standard errors) is the JSON's.
+  std::istringstream lines(listed);
+  std::string name;
+  int parameters = 0;
+  auto six = [](double x, int digits) { return FormatG(x, digits); };
+  while (lines >> name) {
+    if (name == "weights") {
+      double w = 0, i = 0;
+      lines >> w >> i;
+      EXPECT_NE(text.find("vitesse σ = " + six(w, 4) + " tr/mn"), std::string::npos) << text;
+      EXPECT_NE(text.find("courant σ = " + six(i, 4) + " A"), std::string::npos) << text;
+    } else if (name == "rms") {
+      double w = 0, i = 0;
+      lines >> w >> i;
+      EXPECT_NE(text.find("vitesse " + six(w, 4) + " tr/mn"), std::string::npos) << text;
+      EXPECT_NE(text.find("courant " + six(i, 4) + " A"), std::string::npos) << text;
+    } else if (name == "method") {
+      std::string rest;
+      std::getline(lines, rest);
+      EXPECT_NE(text.find("Intervalles      :" + rest), std::string::npos) << rest;
+    } else {
+      double value = 0, se = 0, lo = 0, hi = 0;
+      std::string method;
+      lines >> value >> se >> lo >> hi >> method;
+      EXPECT_EQ(method, "newey-west");
+      const std::string row = "  " + name;
+      const std::size_t at = text.find("\n" + row + " ");
+      ASSERT_NE(at, std::string::npos) << name;
+      const std::string line = text.substr(at + 1, text.find('\n', at + 1) - at - 1);
+      EXPECT_NE(line.find(" " + six(value, 6) + " "), std::string::npos) << line;
+      EXPECT_NE(line.find(" " + six(se, 3) + " "), std::string::npos) << line;
+      EXPECT_NE(line.find("[" + six(lo, 6) + ", " + six(hi, 6) + "]"), std::string::npos) << line;
+      ++parameters;
+    }
+  }
+  EXPECT_EQ(parameters, 6);
+}
+
+TEST_F(MasIdentifyFit, AShorterRecordIsFittedOnItsSpanWithoutAnAlarm) {
+  // The record ends at 0.1 s of a 0.15 s study: both comparisons fit its span, and the
+  // machine's state stops the simulations there; nothing says "Interpolation impossible".
+  std::istringstream full(ReadAll(Path("rec.dat")));
+  std::string line;
+  std::string shorter;
+  while (std::getline(full, line)) {
+    double t = 0.0;
+    if (!shorter.empty() && std::istringstream(line) >> t && t > 0.1) break;
+    shorter += line + "\n";
+  }
+  std::ofstream(Path("short.dat")) << shorter;
+  for (const char* residuals : {"etat", "cout"}) {
+    SCOPED_TRACE(residuals);
+    platform_.messages.clear();
+    out_.str("");
+    const int status = Mas(Fit({"--init", "1.5,0.13,0.12,0.065,0.014,0,0,2.2", "--residuals",
+                                residuals, "--max-iterations", "5"},
+                               "short.dat"));
+    EXPECT_EQ(status, 0) << err_.str();
+    EXPECT_TRUE(platform_.messages.empty()) << platform_.messages.front().text;
+    const std::string said = out_.str();
+    EXPECT_EQ(said.find("Interpolation"), std::string::npos) << said;
+    EXPECT_NE(said.find(std::string(residuals) == "etat" ? "Simulations arrêtées" : "plus court"),
+              std::string::npos)
+        << said;
   }
 }
 
@@ -101,6 +210,23 @@ class WatchingPlatform final : public RecordingPlatform {
  private:
   const EscapeAfterLine& err_;
 };
+
+TEST_F(MasIdentifyFit, CtrlCBeforeTheFirstPointStillSummarisesAndReports) {
+  std::ofstream(Path("fit.json")) << "old";
+  EscapeAfterLine watched("Graine");  // pressed as soon as the fit begins
+  std::ostream out(&watched);
+  WatchingPlatform platform(watched);
+  CliEnvironment env{out, err_, platform, Path("rd_echo.dat")};
+  EXPECT_EQ(MasMain(Fit({"--init", "1.8,0.16,0.1,0.08,0.017,0,0,2.6", "--save-best",
+                         Path("best.mas"), "--report", Path("fit.json")}),
+                    env),
+            kExitInterrupted)
+      << (platform.messages.empty() ? "" : platform.messages.front().text);
+  EXPECT_NE(watched.str().find("interrompu par Ctrl-C"), std::string::npos) << watched.str();
+  EXPECT_EQ(err_.str().find("itération"), std::string::npos) << err_.str();
+  EXPECT_NE(ReadAll(Path("fit.json")).find("\"end\": \"interrupted\""), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(Path("best.mas")));
+}
 
 TEST_F(MasIdentifyFit, CtrlCKeepsTheBestPointAndStillSavesIt) {
   EscapeAfterLine watched("itération 2 ");
