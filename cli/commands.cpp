@@ -140,13 +140,8 @@ int ExitStatusFor(RunStatus status) {
 }
 
 std::string WriteRefusal(const std::string& target, const std::string& study) {
-  if (!study.empty() && SameFile(target, study)) {
-    return "Le fichier de sortie " + target + " est l'étude lue : elle n'est pas remplacée";
-  }
-  if (IsWriteProtected(target)) {
-    return "Le fichier " + target + " est protégé en écriture : il n'est pas remplacé";
-  }
-  return {};
+  const CommandInput inputs[] = {{study, "l'étude lue", true}};
+  return RefuseOutput(target, inputs).message;
 }
 
 std::optional<int> RefuseProtectedTarget(const std::string& target, Platform& platform,

@@ -19,6 +19,7 @@
 #include "identification/experimental_file.h"
 #include "identification/random.h"
 #include "identification/workbench.h"
+#include "platform/file_replacement.h"
 
 namespace mas {
 namespace {
@@ -28,7 +29,9 @@ constexpr const char* kFitExitHelp =
     "  0    l'ajustement a convergé ou atteint --max-iterations ; --save-best et --report\n"
     "       ont été écrits\n"
     "  1    l'étude ou le fichier expérimental ne peut être lu, ou --save-best ou --report\n"
-    "       ne peut être écrit (après le message)\n"
+    "       ne peut être écrit (après le message) ; --save-best ou --report nomme l'étude,\n"
+    "       le fichier expérimental ou l'autre sortie, ou un fichier protégé en écriture\n"
+    "       (rien n'est lancé ni écrit)\n"
     "  2    erreur d'utilisation : option ou argument invalide (rien n'est lancé ni écrit)\n"
     "  3    refus : enregistrement inutilisable (temps non croissants, valeur non finie ou\n"
     "       aberrante), tables expérimentales impossibles à créer, jeu de départ hors\n"
@@ -56,6 +59,26 @@ std::string ProgressLine(const FitProgress& p) {
   }
   line += "  " + FormatFixed(p.seconds, 2) + " s  (" + std::to_string(p.runs) + " simulations)";
   return line;
+}
+
+// The report and the saved study are checked before the fit: neither may be the study,
+// the record or the other one, nor a write-protected file. Status after the message.
+std::optional<int> RefuseFitOutputs(const FitRequest& r, const std::string& record,
+                                    CliEnvironment& env) {
+  const CommandInput report{r.report.value_or(""), "le rapport (--report)", false};
+  const CommandInput save{r.save_best.value_or(""), "l'étude enregistrée (--save-best)", true};
+  const CommandInput read[] = {{r.study, "l'étude lue", true},
+                               {record, "le fichier expérimental lu", false}};
+  for (const auto& [output, other] : {std::pair{report, save}, std::pair{save, report}}) {
+    if (output.path.empty()) continue;
+    const CommandInput inputs[] = {read[0], read[1], other};
+    const OutputRefusal refusal = RefuseOutput(output.path, inputs);
+    if (refusal) {
+      env.platform.ShowMessage(refusal.message, "Erreur", MessageIcon::kStop);
+      return kExitParameterFile;
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -103,7 +126,14 @@ std::optional<int> PrepareFit(const FitRequest& r, SimulationSettings& s, Carrie
 int FitOnRanks(const FitRequest& r, CliEnvironment& env, const OptimisationRanks& ranks) {
   SimulationSettings s;
   CarriedState carried;
-  const std::optional<int> failed = PrepareFit(r, s, carried, env);
+  std::optional<int> failed = PrepareFit(r, s, carried, env);
+  if (!failed) {
+    failed =
+        RefuseFitOutputs(r,
+                         ExperimentalFilePath(s, r.experiment ? RecordLookup::kAsNamed
+                                                              : RecordLookup::kBesideStudyFirst),
+                         env);
+  }
   if (const int status = ranks.Agree(failed.value_or(kExitSuccess), env); status != kExitSuccess) {
     return status;
   }

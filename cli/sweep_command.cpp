@@ -11,6 +11,7 @@
 #include "cli/terminal_platform.h"
 #include "files/parameter_file.h"
 #include "identification/candidate_evaluator.h"
+#include "platform/file_replacement.h"
 #include "sweep/mpi_sweep.h"
 #include "sweep/sweep_execution.h"
 #include "sweep/sweep_journal.h"
@@ -65,6 +66,7 @@ class ProgressLine {
 struct PreparedSweep {
   std::unique_ptr<SweepRunner> runner;
   std::string summary;
+  std::string study;  // the study's path
 };
 
 int Prepare(const SweepRequest& r, CliEnvironment& env, PreparedSweep& out) {
@@ -74,6 +76,19 @@ int Prepare(const SweepRequest& r, CliEnvironment& env, PreparedSweep& out) {
   } catch (const SweepFileError& e) {
     env.err << "Erreur: " << e.what() << '\n';
     return std::filesystem::exists(r.sweep_file) ? kExitUsage : kExitParameterFile;
+  }
+  out.summary =
+      r.summary ? *r.summary : std::filesystem::path(r.sweep_file).stem().string() + ".tsv";
+  out.study = file.study;
+  // Neither the summary nor its journal may be the sweep file or the study (also
+  // through a link): checked before anything is read or written.
+  const CommandInput inputs[] = {{r.sweep_file, "le fichier de balayage lu", false},
+                                 {file.study, "l'étude lue", true}};
+  for (const std::string& output : {out.summary, out.summary + ".journal"}) {
+    if (const OutputRefusal refusal = RefuseOutput(output, inputs)) {
+      env.err << "Erreur: " << refusal.message << '\n';
+      return kExitParameterFile;
+    }
   }
   SimulationSettings study;
   study.ParamFileName = file.study;
@@ -97,8 +112,6 @@ int Prepare(const SweepRequest& r, CliEnvironment& env, PreparedSweep& out) {
     env.err << "Erreur: " << e.what() << '\n';
     return kExitUsage;
   }
-  out.summary =
-      r.summary ? *r.summary : std::filesystem::path(r.sweep_file).stem().string() + ".tsv";
   return kExitSuccess;
 }
 
@@ -142,7 +155,8 @@ class RowCollector {
 int OpenJournal(const SweepRequest& r, const PreparedSweep& p, CliEnvironment& env,
                 std::unique_ptr<SweepJournal>& journal) {
   try {
-    journal = std::make_unique<SweepJournal>(*p.runner, p.summary, r.resume);
+    const SweepFingerprint fingerprint = FingerprintOf(r.sweep_file, p.study);
+    journal = std::make_unique<SweepJournal>(*p.runner, p.summary, r.resume, fingerprint);
   } catch (const std::runtime_error& e) {
     env.err << "Erreur: " << e.what() << '\n';
     return kExitParameterFile;
@@ -264,6 +278,14 @@ bool SweepSubcommand::Selected() const { return sweep_ != nullptr && sweep_->par
 
 int SweepSubcommand::Run(CliEnvironment& env) {
   SweepRequest r = request_;
+  // An empty name, given on purpose or by an unset shell variable, names nothing to write.
+  for (const char* option : {"--summary", "--tables"}) {
+    const std::string& value = std::string_view(option) == "--summary" ? summary_ : r.tables_folder;
+    if (sweep_->count(option) > 0 && value.empty()) {
+      env.err << "Erreur d'utilisation : " << option << " : nom vide\n";
+      return kExitUsage;
+    }
+  }
   if (!summary_.empty()) r.summary = summary_;
   return SweepCommand(r, env);
 }

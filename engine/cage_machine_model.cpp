@@ -554,9 +554,9 @@ PhaseCurrents CageMachineModel::StepDelta(double a, double b, double c) {
   return {2 * i1 + i2, i2 - i1, x_[iW] / p};
 }
 
-bool CageMachineModel::WriteBarCurrents(const std::string& path) const {
+bool CageMachineModel::WriteBarCurrents(const std::string& path, LinkPolicy links) const {
   FileReplacement out;
-  if (!out.Begin(path)) return false;
+  if (!out.Begin(path, links)) return false;
   bool ok = true;
   for (int k = 0; k < run_bars_ && ok; ++k) {
     // "%d  %f\n"

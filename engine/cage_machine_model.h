@@ -23,7 +23,8 @@
 #include <utility>
 #include <vector>
 
-#include "engine/dq_machine_model.h"  // PhaseCurrents
+#include "engine/dq_machine_model.h"    // PhaseCurrents
+#include "platform/file_replacement.h"  // LinkPolicy
 
 namespace mas {
 
@@ -145,7 +146,8 @@ class CageMachineModel {
 
   // Snapshot of the bar currents, one line "%d  %f\n" (bar, current) per bar of the
   // prepared run. Returns false when the file cannot be written.
-  bool WriteBarCurrents(const std::string& path = "Ib.dat") const;
+  bool WriteBarCurrents(const std::string& path = "Ib.dat",
+                        LinkPolicy links = LinkPolicy::kFollow) const;
 
   // Read-outs of the state after the last step (0 before a run is prepared, and for a
   // bar or mesh number outside the prepared cage).

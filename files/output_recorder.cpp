@@ -410,10 +410,10 @@ OutputFileBuffer::OutputFileBuffer(std::size_t capacity)
 
 OutputFileBuffer::~OutputFileBuffer() { Close(); }
 
-bool OutputFileBuffer::Open(const std::string& file_name) {
+bool OutputFileBuffer::Open(const std::string& file_name, LinkPolicy links) {
   Close();
   write_failed_ = false;
-  if (!replacement_.Begin(file_name)) return false;
+  if (!replacement_.Begin(file_name, links)) return false;
   std::FILE* file = replacement_.file();
   // The buffer below is the only one: the stream hands each block straight to the system.
   std::setvbuf(file, nullptr, _IONBF, 0);
@@ -501,7 +501,7 @@ OutputRecorder::~OutputRecorder() { Close(); }
 
 bool OutputRecorder::Open(const std::string& file_name) {
   columns_.clear();
-  return file_.Open(file_name);
+  return file_.Open(file_name, links_);
 }
 
 void OutputRecorder::Discard() { file_.Abandon(); }
@@ -537,7 +537,7 @@ void OutputRecorder::WriteLine(const RunView& view) {
   // Snapshot of the bar currents at the first recorded step from 0.7 s on, once a run.
   if (snapshot_wanted_ && !snapshot_done_ && t >= 0.7) {
     snapshot_done_ = true;
-    snapshot_failed_ = !view.cage.WriteBarCurrents(snapshot_path_);
+    snapshot_failed_ = !view.cage.WriteBarCurrents(snapshot_path_, links_);
   }
 }
 

@@ -60,7 +60,7 @@ class OutputFileBuffer {
 
   // Begins a new version of the file; false when it cannot be created. An open file is
   // closed first. Clears the write-failure mark.
-  bool Open(const std::string& file_name);
+  bool Open(const std::string& file_name, LinkPolicy links = LinkPolicy::kFollow);
   bool IsOpen() const { return file_ != nullptr; }
   // Hands the buffer to the file, closes it and puts it in place of the previous one;
   // after a failed write the new version is dropped and the previous file stays.
@@ -127,6 +127,9 @@ class OutputRecorder : public OutputSink {
   bool SnapshotFailed() const { return snapshot_failed_; }
   // Where the bar-current snapshot goes ("Ib.dat" in the current directory by default).
   void SetSnapshotPath(std::string path) { snapshot_path_ = std::move(path); }
+  // How the table and the snapshot treat a link found under their names: followed (the
+  // table the user names), or replaced (the tables a sweep names in its folder).
+  void SetLinkPolicy(LinkPolicy links) { links_ = links; }
   bool IsOpen() const { return file_.IsOpen(); }
 
   // Value of one recorded column; exactly one of the getters is set. Per-bar columns
@@ -148,6 +151,7 @@ class OutputRecorder : public OutputSink {
   bool snapshot_done_ = false;
   bool snapshot_failed_ = false;
   std::string snapshot_path_ = "Ib.dat";
+  LinkPolicy links_ = LinkPolicy::kFollow;
 };
 
 // One column of the table as a program reads it: its header name without the padding

@@ -468,13 +468,15 @@ void ReadParameterFile(SimulationSettings& s, Platform& platform, const std::str
   }
   // The echo goes through the file replacement, as every file the program writes, but
   // never in place of the file being read (an echo named as the study, or a link to it).
+  // Nobody asked for it by name, so a link found under its name is replaced, never
+  // followed: a link planted there cannot make the reading overwrite another file.
   // It only helps the user check the reading: a failure to write it is a warning.
   auto write_echo = [&platform, &echo_path, &name](std::string_view echo) {
     if (SameFile(echo_path, name)) {
       platform.ShowMessage("Le fichier d'écho " + echo_path +
                                " est le fichier lu : il n'est pas remplacé par l'écho",
                            "Attention", MessageIcon::kExclamation);
-    } else if (!ReplaceFileContents(echo_path, echo)) {
+    } else if (!ReplaceFileContents(echo_path, echo, LinkPolicy::kReplaceLink)) {
       platform.ShowMessage(
           "Impossible d'écrire le fichier d'écho " + echo_path + " : la lecture continue sans lui",
           "Attention", MessageIcon::kExclamation);

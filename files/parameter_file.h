@@ -80,7 +80,8 @@ void WriteParameterFile(const SimulationSettings& s, const std::string& path);
 // the file replacement (platform/file_replacement.h). The echo never replaces the file
 // being read (an echo path naming it, or a link to it): the echo is then not written and
 // the user is warned ("Attention"); an echo that cannot be written is a warning too, and
-// the reading goes on.
+// the reading goes on. Any other link named as the echo is replaced by the echo, its
+// target left as it was.
 // After a complete read (or one ended by Escape): FileLoaded is set, the cage model's
 // per-bar arrays are allocated anew for Nr with every bar at RbSain and every ring
 // portion at ReSain, and CageArraysAllocated is set. Throws ParameterFileError with the

@@ -1,5 +1,8 @@
 #include "platform/file_replacement.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <random>
 #include <system_error>
@@ -41,25 +44,45 @@ bool SameFile(const std::string& a, const std::string& b) {
   return !ec && same;
 }
 
-bool FileReplacement::Begin(const std::string& path) {
+namespace {
+
+// Opens an existing file that is not a regular file (a device, a pipe, a terminal) for
+// writing in place, without creating anything: a target that vanished since it was
+// looked at is not made a regular file behind the replacement's back. With
+// `no_follow`, a link put in its place meanwhile is not followed either.
+std::FILE* OpenInPlace(const fs::path& target, bool no_follow) {
+  const int fd =
+      ::open(target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | (no_follow ? O_NOFOLLOW : 0));
+  if (fd < 0) return nullptr;
+  std::FILE* file = ::fdopen(fd, "wb");
+  if (file == nullptr) ::close(fd);
+  return file;
+}
+
+}  // namespace
+
+bool FileReplacement::Begin(const std::string& path, LinkPolicy links) {
   Abandon();
   std::error_code ec;
   target_ = path;
   // An empty name, or one that ends with a separator, names no file.
   if (!target_.has_filename()) return false;
-  if (fs::is_symlink(target_, ec)) {
+  const bool follow = links == LinkPolicy::kFollow;
+  if (follow && fs::is_symlink(target_, ec)) {
     const fs::path resolved = fs::weakly_canonical(target_, ec);
     if (!ec) target_ = resolved;
   }
-  const fs::file_status status = fs::status(target_, ec);
+  // Replacing a link: the link is looked at, not its target, and the rename below puts
+  // the new file in place of the link.
+  const fs::file_status status = follow ? fs::status(target_, ec) : fs::symlink_status(target_, ec);
   if (!ec && fs::is_regular_file(status) &&
       (status.permissions() & fs::perms::owner_write) == fs::perms::none) {
     return false;  // write-protected: replacing it would silently undo the protection
   }
-  if (!ec && fs::exists(status) && !fs::is_regular_file(status)) {
-    if (fs::is_directory(status)) return false;
+  if (!ec && fs::exists(status) && !fs::is_regular_file(status) && !fs::is_symlink(status)) {
+    if (fs::is_directory(status) || fs::is_socket(status)) return false;
     temp_.clear();
-    file_ = std::fopen(target_.c_str(), "wb");
+    file_ = OpenInPlace(target_, !follow);
     return file_ != nullptr;
   }
 
@@ -92,9 +115,10 @@ bool FileReplacement::Commit() {
   std::error_code ec;
   bool ok = flushed && closed;
   if (ok) {
-    // A replaced file keeps its access rights, as a file overwritten in place would.
-    const fs::file_status status = fs::status(target_, ec);
-    if (!ec && fs::exists(status)) fs::permissions(temp_, status.permissions(), ec);
+    // A replaced file keeps its access rights, as a file overwritten in place would (a
+    // replaced link has none of its own: the new file keeps the rights it was made with).
+    const fs::file_status status = fs::symlink_status(target_, ec);
+    if (!ec && fs::is_regular_file(status)) fs::permissions(temp_, status.permissions(), ec);
     fs::rename(temp_, target_, ec);
     ok = !ec;
   }
@@ -115,13 +139,46 @@ void FileReplacement::Abandon() {
   }
 }
 
-bool ReplaceFileContents(const std::string& path, std::string_view text) {
+bool ReplaceFileContents(const std::string& path, std::string_view text, LinkPolicy links) {
   FileReplacement replacement;
-  if (!replacement.Begin(path)) return false;
+  if (!replacement.Begin(path, links)) return false;
   const bool written =
       text.empty() || std::fwrite(text.data(), 1, text.size(), replacement.file()) == text.size();
   if (!written) return false;  // the destructor removes the temporary file
   return replacement.Commit();
+}
+
+namespace {
+
+// Whether two paths name one place once resolved, the file existing or not (two outputs
+// of one command named alike, before either is written).
+bool SamePath(const std::string& a, const std::string& b) {
+  std::error_code ec_a, ec_b;
+  const fs::path resolved_a = fs::weakly_canonical(a, ec_a);
+  const fs::path resolved_b = fs::weakly_canonical(b, ec_b);
+  return !ec_a && !ec_b && resolved_a == resolved_b;
+}
+
+}  // namespace
+
+OutputRefusal RefuseOutput(const std::string& output, std::span<const CommandInput> inputs) {
+  OutputRefusal refusal;
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    const CommandInput& input = inputs[i];
+    if (input.path.empty() || !(SameFile(output, input.path) || SamePath(output, input.path))) {
+      continue;
+    }
+    refusal.kind = OutputRefusalKind::kIsInput;
+    refusal.input = static_cast<int>(i);
+    refusal.message = "Le fichier de sortie " + output + " est " + input.role +
+                      (input.feminine ? " : elle n'est pas remplacée" : " : il n'est pas remplacé");
+    return refusal;
+  }
+  if (IsWriteProtected(output)) {
+    refusal.kind = OutputRefusalKind::kWriteProtected;
+    refusal.message = "Le fichier " + output + " est protégé en écriture : il n'est pas remplacé";
+  }
+  return refusal;
 }
 
 }  // namespace mas

@@ -167,6 +167,9 @@ SweepRow SweepRunner::Run(long long index, const std::atomic<bool>* stop) const 
       const std::string name = Padded(index, plan_.size());
       s.OutFileName = (folder / ("run_" + name + ".dat")).string();
       table.SetSnapshotPath((folder / ("Ib_" + name + ".dat")).string());
+      // The sweep names these files itself: a link found under one of their names is
+      // replaced, never followed into the file it points to.
+      table.SetLinkPolicy(LinkPolicy::kReplaceLink);
     }
     CarriedState carried;
     RunPlatform platform(stop);

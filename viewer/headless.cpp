@@ -1,14 +1,15 @@
 #include "viewer/headless.h"
 
+#include <QBuffer>
 #include <QImage>
 #include <QPainter>
-#include <QSaveFile>
 #include <QSvgGenerator>
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <functional>
 
+#include "platform/file_replacement.h"
 #include "viewer/core/session.h"
 #include "viewer/core/spectrum.h"
 #include "viewer/core/table.h"
@@ -25,6 +26,19 @@ bool ParseNumber(const QString& text, double& value) {
   const std::string s = text.toStdString();
   const auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
   return ec == std::errc() && ptr == s.data() + s.size() && std::isfinite(value);
+}
+
+// Writes the picture's bytes through the file replacement, as every file of the
+// workbench: the previous file stays until the new one is complete, a device is written
+// in place and never replaced, a write-protected file is left alone.
+bool WriteBytes(const QString& path, const QByteArray& bytes, QString& log) {
+  const std::string_view text(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+  if (!ReplaceFileContents(path.toStdString(), text)) {
+    log += QStringLiteral("Impossible d'écrire le fichier %1 : le fichier précédent est conservé\n")
+               .arg(path);
+    return false;
+  }
+  return true;
 }
 
 std::vector<std::string> Split(const std::string& text, char separator) {
@@ -167,41 +181,64 @@ bool WritePng(const QString& path, QSize size, const PicturePainter& paint, QStr
     QPainter painter(&image);
     paint(painter, QRect(0, 0, width, height));
   }
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.commit()) {
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG")) {
     log += QStringLiteral("Impossible d'écrire le fichier %1\n").arg(path);
     return false;
   }
-  return true;
+  return WriteBytes(path, bytes, log);
 }
 
 bool WriteSvg(const QString& path, QSize size, const PicturePainter& paint, QString& log) {
   const int width = size.width(), height = size.height();
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) {
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  if (!buffer.open(QIODevice::WriteOnly)) {
     log += QStringLiteral("Impossible d'écrire le fichier %1\n").arg(path);
     return false;
   }
   {
     QSvgGenerator svg;
-    svg.setOutputDevice(&file);
+    svg.setOutputDevice(&buffer);
     svg.setSize(QSize(width, height));
     svg.setViewBox(QRect(0, 0, width, height));
     svg.setTitle(QStringLiteral("tracix"));
     QPainter painter(&svg);
     paint(painter, QRect(0, 0, width, height));
   }
-  if (!file.commit()) {
-    log += QStringLiteral("Impossible d'écrire le fichier %1\n").arg(path);
-    return false;
-  }
-  return true;
+  return WriteBytes(path, bytes, log);
 }
 
 int RunHeadless(const ViewerOptions& options, QString& log) {
+  // No picture over what is read (the table, the session) nor over the other picture,
+  // also through a link: said before anything is read or written.
+  const std::vector<CommandInput> inputs = {
+      {options.file.toStdString(), "la table lue", true},
+      {options.session.toStdString(), "la session lue", true},
+      {options.png.toStdString(), "l'image PNG (--png)", true}};
+  const QString* outputs[] = {&options.png, &options.svg};
+  for (std::size_t k = 0; k < 2; ++k) {
+    const QString& output = *outputs[k];
+    if (output.isEmpty()) continue;
+    // The PNG is checked against what is read, the SVG against the PNG too.
+    const std::span<const CommandInput> others(inputs.data(), k == 0 ? 2 : 3);
+    if (const OutputRefusal refusal = RefuseOutput(output.toStdString(), others)) {
+      log += QString::fromStdString(refusal.message) + QLatin1Char('\n');
+      return kHeadlessUnreadable;
+    }
+  }
   ReadResult read = ReadTable(options.file.toStdString());
   if (!read.complete) log += QString::fromStdString(read.message) + QLatin1Char('\n');
-  if (read.table.ColumnCount() == 0) return kHeadlessUnreadable;
+  // Nothing to draw: no picture, and a failure.
+  if (read.table.ColumnCount() == 0 || read.table.RowCount() == 0) {
+    if (read.complete) {
+      log +=
+          QStringLiteral("La table %1 ne contient aucune ligne de nombres : rien n'est dessiné\n")
+              .arg(options.file);
+    }
+    return kHeadlessUnreadable;
+  }
   const Dataset data(std::move(read.table));
   const Table& table = data.table();
 
@@ -261,7 +298,11 @@ int RunHeadless(const ViewerOptions& options, QString& log) {
     std::size_t c = 0;
     if (!column(options.spectrum, c)) return kHeadlessBadArguments;
     const Spectrum s = ComputeSpectrum(data.Time(), data.Column(c), view.time.lo, view.time.hi);
-    if (!s.message.empty()) log += QString::fromStdString(s.message) + QLatin1Char('\n');
+    if (!s.message.empty()) {
+      // No spectrum: nothing is drawn rather than empty axes.
+      log += QString::fromStdString(s.message) + QLatin1Char('\n');
+      return kHeadlessUnreadable;
+    }
     QString title = QStringLiteral("Spectre de %1 (fenêtre de Hann, %2 points de %3 à %4 s)")
                         .arg(QString::fromStdString(options.spectrum))
                         .arg(s.samples)

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QTextStream>
+#include <csignal>
 #include <cstdlib>
 
 #include "viewer/headless.h"
@@ -17,6 +18,9 @@ bool Unset(const char* name) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A write beyond a file-size limit fails as a full disk does (the picture is not
+  // written, the previous file kept, a message) rather than killing the program.
+  std::signal(SIGXFSZ, SIG_IGN);
   QStringList arguments;
   for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
   mas::viewer::ViewerOptions options;

@@ -409,6 +409,20 @@ TEST_F(ParameterFileTest, TheEchoNeverReplacesTheStudyAndItsFailureIsOnlyAWarnin
       EXPECT_THAT(Slurp(c.echo), HasSubstr("4  230.12"));
     }
   }
+
+  // A link planted under the echo's name towards another file: the echo takes the link's
+  // place and the other file stays as it was.
+  const fs::path other = dir_ / "other.mas";
+  Spit(other, "precious\n");
+  fs::create_symlink(other, dir_ / "planted.dat");
+  SimulationSettings s;
+  s.ParamFileName = study.string();
+  RecordingPlatform platform;
+  ReadParameterFile(s, platform, (dir_ / "planted.dat").string());
+  EXPECT_TRUE(platform.messages.empty());
+  EXPECT_EQ(Slurp(other), "precious\n");
+  EXPECT_FALSE(fs::is_symlink(dir_ / "planted.dat"));
+  EXPECT_THAT(Slurp(dir_ / "planted.dat"), HasSubstr("4  230.12"));
 }
 
 TEST_F(ParameterFileTest, ATimeBaseOrSupplyChangeMarksTheExperimentalTablesStale) {

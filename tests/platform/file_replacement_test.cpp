@@ -147,13 +147,82 @@ TEST_F(FileReplacementTest, TemporariesLeftBehindNeverUseTheNamesUpAndProtectedF
   EXPECT_FALSE(SameFile(target.string(), (dir_ / "absent.dat").string()));
 }
 
-TEST_F(FileReplacementTest, DevicesAreWrittenDirectly) {
+TEST_F(FileReplacementTest, DevicesAreWrittenInPlaceAndPlantedLinksReplacedWhenAsked) {
   FileReplacement replacement;
   ASSERT_TRUE(replacement.Begin("/dev/null"));
   std::fputs("discarded\n", replacement.file());
   EXPECT_TRUE(replacement.Commit());
   EXPECT_TRUE(fs::is_character_file("/dev/null"));
   EXPECT_TRUE(ReplaceFileContents("/dev/null", "discarded\n"));
+  EXPECT_TRUE(ReplaceFileContents("/dev/null", "discarded\n", LinkPolicy::kReplaceLink));
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+
+  // A link planted under a name the program chose: the link is replaced, whatever it
+  // points to (a file, a device, nothing), and its target is never written.
+  const fs::path victim = dir_ / "victim.mas";
+  Spit(victim, "study\n");
+  fs::create_symlink(victim, dir_ / "echo.dat");
+  fs::create_symlink("/dev/null", dir_ / "device.dat");
+  fs::create_symlink(dir_ / "nowhere", dir_ / "dangling.dat");
+  for (const char* name : {"echo.dat", "device.dat", "dangling.dat"}) {
+    SCOPED_TRACE(name);
+    const fs::path link = dir_ / name;
+    ASSERT_TRUE(ReplaceFileContents(link.string(), "echo\n", LinkPolicy::kReplaceLink));
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(link)));
+    EXPECT_EQ(Slurp(link), "echo\n");
+  }
+  EXPECT_EQ(Slurp(victim), "study\n");
+  EXPECT_FALSE(fs::exists(dir_ / "nowhere"));
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+  // A folder is never a file to write, named or linked.
+  fs::create_directory(dir_ / "folder");
+  fs::create_symlink(dir_ / "folder", dir_ / "folder_link");
+  EXPECT_FALSE(ReplaceFileContents((dir_ / "folder").string(), "x", LinkPolicy::kReplaceLink));
+  EXPECT_TRUE(fs::is_directory(dir_ / "folder"));
+}
+
+// The one rule of every command's outputs: never an input, however named, never a
+// write-protected file.
+TEST_F(FileReplacementTest, AnOutputThatIsAnInputOrProtectedIsRefusedSayingWhich) {
+  const fs::path study = dir_ / "study.mas";
+  const fs::path record = dir_ / "record.dat";
+  Spit(study, "study\n");
+  Spit(record, "record\n");
+  fs::create_symlink(study, dir_ / "study_link.mas");
+  fs::create_hard_link(record, dir_ / "record_hard.dat");
+  const CommandInput inputs[] = {{"", "rien", false},
+                                 {study.string(), "l'étude lue", true},
+                                 {record.string(), "le fichier expérimental lu", false},
+                                 {(dir_ / "new.txt").string(), "l'autre sortie", false}};
+  const struct {
+    fs::path output;
+    OutputRefusalKind kind;
+    int input;
+  } cases[] = {
+      {study, OutputRefusalKind::kIsInput, 1},
+      {dir_ / "study_link.mas", OutputRefusalKind::kIsInput, 1},
+      {dir_ / "." / "study.mas", OutputRefusalKind::kIsInput, 1},
+      {dir_ / "record_hard.dat", OutputRefusalKind::kIsInput, 2},
+      {dir_ / "report.txt", OutputRefusalKind::kNone, -1},
+      {dir_ / "sub" / ".." / "new.txt", OutputRefusalKind::kIsInput, 3},  // not written yet
+      {"/dev/null", OutputRefusalKind::kNone, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.output.string());
+    const OutputRefusal refusal = RefuseOutput(c.output.string(), inputs);
+    EXPECT_EQ(refusal.kind, c.kind);
+    EXPECT_EQ(refusal.input, c.input);
+    EXPECT_EQ(refusal.message.empty(), c.kind == OutputRefusalKind::kNone);
+    EXPECT_EQ(static_cast<bool>(refusal), c.kind != OutputRefusalKind::kNone);
+  }
+  EXPECT_EQ(
+      RefuseOutput(study.string(), inputs).message,
+      "Le fichier de sortie " + study.string() + " est l'étude lue : elle n'est pas remplacée");
+  EXPECT_EQ(RefuseOutput(record.string(), inputs).message,
+            "Le fichier de sortie " + record.string() +
+                " est le fichier expérimental lu : il n'est pas remplacé");
+  fs::permissions(record, fs::perms::owner_read);
+  EXPECT_EQ(RefuseOutput(record.string(), {}).kind, OutputRefusalKind::kWriteProtected);
 }
 
 }  // namespace

@@ -30,7 +30,8 @@ SWEEP
   "$mas" sweep s.txt --threads 2 --summary local.tsv 2> /dev/null
   "${mpi[@]}" "$mas" sweep s.txt --mpi --summary mpi.tsv 2> mpi.err
   cmp local.tsv mpi.tsv || { cat mpi.err; diff local.tsv mpi.tsv | head; exit 1; }
-  [[ $(wc -l < mpi.tsv) == 16 ]] || { echo "expected 15 rows"; exit 1; }
+  # The fingerprint, the header and 15 rows.
+  [[ $(wc -l < mpi.tsv) == 17 ]] || { echo "expected 15 rows"; exit 1; }
   exit 0
 fi
 
@@ -42,7 +43,8 @@ a10 = 0:0.0005:0.0595
 metric = max(Ias(A))
 SWEEP
 "$mas" sweep s.txt --threads 2 --summary reference.tsv 2> /dev/null
-total=$(($(wc -l < reference.tsv) - 1))
+# Rows: the lines after the fingerprint and the header.
+total=$(($(wc -l < reference.tsv) - 2))
 
 extra=()
 if [[ "$mode" == kill-mpi ]]; then extra=(--mpi); fi
@@ -75,7 +77,7 @@ for attempt in 1 2 3; do
     continue
   fi
   [[ -f k.tsv.journal ]] || { echo "no journal after the kill"; exit 1; }
-  rows=$(($(wc -l < k.tsv.journal) - 1))
+  rows=$(($(wc -l < k.tsv.journal) - 2))
   if ((rows < total)); then
     done_rows=$rows
     break

@@ -2,6 +2,10 @@
 // `mas run`, the summary does not depend on the threads, a diverging run is a row, and a
 // resumed sweep keeps exactly the rows of its own journal.
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
@@ -50,6 +54,8 @@ TEST_F(SweepCommandTest, SummaryIsTheSameOnOneAndOnThreeThreadsWithDivergenceAsA
   std::istringstream lines(one);
   std::string line;
   std::getline(lines, line);
+  EXPECT_TRUE(line.starts_with("# empreinte\t")) << line;
+  std::getline(lines, line);
   EXPECT_EQ(line,
             "index\tRs\ta10\tstatus\tsteps\tfinal(Vitesse(tr/mn))\trms(Ias(A)) [0.01, 0.02]\t"
             "band(Ias(A), 0, 500) [0.01, 0.02]\tfreq(Ias(A), 0, 500) [0.01, 0.02]\tmessage");
@@ -79,7 +85,7 @@ TEST_F(SweepCommandTest, RunsAreThoseOfMasRun) {
   // The final speed of the run's row is the last speed of the table (eight digits there).
   std::istringstream summary(ReadAll(Path("s.tsv")));
   std::string row;
-  for (int i = 0; i < 7; ++i) std::getline(summary, row);
+  for (int i = 0; i < 8; ++i) std::getline(summary, row);
   ASSERT_TRUE(row.starts_with("5\t1.3\t0.01\ttf_atteint\t")) << row;
   std::istringstream cells(row);
   std::string cell;
@@ -98,12 +104,14 @@ TEST_F(SweepCommandTest, ResumeRunsOnlyWhatTheJournalLacks) {
   std::istringstream in(full);
   for (std::string line; std::getline(in, line);) lines.push_back(line + "\n");
 
-  // A journal as a kill leaves it: rows in finish order, a row of another sweep (its
-  // Rs differs), a repeated row and a last line cut short.
-  std::string other = lines[2];
+  // A journal as a kill leaves it (the fingerprint, the header, then rows): rows in
+  // finish order, a row of another sweep (its Rs differs), a repeated row and a last line
+  // cut short.
+  ASSERT_TRUE(lines[0].starts_with("# empreinte\tbalayage=")) << lines[0];
+  std::string other = lines[3];
   other.replace(other.find("\t1.405\t"), 7, "\t1.406\t");
-  std::ofstream(Path("r.tsv.journal")) << lines[0] << lines[3] << lines[1] << other << lines[3]
-                                       << lines[5].substr(0, lines[5].size() / 2);
+  std::ofstream(Path("r.tsv.journal")) << lines[0] << lines[1] << lines[4] << lines[2] << other
+                                       << lines[4] << lines[6].substr(0, lines[6].size() / 2);
   err_.str("");
   ASSERT_EQ(Mas({"sweep", sweep, "--resume", "--summary", Path("r.tsv")}), kExitSuccess)
       << err_.str();
@@ -144,6 +152,121 @@ TEST_F(SweepCommandTest, ABadSweepRunsNothing) {
     EXPECT_FALSE(std::filesystem::exists(Path("bad.tsv.journal")));
   }
   EXPECT_EQ(Mas({"sweep", Path("missing.txt")}), kExitParameterFile);
+}
+
+// A sweep of a copy of the example study, in the test's folder.
+class SweepOutputsTest : public SweepCommandTest {
+ protected:
+  void SetUp() override {
+    SweepCommandTest::SetUp();
+    std::filesystem::copy_file(MAS_SOURCE_DIR "/examples/default.mas", Path("study.mas"));
+    study_text_ = ReadAll(Path("study.mas"));
+    sweep_ = Path("s.txt");
+    WriteSweepText("0.02");
+  }
+  void WriteSweepText(const std::string& tf) {
+    std::ofstream(sweep_) << "study = study.mas\nset tf=" << tf
+                          << "\nRs = 1.405, 1.3\nmetric = final(Vitesse(tr/mn))\n";
+    sweep_text_ = ReadAll(sweep_);
+  }
+  // The command's status, with what it said.
+  int Sweep(std::vector<std::string> more) {
+    err_.str("");
+    more.insert(more.begin(), {"sweep", sweep_});
+    return Mas(more);
+  }
+  std::string sweep_, sweep_text_, study_text_;
+};
+
+TEST_F(SweepOutputsTest, NoOutputReplacesAnInputAndEveryNameIsChecked) {
+  std::filesystem::create_symlink(Path("study.mas"), Path("link.tsv"));
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string said;
+  } cases[] = {
+      {{"--summary", sweep_}, kExitParameterFile, "est le fichier de balayage lu"},
+      {{"--summary", Path("link.tsv")}, kExitParameterFile, "est l'étude lue"},
+      {{"--summary", Path("study.mas")}, kExitParameterFile, "est l'étude lue"},
+      {{"--summary", ""}, kExitUsage, "--summary : nom vide"},
+      {{"--tables", ""}, kExitUsage, "--tables : nom vide"},
+      {{"--summary", Path("nodir/x.tsv")},
+       kExitParameterFile,
+       "Impossible d'écrire le résumé " + Path("nodir/x.tsv") + " : le dossier"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.said);
+    EXPECT_EQ(Sweep(c.args), c.status);
+    EXPECT_NE(err_.str().find(c.said), std::string::npos) << err_.str();
+    EXPECT_EQ(ReadAll(sweep_), sweep_text_);
+    EXPECT_EQ(ReadAll(Path("study.mas")), study_text_);
+    EXPECT_TRUE(std::filesystem::is_symlink(Path("link.tsv")));
+  }
+  EXPECT_FALSE(std::filesystem::exists(Path("link.tsv.journal")));
+
+  // Links planted in the tables folder are replaced by the tables, never followed.
+  std::filesystem::create_directory(Path("tables"));
+  std::filesystem::create_symlink(Path("study.mas"), Path("tables/run_0.dat"));
+  std::filesystem::create_symlink("/dev/null", Path("tables/run_1.dat"));
+  ASSERT_EQ(Sweep({"--tables", Path("tables"), "--summary", Path("t.tsv")}), kExitSuccess)
+      << err_.str();
+  EXPECT_EQ(ReadAll(Path("study.mas")), study_text_);
+  for (const char* name : {"tables/run_0.dat", "tables/run_1.dat"}) {
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(Path(name))));
+    EXPECT_TRUE(ReadAll(Path(name)).starts_with("time(s)")) << name;
+  }
+}
+
+TEST_F(SweepOutputsTest, OneSweepAtATimeWritesASummaryAndResumeChecksTheFingerprint) {
+  // Another sweep on the same summary holds its journal.
+  {
+    const int held = ::open(Path("s.tsv.journal").c_str(), O_RDWR | O_CREAT, 0666);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::write(held, "rows of the other sweep\n", 24), 24);
+    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(Sweep({"--summary", Path("s.tsv")}), kExitParameterFile);
+    EXPECT_NE(err_.str().find("Le résumé " + Path("s.tsv") + " est déjà en cours d'écriture"),
+              std::string::npos)
+        << err_.str();
+    EXPECT_EQ(ReadAll(Path("s.tsv.journal")), "rows of the other sweep\n");
+    EXPECT_FALSE(std::filesystem::exists(Path("s.tsv")));
+    ::close(held);
+  }
+  ASSERT_EQ(Sweep({"--summary", Path("s.tsv")}), kExitSuccess) << err_.str();
+  const std::string summary = ReadAll(Path("s.tsv"));
+  EXPECT_FALSE(std::filesystem::exists(Path("s.tsv.journal")));
+
+  // The journal of a killed sweep: its fingerprint, its header and the first row.
+  const std::size_t header_end = summary.find('\n', summary.find('\n') + 1) + 1;
+  const std::string journal = summary.substr(0, summary.find('\n', header_end) + 1);
+  const std::string changed_study = study_text_ + "\n";
+  const struct {
+    const char* what;
+    std::string tf;
+    bool change_study;
+    const char* said;  // nullptr: resumed
+  } cases[] = {
+      {"set tf changed", "0.01", false, "ont changé depuis le fichier de balayage ;"},
+      {"study changed", "0.02", true, "ont changé depuis l'étude ;"},
+      {"both changed", "0.01", true, "ont changé depuis le fichier de balayage, l'étude ;"},
+      {"nothing changed", "0.02", false, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::ofstream(Path("s.tsv.journal"), std::ios::binary) << journal;
+    WriteSweepText(c.tf);
+    std::ofstream(Path("study.mas"), std::ios::binary)
+        << (c.change_study ? changed_study : study_text_);
+    if (c.said != nullptr) {
+      EXPECT_EQ(Sweep({"--resume", "--summary", Path("s.tsv")}), kExitParameterFile);
+      EXPECT_NE(err_.str().find(c.said), std::string::npos) << err_.str();
+      EXPECT_EQ(ReadAll(Path("s.tsv.journal")), journal);
+    } else {
+      EXPECT_EQ(Sweep({"--resume", "--summary", Path("s.tsv")}), kExitSuccess) << err_.str();
+      EXPECT_NE(err_.str().find("2 simulations dont 1 déjà faites"), std::string::npos);
+      EXPECT_EQ(ReadAll(Path("s.tsv")), summary);
+    }
+  }
 }
 
 }  // namespace
