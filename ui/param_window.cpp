@@ -46,7 +46,7 @@ std::string ShortestText(double value) { return FormatReal(value, 15); }
 
 TParamWindow::TParamWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   setObjectName(QStringLiteral("TParamWindow"));
-  setWindowTitle(QStringLiteral("Resultats de l'optimisation des paramètres"));
+  setWindowTitle(QStringLiteral("Résultats de l'optimisation des paramètres"));
   auto* layout = new QHBoxLayout(this);
 
   auto* genes = new QGroupBox(QStringLiteral("Paramètres optimisés"), this);

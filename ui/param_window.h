@@ -1,5 +1,5 @@
 #pragma once
-// "Resultats de l'optimisation des paramètres": the best parameter set of the identification,
+// "Résultats de l'optimisation des paramètres": the best parameter set of the identification,
 // read-only, in gene order (Rs, Ts, Tr, sigma, J, a10, a20, a30), each in the shortest
 // general form, and beside the time constants and the leakage coefficient the machine's
 // resistances and inductances they stand for (Ls = Lr = Rs Ts, Rr = Ls/Tr,
