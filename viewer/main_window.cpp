@@ -477,6 +477,11 @@ void MainWindow::RefreshReadout() {
     if (!data_->time_monotone()) text += QStringLiteral("\nLa première colonne ne croît pas.");
   }
   differences_->setText(text);
+  // The panel widens to show every column whole, up to a limit past which it scrolls.
+  readout_table_->resizeColumnsToContents();
+  int width = 2 * readout_table_->frameWidth() + 4;
+  for (int c = 0; c < readout_table_->columnCount(); ++c) width += readout_table_->columnWidth(c);
+  readout_table_->setMinimumWidth(std::min(width, 560));
 }
 
 Session MainWindow::CurrentSession() const {

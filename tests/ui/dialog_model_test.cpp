@@ -411,6 +411,7 @@ TEST(SettingsForms, StayOpenOnARefusedValueAndKeepEveryEdit) {
   EXPECT_EQ(qobject_cast<QLineEdit*>(form.ControlFor("Rs"))->text(), "2");
   EXPECT_EQ(qobject_cast<QLineEdit*>(form.ControlFor("J"))->text(), "0.5");
   EXPECT_EQ(s.dq.Rs, 1.405);  // nothing stored yet
+  EXPECT_TRUE(form.grab().save(testing::ScreenshotDir() + "/TDIALOG_MACHINE_refused.png"));
 
   // Typing in the field clears its mark; "OK" then closes.
   p->selectAll();

@@ -5,6 +5,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCoreApplication>
+#include <QDir>
 #include <QImage>
 #include <QLabel>
 #include <QPainter>
@@ -22,6 +24,13 @@ namespace mas::viewer {
 namespace {
 
 namespace fs = std::filesystem;
+
+// The folder of the screenshots, beside the test binary, created.
+QString ScreenshotDir() {
+  const QString dir = QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots");
+  QDir().mkpath(dir);
+  return dir;
+}
 
 class MainWindowTest : public ::testing::Test {
  protected:
@@ -116,6 +125,7 @@ TEST_F(MainWindowTest, CursorPanelShowsWholeValuesWithTheirUnits) {
   EXPECT_EQ(table->item(0, 3)->text(), "0 A");
   EXPECT_EQ(table->item(1, 1)->text(), "1.23457e+06");
   EXPECT_EQ(table->textElideMode(), Qt::ElideNone);
+  EXPECT_TRUE(window.grab().save(ScreenshotDir() + "/tracix_cursors.png"));
   const QFontMetrics fm(table->font());
   for (int row = 0; row < table->rowCount(); ++row) {
     for (int column = 0; column < table->columnCount(); ++column) {
@@ -166,6 +176,9 @@ TEST_F(MainWindowTest, ToolWindowsAreFilledAsTheyOpen) {
   EXPECT_TRUE(xy->isVisible());
   EXPECT_FALSE(xy->x_column().isEmpty());
   EXPECT_FALSE(xy->y_column().isEmpty());
+  QApplication::processEvents();
+  EXPECT_TRUE(spectrum->grab().save(ScreenshotDir() + "/tracix_spectre.png"));
+  EXPECT_TRUE(xy->grab().save(ScreenshotDir() + "/tracix_xy.png"));
 }
 
 }  // namespace
