@@ -447,6 +447,12 @@ TEST(ParamWindow, ShowsTheBestAndTheMachineItMapsToAndFollowsTheCheckBoxes) {
   EXPECT_EQ(w->MachineText(2), "0.2");   // Ls = Rs Ts
   EXPECT_EQ(w->MachineText(1), "0.8");   // Rr = Ls / Tr
   EXPECT_EQ(w->MachineText(4), "0.18");  // M = Ls sqrt(1 - sigma)
+  // Fifteen-digit values fit their fields with six digits; the whole value is at hand.
+  w->ShowGenes(
+      {0.475335778781038, 0.126719438877756, 0.25, 0.0645272791, 0.01, 7.43391376975e-4, 0.0, 2.0});
+  EXPECT_EQ(w->ValueText(kGeneRs), "0.475336");
+  EXPECT_EQ(w->ValueText(kGeneA10), "0.000743391");
+  EXPECT_EQ(w->findChild<QLineEdit*>(QStringLiteral("IDC_Rs"))->toolTip(), "0.475335778781038");
   w->ShowGenes({2.0, 0.1, 0.0, 1.5, 0.01, 0.0, 0.0, 0.0});
   EXPECT_EQ(w->MachineText(1), "—");  // no rotor resistance for Tr = 0
   EXPECT_EQ(w->MachineText(4), "—");  // nor a mutual inductance for sigma > 1
@@ -492,7 +498,7 @@ TEST(FitWindow, FitsFromTheStudysMachineShowsIntervalsAndStops) {
   EXPECT_TRUE(fit.ProgressText().contains("itération")) << fit.ProgressText().toStdString();
   ASSERT_TRUE(b.hub.ParamWindowExists());
   TParamWindow* w = b.hub.ParamWindow();
-  EXPECT_EQ(w->ValueText(kGeneRs).toStdString(), ShortestText(r.genes[kGeneRs]));
+  EXPECT_EQ(w->ValueText(kGeneRs).toStdString(), FormatReal(r.genes[kGeneRs], 6));
   EXPECT_TRUE(w->IntervalText(kGeneRs).startsWith("[")) << w->IntervalText(kGeneRs).toStdString();
   EXPECT_TRUE(w->IntervalText(kGeneJ).startsWith("["));
   EXPECT_EQ(w->IntervalText(kGeneTs), "tenu");
