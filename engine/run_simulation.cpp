@@ -555,8 +555,9 @@ void SimulationRun::Step() {
   ++st_.steps;
 
   if (!st_.ModeSelected) {
+    // A refusal, not news: the user has something to fix.
     const char* text = "Aucune simulation n'a été sélectionnée";
-    platform_.ShowMessage(text, kCaptionError, MessageIcon::kInformation);
+    platform_.ShowMessage(text, kCaptionError, MessageIcon::kExclamation);
     outcome_.status = RunStatus::kNoMode;
     outcome_.message = text;
     outcome_.caption = kCaptionError;

@@ -199,7 +199,7 @@ struct SimulationSettings {
 
   // Simulation type: exactly one of the five modes, or none for the open-loop supply.
   int MLI = 0;       // inverter model: 1 regular-sampled PWM, 0 ideal (key "MLI/Hyst")
-  int VectCtrl = 0;  // "Controle Vectoriel"
+  int VectCtrl = 0;  // "Contrôle Vectoriel"
   int Courant = 0;   // "Commande en courant"
   int Statique = 0;  // "Essai statique"
   int DTC = 0;       // direct torque control

@@ -6,7 +6,7 @@ packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmar
           clang-tidy clang libfuzzer-14-dev libclang-rt-14-dev
           qt6-base-dev qt6-charts-dev libqt6opengl6-dev libqt6svg6-dev libgl-dev libceres-dev
           pybind11-dev python3-dev python3-numpy python3-pytest python3-matplotlib
-          libopenmpi-dev openmpi-bin xvfb x11-apps imagemagick xdotool procps)
+          libopenmpi-dev openmpi-bin xvfb x11-apps imagemagick xdotool procps qt6-translations-l10n)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

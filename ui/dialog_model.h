@@ -7,13 +7,14 @@
 // the widgets, so that they are tested without a screen.
 //
 // Store rules shared by every dialog:
-//  - Controls are stored in their order. A text that cannot be converted stops the store
-//    with the conversion's message: in the dialogs that check everything first
+//  - The form checks every changed text before it closes (CheckDialog) and stays open on a
+//    refused one. Controls are stored in their order. A text that cannot be converted stops the
+//    store with the conversion's message: in the dialogs that check everything first
 //    (kParseAllFirst) nothing is stored, in the others the fields before the faulty one
 //    keep their new values.
 //  - A control left as it was loaded keeps its setting exactly: only controls whose text
-//    or state the user changed are converted and stored. A value shown rounded (six
-//    significant digits in the event dialogs) or in a form the conversion would change
+//    or state the user changed are converted and stored. A value shown rounded (about six
+//    significant digits) or in a form the conversion would change
 //    (OutStep of 0, a mode flag of 2 read from a file) is therefore never altered by
 //    opening a dialog and pressing "OK".
 //  - The follow-ups of the stored fields are those of reading the same fields from a
@@ -31,12 +32,13 @@ namespace mas::ui {
 
 // How a control's text turns into its setting, and how the setting is shown.
 enum class Conversion {
-  kReal,             // up to 15 significant digits shown
-  kReal6,            // event and fault dialogs: at most 6 significant digits shown
+  kReal,             // about 6 significant digits shown; kept whole when not edited
   kInteger,          // a decimal integer; any other text is refused
   kIntegerFromReal,  // parsed as a real and truncated toward zero
   kAtLeastOne,       // as kIntegerFromReal, then raised to 1 when below (OutStep)
   kText,             // taken as typed
+  kBarList,          // cage bar numbers "0,3,5" (or "all", "none", empty) into a per-bar
+                     // selection (BarreSel, LoopSel, AnneauSel), each below the bar count
 };
 
 enum class ControlKind {
@@ -112,7 +114,32 @@ std::vector<ControlState> LoadDialog(const DialogDescription& dialog, const Simu
 struct StoreResult {
   std::string error;                // the conversion message; empty when all was stored
   std::vector<std::string> stored;  // the settings written, in store order
+  int refused_control = -1;         // index in Controls() of the refused control, or -1
 };
+
+// The first control the user changed whose text its conversion refuses, as the form
+// shows it before closing: the control (its index in Controls(), -1 when every changed
+// text converts), the conversion's message, the control's name as the user reads it and
+// what it expects.
+struct Refusal {
+  int control = -1;
+  std::string message;   // "'x' n'est pas une valeur entière correcte"
+  std::string caption;   // "Rs", "Ids ref (A) t3"
+  std::string expected;  // "Attendu : un nombre décimal, en Ohm"
+};
+// `bars` is the study's allocated bar count that bar numbers are checked against (-1:
+// their range is checked by the store only).
+Refusal CheckDialog(const DialogDescription& dialog, const std::vector<ControlState>& loaded,
+                    const std::vector<ControlState>& current, int bars = -1);
+
+// What the edit of a control expects, in the dialog's words, with the unit its label
+// names: "Attendu : un nombre entier, de -2147483648 à 2147483647". `decimal_point` is
+// the separator the user's fields show.
+std::string ExpectedText(const DialogDescription& dialog, const ControlRef& control,
+                         char decimal_point = '.');
+// The control's name as the user reads it: the row's label without its accelerator and
+// colon, followed by its column header in a table of edits.
+std::string ControlCaption(const DialogDescription& dialog, const ControlRef& control);
 
 // Stores the controls the user changed (`current` against `loaded`, both from
 // LoadDialog's layout) into the settings, then runs the follow-ups of what was stored.

@@ -86,9 +86,9 @@ std::vector<DialogDescription> MakeDialogs() {
   {
     Group modes =
         Framed("Type de &simulation",
-               {Check("MLI", "MLI"), Check("Controle Vectoriel", "VectCtrl"),
+               {Check("MLI", "MLI"), Check("Contrôle Vectoriel", "VectCtrl"),
                 Check("Commande en courant", "Courant"), Check("Essai statique", "Statique"),
-                Check("Decouplage", "Decouple"), Check("DTC", "DTC"), Check("V/f", "Vf"),
+                Check("Découplage", "Decouple"), Check("DTC", "DTC"), Check("V/f", "Vf"),
                 Check("Vérifie dépassement", "CheckOverflow"), Check("dsvPWM", "dsvPWM")});
     Group park =
         Framed("Theta de &Park",
@@ -186,7 +186,7 @@ std::vector<DialogDescription> MakeDialogs() {
   d.push_back(
       {"TDIALOG_REG_IDS",
        "Paramètres du régulateur de courant Ids",
-       {Plain({Edit("Période de regulation N * TMLI :", "NTregI", C::kInteger),
+       {Plain({Edit("Période de régulation N * TMLI :", "NTregI", C::kInteger),
                Note("Idsref :", "Calculé par le défluxage")}),
         RegulatorKinds({{"&PI", "IdsPI"}, {"&IP", "IdsIP"}, {"&Flou", "IdsFlou"}}),
         Plain({Edit("Kpd :", "Kpd"), Edit("Kid :", "Kid"), Edit("Vdsref Max :", "VdsrefMax")}),
@@ -196,7 +196,7 @@ std::vector<DialogDescription> MakeDialogs() {
   d.push_back(
       {"TDIALOG_REG_IQS",
        "Paramètres du régulateur de courant Iqs",
-       {Plain({Edit("Période de regulation N * TMLI :", "NTregI", C::kIntegerFromReal),
+       {Plain({Edit("Période de régulation N * TMLI :", "NTregI", C::kIntegerFromReal),
                Note("Iqsref :", "Calculé par le régulateur de vitesse")}),
         RegulatorKinds({{"&PI", "IqsPI"}, {"&IP", "IqsIP"}, {"&Flou", "IqsFlou"}}),
         Plain({Edit("Kpq :", "Kpq"), Edit("Kiq :", "Kiq"), Edit("Vqsref Max :", "VqsrefMax"),
@@ -206,7 +206,7 @@ std::vector<DialogDescription> MakeDialogs() {
 
   d.push_back({"TDIALOG_REG_VITESSE",
                "Régulateur de vitesse",
-               {Plain({Edit("Période de regulation N * TReg I :", "NTregW", C::kInteger)}),
+               {Plain({Edit("Période de régulation N * TReg I :", "NTregW", C::kInteger)}),
                 RegulatorKinds({{"&PI", "WPI"},
                                 {"&IP", "WIP"},
                                 {"&Flou", "WFlou"},
@@ -262,10 +262,10 @@ std::vector<DialogDescription> MakeDialogs() {
   d.push_back({"TDIALOG_Idqsref",
                "Evènements sur les références de courants",
                {Table("", kT1To4,
-                      {Edits("Ids &t (s) :", Numbered("Idst", 4), C::kReal6),
-                       Edits("I&ds ref (A) :", Numbered("Idssref", 4), C::kReal6),
-                       Edits("Iqs t (s) :", Numbered("Iqst", 4), C::kReal6),
-                       Edits("I&qs ref (A) :", Numbered("Iqsref", 4), C::kReal6)})}});
+                      {Edits("Ids &t (s) :", Numbered("Idst", 4)),
+                       Edits("I&ds ref (A) :", Numbered("Idssref", 4)),
+                       Edits("Iqs t (s) :", Numbered("Iqst", 4)),
+                       Edits("I&qs ref (A) :", Numbered("Iqsref", 4))})}});
 
   d.push_back({"TDIALOG_CRREF",
                "Evènements sur le couple résistant",
@@ -285,17 +285,17 @@ std::vector<DialogDescription> MakeDialogs() {
   d.push_back({"TDIALOG_RbCasse",
                "Evènements sur la rupture des barres rotoriques",
                {Table("", k1To4,
-                      {Edits("&t (s) :", Numbered("RbCasset", 4), C::kReal6),
+                      {Edits("&t (s) :", Numbered("RbCasset", 4)),
                        Edits("&Rb n°:", Numbered("Rbn", 4), C::kIntegerFromReal),
-                       Edits("&RbCassée (Ohm) :", Numbered("RbRef", 4), C::kReal6)}),
+                       Edits("&RbCassée (Ohm) :", Numbered("RbRef", 4))}),
                 Plain({Check("Initialisation au début de la simulation", "BarreInit")})}});
 
   d.push_back({"TDIALOG_AnneauCassee",
                "Rupture d'anneau",
                {Table("", k1To4,
-                      {Edits("&t (s) :", Numbered("ReCasset", 4), C::kReal6),
+                      {Edits("&t (s) :", Numbered("ReCasset", 4)),
                        Edits("&Re n° :", Numbered("Ren", 4), C::kIntegerFromReal),
-                       Edits("&Re Cassée ( Ohm ) :", Numbered("ReRef", 4), C::kReal6)}),
+                       Edits("&Re Cassée ( Ohm ) :", Numbered("ReRef", 4))}),
                 Plain({Check("Initialisation au début de la simulation", "AnneauInit")})}});
 
   {
@@ -320,13 +320,14 @@ std::vector<DialogDescription> MakeDialogs() {
       rows.push_back(Check(kCaptions[k], std::string("OutSelExp.") + kOutSelExpNames[k]));
     }
     d.push_back({"TDIALOG_AffGen_Dem",
-                 "Options d'affichage (opt. sur Démarrge ) ",
+                 "Options d'affichage (opt. sur Démarrage ) ",
                  {Plain(std::move(rows))}});
   }
 
   {
-    // The cage columns: the per-bar current selections are set by name (BarreSel,
-    // LoopSel, AnneauSel); the dialog chooses their polar form and the machine columns.
+    // The cage columns: the bars, meshes and ring portions whose currents are written
+    // (numbers from 0, as in the column names "Ib0", ...), each with its polar form, and
+    // the machine columns.
     static constexpr std::array<const char*, 9> kCaptions = {"Thetar",  "V alphas",    "V betas",
                                                              "Vds",     "Vqs",         "I alphas",
                                                              "I betas", "Ie (anneau)", "Capt"};
@@ -336,12 +337,15 @@ std::vector<DialogDescription> MakeDialogs() {
     }
     Group columns = Plain(std::move(rows));
     columns.check_columns = 3;
-    d.push_back(
-        {"TDIALOG_AffCage",
-         "Options d'affichage : grandeurs à sortir pour le modèle à cage",
-         {Framed("I Barre n° :", {Check("Polaire", "OutSelCage.PolaireBarre")}),
-          Framed("I boucle n° :", {Check("Polaire", "OutSelCage.PolaireLoop")}),
-          Framed("I Anneau n° :", {Check("Polaire", "OutSelCage.PolaireAnneau")}), columns}});
+    d.push_back({"TDIALOG_AffCage",
+                 "Options d'affichage : grandeurs à sortir pour le modèle à cage",
+                 {Plain({Edit("I Barre n° :", "BarreSel", C::kBarList),
+                         Check("Polaire", "OutSelCage.PolaireBarre"),
+                         Edit("I boucle n° :", "LoopSel", C::kBarList),
+                         Check("Polaire", "OutSelCage.PolaireLoop"),
+                         Edit("I Anneau n° :", "AnneauSel", C::kBarList),
+                         Check("Polaire", "OutSelCage.PolaireAnneau")}),
+                  columns}});
   }
 
   {
@@ -374,7 +378,7 @@ std::vector<DialogDescription> MakeDialogs() {
                  "Paramètres de l'optimisation sur un démarrage",
                  {Plain({Edit("Nom du fichier expérimental :", "ExpNom", C::kText)}),
                   Table("", {"Colonne à traiter :", "Coefficients\npondérateurs :"}, {wm, ias}),
-                  Framed("Paramètres de la sigmoide de sélectivité :",
+                  Framed("Paramètres de la sigmoïde de sélectivité :",
                          {Edit("A :", "gA"), Edit("t0:", "gt0")})}});
   }
 

@@ -355,6 +355,14 @@ void TFormdSVPWM::ButtonDrawClick() {
 }
 
 void TFormdSVPWM::Redraw() {
+  // The drawing samples the period with the window's own step, whatever step the main
+  // window's last run gave the modulator; a "dt (s)" that is no positive number keeps the
+  // last one taken.
+  if (const std::optional<double> dt = ParseReal(ToStdString(Editdt->text()));
+      dt && std::isfinite(*dt) && *dt > 0) {
+    dt_ = *dt;
+  }
+  modulator_.dt = dt_;
   const int type = RG->checkedId();
   modulator_.type = static_cast<ModulationType>(type >= 0 ? type : 1);
   SetStudyReference(modulator_, theta_turns_, m_);
@@ -428,7 +436,7 @@ void TFormdSVPWM::SimulationDone() {
     return;
   }
   // The study shares its step with the drawing: the simulation's dt stays in force.
-  modulator_.dt = job->sim.dt;
+  dt_ = job->sim.dt;
   Redraw();
   if (outcome.interrupted) {
     LabelStatus->setText(QStringLiteral("Simulation interrompue"));

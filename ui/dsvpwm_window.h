@@ -7,7 +7,10 @@
 // "mydspwm_debug.dat" is then shown with the curve viewer.
 //
 // The window edits the one modulator of the workbench (the main window's, which its
-// inverter also uses); it does not own it.
+// inverter also uses); it does not own it. Its E/2 and TMLI are the study's (the main
+// window sets them when the study is read or changed, and each run resets them); its step
+// is the window's own "dt (s)", which every redraw gives the modulator back, so that a
+// main run with a coarser step does not shrink the waveforms to dots.
 //
 // Choices of this window:
 //  - The drawing uses the last accepted angle and index. An edit's text is taken with
@@ -125,6 +128,7 @@ class TFormdSVPWM : public QWidget {
   bool AcceptModulationIndex();
 
   DoubleSvpwm& modulator_;
+  double dt_ = 2.0e-6;  // the window's step, "dt (s)"
   double theta_turns_ = 0.0;
   double m_ = 0.25;
 

@@ -40,6 +40,7 @@ TGenDemWindow::TGenDemWindow(IdentificationHub& hub, const std::filesystem::path
   BuildMenu();
 
   SetBusy(hub.Host().Busy());
+  shown_generation_ = ga_->Gen;
   ShowState();
   resize(720, 360);
 }
@@ -51,7 +52,7 @@ TGenDemWindow::~TGenDemWindow() {
 
 void TGenDemWindow::BuildMenu() {
   AddComparisonEntries(QStringLiteral("Fichier de démarrage"),
-                       QStringLiteral("Ouvrir Expériemtal"));
+                       QStringLiteral("Ouvrir Expérimental"));
   AddMenuEntry(QStringLiteral("&Randomize"), QStringLiteral("Population initiale tirée au hasard"),
                [this] { CmRandomize(); });
   AddInitialiseAndFitEntries();
@@ -61,13 +62,16 @@ QString TGenDemWindow::GenerationText() const { return generation_->text(); }
 QString TGenDemWindow::FitnessText() const { return fitness_->text(); }
 
 void TGenDemWindow::ShowState() {
-  generation_->setText(QString::number(ga_->Gen));
+  generation_->setText(QString::number(shown_generation_));
   fitness_->setText(ToQString(FormatReal(ga_->BestFitness, 6)));
   ShowBest(ga_->XOld[0]);
 }
 
 void TGenDemWindow::ShowGeneration(const GenerationShown& shown) {
-  generation_->setText(QString::number(shown.gen));
+  // The label names the last generation whose results are shown and logged: a stopped
+  // generation counts in the algorithm but left no data.
+  if (shown.complete) shown_generation_ = shown.gen;
+  generation_->setText(QString::number(shown_generation_));
   if (shown.stopped) {
     statusBar()->showMessage(QStringLiteral("Génération ") + QString::number(shown.gen) +
                              QStringLiteral(" arrêtée (Stop)"));
@@ -116,6 +120,7 @@ bool TGenDemWindow::CmInitialise() {
                        Hub().WindowPlatform())) {
     return false;
   }
+  shown_generation_ = ga_->Gen;
   ClearCosts();
   ShowState();
   return true;
@@ -124,6 +129,7 @@ bool TGenDemWindow::CmInitialise() {
 bool TGenDemWindow::CmRandomize() {
   if (Hub().Host().Busy()) return false;
   ga_->Randomize(Hub().Host().Settings().GenX, seed_source(), Hub().WindowPlatform());
+  shown_generation_ = ga_->Gen;
   ClearCosts();
   ShowState();
   return true;

@@ -62,6 +62,7 @@ class TGenDemWindow : public IdentificationWorkbench {
   void BuildMenu();
 
   std::unique_ptr<GeneticIdentification> ga_;
+  int shown_generation_ = 0;  // the last generation complete, whose data is shown
   QLabel* generation_ = nullptr;
   QLabel* fitness_ = nullptr;
 };

@@ -90,7 +90,7 @@ class IdentificationHub : public QObject {
   // is shown. True when "OK" was pressed. Refused while the study is busy.
   bool RunSettingsDialog(const std::string& dialog_id);
 
-  // "Ouvrir Expériemtal": reads ExpNom into the study's measured record (which marks every
+  // "Ouvrir Expérimental": reads ExpNom into the study's measured record (which marks every
   // gene as optimised). `done` runs on the window's thread when the reading has ended.
   bool ReadExperimental(std::function<void()> done);
   // "Créer table expérimentale": resamples the record onto the recorded steps of the

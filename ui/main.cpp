@@ -8,10 +8,12 @@
 #include <exception>
 
 #include "ui/main_window.h"
+#include "viewer/qt_french.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Commande vectorielle de MAS"));
+  mas::viewer::InstallQtFrenchTexts(app);
   bool exit_when_shown = false;
   QString study;
   for (int i = 1; i < argc; ++i) {

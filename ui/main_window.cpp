@@ -100,6 +100,7 @@ TSimulWindow::TSimulWindow(QWidget* parent)
   // The study of the double space-vector modulator edits the modulator the runs carry.
   dsvpwm_window_ = new TFormdSVPWM(carried_.dsvpwm, this);
   dsvpwm_window_->viewer_starter = [this](const QString& data_file) { StartViewer(data_file); };
+  UpdateModifiedMark();
   if (QAction* action = ActionFor("Menu_dsvpwmClick")) {
     connect(dsvpwm_window_, &TFormdSVPWM::visibilityChanged, action, &QAction::setChecked);
   }
@@ -239,10 +240,23 @@ QAction* TSimulWindow::ActionFor(const std::string& handler) const {
 }
 
 void TSimulWindow::ApplyCaptionRule() {
+  // "[*]" is where the title bar shows the mark of unsaved changes.
   const QString name = ToQString(settings_.ParamFileName);
-  setWindowTitle(name.isEmpty() ? QString::fromUtf8(kCaption)
+  setWindowTitle(name.isEmpty() ? QString::fromUtf8(kCaption) + QStringLiteral("[*]")
                                 : QString::fromUtf8(kCaption) + QStringLiteral(" - ") +
-                                      QFileInfo(name).fileName());
+                                      QFileInfo(name).fileName() + QStringLiteral("[*]"));
+  UpdateModifiedMark();
+}
+
+void TSimulWindow::UpdateModifiedMark() {
+  setWindowModified(StudyChanged());
+  // The modulator study shows the study's DC bus and switching period from the start,
+  // not only after a run has reset the modulator.
+  DoubleSvpwm& m = carried_.dsvpwm;
+  if (m.E2 != settings_.E2 || m.TMLI != settings_.TMLI) {
+    m.SetTiming(settings_.E2, settings_.TMLI, m.dt);
+    if (dsvpwm_window_ != nullptr && dsvpwm_window_->isVisible()) dsvpwm_window_->Redraw();
+  }
 }
 
 void TSimulWindow::SetRunning(bool running) {
@@ -255,7 +269,10 @@ bool TSimulWindow::StudyChanged() const {
   return SettingsFingerprint(settings_) != saved_fingerprint_;
 }
 
-void TSimulWindow::MarkSaved() { saved_fingerprint_ = SettingsFingerprint(settings_); }
+void TSimulWindow::MarkSaved() {
+  saved_fingerprint_ = SettingsFingerprint(settings_);
+  UpdateModifiedMark();
+}
 
 void TSimulWindow::ShowMessage(const QString& text, const QString& caption, MessageIcon icon) {
   if (message_presenter) {
@@ -284,31 +301,37 @@ int TSimulWindow::RunDialog(QDialog& dialog) {
   return dialog.exec();
 }
 
+bool TSimulWindow::MayDropStudy() {
+  UpdateModifiedMark();
+  if (!StudyChanged()) return true;
+  QMessageBox::StandardButton answer = QMessageBox::Cancel;
+  if (save_question) {
+    answer = save_question();
+  } else {
+    QMessageBox box(QMessageBox::Warning, QString::fromUtf8(kCaption),
+                    QStringLiteral("Les paramètres ont été modifiés depuis la dernière "
+                                   "lecture ou le dernier enregistrement.\n"
+                                   "Voulez-vous les enregistrer ?"),
+                    QMessageBox::NoButton, this);
+    QPushButton* save = box.addButton(QStringLiteral("Enregistrer"), QMessageBox::AcceptRole);
+    QPushButton* discard =
+        box.addButton(QStringLiteral("Ne pas enregistrer"), QMessageBox::DestructiveRole);
+    QPushButton* cancel = box.addButton(QStringLiteral("Annuler"), QMessageBox::RejectRole);
+    box.setDefaultButton(save);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() == save) answer = QMessageBox::Save;
+    if (box.clickedButton() == discard) answer = QMessageBox::Discard;
+    if (box.clickedButton() == cancel) answer = QMessageBox::Cancel;
+  }
+  if (answer == QMessageBox::Cancel) return false;
+  return answer != QMessageBox::Save || CmFileSave();
+}
+
 void TSimulWindow::closeEvent(QCloseEvent* event) {
-  if (StudyChanged()) {
-    QMessageBox::StandardButton answer = QMessageBox::Cancel;
-    if (save_question) {
-      answer = save_question();
-    } else {
-      QMessageBox box(QMessageBox::Question, QString::fromUtf8(kCaption),
-                      QStringLiteral("Les paramètres ont été modifiés depuis la dernière "
-                                     "lecture ou le dernier enregistrement.\n"
-                                     "Voulez-vous les enregistrer ?"),
-                      QMessageBox::NoButton, this);
-      QPushButton* save = box.addButton(QStringLiteral("Enregistrer"), QMessageBox::AcceptRole);
-      QPushButton* discard =
-          box.addButton(QStringLiteral("Ne pas enregistrer"), QMessageBox::DestructiveRole);
-      QPushButton* cancel = box.addButton(QStringLiteral("Annuler"), QMessageBox::RejectRole);
-      box.setDefaultButton(save);
-      box.exec();
-      if (box.clickedButton() == save) answer = QMessageBox::Save;
-      if (box.clickedButton() == discard) answer = QMessageBox::Discard;
-      if (box.clickedButton() == cancel) answer = QMessageBox::Cancel;
-    }
-    if (answer == QMessageBox::Cancel || (answer == QMessageBox::Save && !CmFileSave())) {
-      event->ignore();
-      return;
-    }
+  if (!MayDropStudy()) {
+    event->ignore();
+    return;
   }
   if (Running()) {
     platform_.RequestStop();

@@ -9,8 +9,9 @@
 // Choices of this workbench:
 //  - A study file that cannot be read or written shows its message and leaves the
 //    settings, the file name and the caption as they were; the file on disk is kept.
-//  - Closing the window with a study changed since it was last read or saved asks
-//    whether to save it ("Enregistrer", "Ne pas enregistrer", "Annuler").
+//  - Closing the window or opening another study with a study changed since it was last
+//    read or saved asks whether to save it ("Enregistrer", the default, "Ne pas
+//    enregistrer", "Annuler"); the title bar marks such a study after its caption.
 //  - "&Affichage des courbes" in the Simulation menu starts the curve viewer as the
 //    "Affichage" button does; the items without an action in this workbench (printing,
 //    the gradient optimisers, the special functions, the help) are shown disabled.
@@ -94,6 +95,9 @@ class TSimulWindow : public QMainWindow {
   const CarriedState& Carried() const { return carried_; }
   bool Running() const { return worker_.Running(); }
   bool StudyChanged() const;
+  // What shows the study follows it: the title bar's mark of unsaved changes, the DC bus
+  // and switching period of the modulator study.
+  void UpdateModifiedMark();
   DiagramWidget* Diagram() const { return diagram_; }
   TFormdSVPWM* DsvpwmWindow() const { return dsvpwm_window_; }
   QProgressBar* Progress() const { return progress_; }
@@ -132,6 +136,9 @@ class TSimulWindow : public QMainWindow {
   void StartProcess(const QString& command_line);
   void NotAvailable(const QString& what);
   void MarkSaved();
+  // Asks whether to save a study changed since it was last read or saved ("Enregistrer",
+  // the default, "Ne pas enregistrer", "Annuler"); true when it may be dropped.
+  bool MayDropStudy();
 
   SimulationSettings settings_;
   CarriedState carried_;
@@ -142,6 +149,7 @@ class TSimulWindow : public QMainWindow {
   std::function<void()> job_done_;  // the job going, if any: what to do when it ends
   std::map<std::string, std::function<void()>> workbench_commands_;
   bool first_paint_seen_ = false;
+  bool stop_asked_ = false;  // "Arrêter" or Escape during the run or job going
 
   DiagramWidget* diagram_ = nullptr;
   TFormdSVPWM* dsvpwm_window_ = nullptr;

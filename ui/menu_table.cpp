@@ -86,9 +86,9 @@ std::vector<MenuItem> MakeItems() {
   Builder b;
   const Path fichier = {kFichier};
   b.Item(fichier, "&Ouvrir...", "Ouvre un fichier de machine asynchrone ( *.mas ) existant",
-         "CmFileOpen", Command::kFileOpen);
+         "CmFileOpen", Command::kFileOpen, {}, "Ctrl+O");
   b.Item(fichier, "&Enregistrer", "Enregistre le fichier de machine asynchrone actuel",
-         "CmFileSave", Command::kFileSave);
+         "CmFileSave", Command::kFileSave, {}, "Ctrl+S");
   b.Item(fichier, "En&registrer sous...",
          "Enregistre le fichier de machine asynchrone actuel sous un nom différent", "CmFileSaveAs",
          Command::kFileSaveAs);
@@ -96,7 +96,8 @@ std::vector<MenuItem> MakeItems() {
   b.Inert(fichier, "&Imprimer...", "Imprime le contenu de la fenêtre");
   b.Inert(fichier, "&Configuration de l'impression...", "Sélectionne et configure une imprimante");
   b.Separator(fichier);
-  b.Item(fichier, "&Quitter", "Quitte le logiciel", "FichierQuitterClick", Command::kQuit);
+  b.Item(fichier, "&Quitter", "Quitte le logiciel", "FichierQuitterClick", Command::kQuit, {},
+         "Ctrl+Q");
 
   const Path simulation = {kSimulation};
   b.Item(simulation, "&Run", "Lance la simulation", "CmRun", Command::kRun, {}, "F9");
@@ -229,7 +230,7 @@ std::vector<MenuItem> MakeItems() {
   // The cage and stator-estimator columns get their dialogs here, as the output table
   // has their flag groups.
   b.Dialog(affichage, "Modèle à &cage", columns_hint, "CmOptionsAfficheCage", "TDIALOG_AffCage");
-  b.Dialog(affichage, "Controle vectoriel Directe et Indirecte &Statorique", columns_hint,
+  b.Dialog(affichage, "Contrôle vectoriel Directe et Indirecte &Statorique", columns_hint,
            "CmOptionsAfficheDir_indStator", "TDIALOG_AffDirIndStator");
   b.Dialog(affichage, "&Optimisation",
            columns_hint + " à partir de la table du fichier expérimental", "CmOptionsAfficheGenDem",
@@ -259,7 +260,7 @@ const std::vector<MenuHint>& MenuHints() {
       {{kOptimisation, "G&radient"}, "Algorithmes utilisant la méthode du gradient"},
       {{kOptimisation, "&Genetic Algo"},
        "Algorithmes utilisant des méthodes d'optimisation génétique"},
-      {{kOptimisation, "&Particle Swarm"}, "Algorithmes basé sur Particle Swarm Optimisation"},
+      {{kOptimisation, "&Particle Swarm"}, "Algorithmes basés sur Particle Swarm Optimisation"},
       {{kOptions, "&Régulateurs"}, "Change les paramètres relatifs aux régulateurs"},
       {{kAide}, "Les différentes aides disponibles"},
   };

@@ -31,8 +31,17 @@ std::string FormatReal(double value, int significant) {
 }
 
 std::optional<double> ParseReal(std::string_view text) {
-  const std::string_view t = DropPlus(Trim(text));
+  std::string_view t = DropPlus(Trim(text));
   if (t.empty()) return std::nullopt;
+  // A French user types a decimal comma: one comma and no point reads as the point.
+  char buf[64];
+  const auto comma = t.find(',');
+  if (comma != std::string_view::npos && t.find(',', comma + 1) == std::string_view::npos &&
+      t.find('.') == std::string_view::npos && t.size() < sizeof buf) {
+    t.copy(buf, t.size());
+    buf[comma] = '.';
+    t = std::string_view(buf, t.size());
+  }
   double value = 0.0;
   const auto result = std::from_chars(t.data(), t.data() + t.size(), value);
   if (result.ec != std::errc() || result.ptr != t.data() + t.size()) return std::nullopt;

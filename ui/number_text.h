@@ -1,7 +1,8 @@
 #pragma once
-// Numbers as the dialogs show and read them: always with a decimal point, whatever the
-// user's locale, so that a value shown and confirmed unchanged reads back as the same
-// number, and the study files and the dialogs agree.
+// Numbers as the dialogs show and read them. The texts here always carry a decimal point,
+// whatever the user's locale, so that the study files and the dialogs agree; the reader
+// also takes a decimal comma, as French users type it (the forms show the user's own
+// separator and hand the point form to the dialog rules).
 
 #include <optional>
 #include <string>
@@ -13,8 +14,8 @@ namespace mas::ui {
 std::string FormatReal(double value, int significant);
 
 // The text as a real: optional spaces around, an optional sign, digits with a decimal
-// point and an optional exponent, or "inf"/"nan". Nothing when the text is no number or
-// lies beyond the range of a double.
+// point (or one decimal comma) and an optional exponent, or "inf"/"nan". Nothing when the text is
+// no number or lies beyond the range of a double.
 std::optional<double> ParseReal(std::string_view text);
 
 // The text as a 32-bit integer: optional spaces around, an optional sign and digits.

@@ -46,7 +46,7 @@ std::string ShortestText(double value) { return FormatReal(value, 15); }
 
 TParamWindow::TParamWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   setObjectName(QStringLiteral("TParamWindow"));
-  setWindowTitle(QStringLiteral("Resultats de l'optimisation des paramètres"));
+  setWindowTitle(QStringLiteral("Résultats de l'optimisation des paramètres"));
   auto* layout = new QHBoxLayout(this);
 
   auto* genes = new QGroupBox(QStringLiteral("Paramètres optimisés"), this);
@@ -79,16 +79,25 @@ TParamWindow::TParamWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   layout->addWidget(machine, 0, Qt::AlignTop);
 }
 
+namespace {
+
+// A value as its field shows it: six significant digits, so that it fits; the whole value
+// in the field's tooltip.
+void ShowValue(QLineEdit* edit, std::optional<double> value) {
+  edit->setText(value ? ToQString(FormatReal(*value, 6)) : QStringLiteral("—"));
+  edit->setToolTip(value ? ToQString(ShortestText(*value)) : QString());
+  edit->setCursorPosition(0);
+}
+
+}  // namespace
+
 void TParamWindow::ShowGenes(const Genes& g) {
   for (int j = 0; j < NGenes; ++j) {
-    values_[static_cast<std::size_t>(j)]->setText(
-        ToQString(ShortestText(g[static_cast<std::size_t>(j)])));
+    ShowValue(values_[static_cast<std::size_t>(j)], g[static_cast<std::size_t>(j)]);
   }
   const MachineOfGenes m = MachineFromGenes(g);
   const std::array<std::optional<double>, 5> values = {m.Rs, m.Rr, m.Ls, m.Lr, m.M};
-  for (std::size_t k = 0; k < values.size(); ++k) {
-    machine_[k]->setText(values[k] ? ToQString(ShortestText(*values[k])) : QStringLiteral("—"));
-  }
+  for (std::size_t k = 0; k < values.size(); ++k) ShowValue(machine_[k], values[k]);
 }
 
 void TParamWindow::ShowIntervals(const std::array<std::optional<GeneInterval>, NGenes>& intervals) {

@@ -1,10 +1,10 @@
 #pragma once
-// "Resultats de l'optimisation des paramètres": the best parameter set of the identification,
-// read-only, in gene order (Rs, Ts, Tr, sigma, J, a10, a20, a30), each in the shortest
-// general form, and beside the time constants and the leakage coefficient the machine's
-// resistances and inductances they stand for (Ls = Lr = Rs Ts, Rr = Ls/Tr,
-// M = Ls sqrt(1 - sigma)). After a trajectory fit each optimised value also shows its
-// 95 % confidence interval.
+// "Résultats de l'optimisation des paramètres": the best parameter set of the identification,
+// read-only, in gene order (Rs, Ts, Tr, sigma, J, a10, a20, a30), each with six
+// significant digits (the whole value in its tooltip), and beside the time constants and
+// the leakage coefficient the machine's resistances and inductances they stand for
+// (Ls = Lr = Rs Ts, Rr = Ls/Tr, M = Ls sqrt(1 - sigma)). After a trajectory fit each
+// optimised value also shows its 95 % confidence interval.
 //
 // Closing it by its frame only hides it (closedByFrame tells the workbenches, which
 // untick their check boxes); the workbenches destroy it when their check box is unticked.

@@ -1,23 +1,32 @@
 #include "ui/particle_plane.h"
 
 #include <QPainter>
-#include <QResizeEvent>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <limits>
 
 #include "ui/param_window.h"
 
 namespace mas::ui {
 namespace {
 
-constexpr double kPixelsPerUnit = 20.0;
-constexpr double kFarthestPixel = 1e6;
+// A round step (1, 2 or 5 times a power of ten) of at least `rough`.
+double RoundStep(double rough) {
+  const double power = std::pow(10.0, std::floor(std::log10(rough)));
+  for (double m : {1.0, 2.0, 5.0}) {
+    if (m * power >= rough) return m * power;
+  }
+  return 10 * power;
+}
 
-// Truncation towards zero of a pixel coordinate, or nothing when it has no value.
-bool ToPixel(double v, int& out) {
-  if (!std::isfinite(v) || std::fabs(v) > kFarthestPixel) return false;
-  out = static_cast<int>(v);
-  return true;
+QString TickText(double value, double step) {
+  // A graduation within a millionth of a step of zero is "0"; the digits are the step's.
+  if (std::abs(value) < step * 1e-6) return QStringLiteral("0");
+  const double magnitude = std::abs(value);
+  if (magnitude >= 1e6 || magnitude < 1e-4) return QString::number(value, 'g', 4);
+  const int decimals = std::clamp(static_cast<int>(-std::floor(std::log10(step))), 0, 12);
+  return QString::number(value, 'f', decimals);
 }
 
 }  // namespace
@@ -28,25 +37,48 @@ QColor ParticleColour(int i) {
                 static_cast<int>((value >> 16) & 0xFF));
 }
 
-std::vector<ParticleSegment> ParticleMoves(const std::vector<Genes>& X, const std::vector<Genes>& V,
-                                           int width, int height, int dx, int dy) {
-  std::vector<ParticleSegment> out;
+std::vector<PlaneMove> ParticleMoves(const std::vector<Genes>& X, const std::vector<Genes>& V,
+                                     int dx, int dy) {
+  std::vector<PlaneMove> out;
   if (dx < 0 || dx >= NGenes || dy < 0 || dy >= NGenes) return out;
-  const double cx = width / 2;
-  const double cy = height / 4;
   const auto x = static_cast<std::size_t>(dx);
   const auto y = static_cast<std::size_t>(dy);
   for (std::size_t i = 0; i < X.size() && i < V.size(); ++i) {
-    int x1 = 0, y1 = 0, x2 = 0, y2 = 0;
-    if (!ToPixel(cx + kPixelsPerUnit * X[i][x], x1) ||
-        !ToPixel(cy - kPixelsPerUnit * X[i][y], y1) ||
-        !ToPixel(cx + kPixelsPerUnit * (X[i][x] + V[i][x]), x2) ||
-        !ToPixel(cy - kPixelsPerUnit * (X[i][y] + V[i][y]), y2)) {
-      continue;
-    }
-    out.push_back({QLine(x1, y1, x2, y2), ParticleColour(static_cast<int>(i))});
+    const QPointF from(X[i][x], X[i][y]);
+    const QPointF to(X[i][x] + V[i][x], X[i][y] + V[i][y]);
+    if (!std::isfinite(from.x() + from.y() + to.x() + to.y())) continue;
+    out.push_back({from, to, ParticleColour(static_cast<int>(i))});
   }
   return out;
+}
+
+PlaneAxis ScaleAxis(const std::vector<double>& values, int max_ticks) {
+  double low = std::numeric_limits<double>::infinity();
+  double high = -low;
+  for (double v : values) {
+    if (!std::isfinite(v)) continue;
+    low = std::min(low, v);
+    high = std::max(high, v);
+  }
+  PlaneAxis axis;
+  if (!(low <= high)) low = -1.0, high = 1.0;
+  if (high - low < 1e-12 * std::max(1.0, std::abs(high))) {
+    low -= 1.0;
+    high += 1.0;
+  }
+  const double step = RoundStep((high - low) / std::max(2, max_ticks - 1));
+  if (!std::isfinite(step) || !(step > 0)) return axis;
+  axis.low = std::floor(low / step) * step;
+  axis.high = std::ceil(high / step) * step;
+  for (double k = std::round(axis.low / step); k * step <= axis.high + step * 1e-9; k += 1) {
+    axis.ticks.push_back(k * step);
+  }
+  return axis;
+}
+
+QPointF ToArea(QPointF value, const PlaneAxis& x, const PlaneAxis& y, const QRectF& area) {
+  return {area.left() + area.width() * (value.x() - x.low) / (x.high - x.low),
+          area.bottom() - area.height() * (value.y() - y.low) / (y.high - y.low)};
 }
 
 std::string ExponentText(double value, int significant) {
@@ -91,20 +123,17 @@ std::vector<std::string> SwarmGridRow(int i, const Genes& X, const Genes& V, dou
 ParticlePlane::ParticlePlane(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("ParticlePlane"));
   setMinimumSize(200, 150);
+  setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 void ParticlePlane::AddMoves(const std::vector<Genes>& X, const std::vector<Genes>& V) {
-  if (canvas_.size() != size()) resizeEvent(nullptr);
-  QPainter p(&canvas_);
-  for (const ParticleSegment& s : ParticleMoves(X, V, width(), height(), dx_, dy_)) {
-    p.setPen(QPen(s.colour, 1));
-    p.drawLine(s.line);
-  }
+  const std::vector<PlaneMove> moves = ParticleMoves(X, V, dx_, dy_);
+  moves_.insert(moves_.end(), moves.begin(), moves.end());
   update();
 }
 
 void ParticlePlane::Clear() {
-  canvas_.fill(Qt::white);
+  moves_.clear();
   update();
 }
 
@@ -115,25 +144,71 @@ void ParticlePlane::SetDimensions(int dx, int dy) {
   Clear();
 }
 
-void ParticlePlane::resizeEvent(QResizeEvent*) {
-  // The moves drawn stay where they were; a larger canvas is white beyond them.
-  QImage grown(size().expandedTo(QSize(1, 1)), QImage::Format_RGB32);
-  grown.fill(Qt::white);
-  if (!canvas_.isNull()) {
-    QPainter p(&grown);
-    p.drawImage(0, 0, canvas_);
-  }
-  canvas_ = std::move(grown);
+PlaneAxis ParticlePlane::AxisX() const {
+  std::vector<double> values;
+  values.reserve(2 * moves_.size());
+  for (const PlaneMove& m : moves_) values.insert(values.end(), {m.from.x(), m.to.x()});
+  return ScaleAxis(values);
+}
+
+PlaneAxis ParticlePlane::AxisY() const {
+  std::vector<double> values;
+  values.reserve(2 * moves_.size());
+  for (const PlaneMove& m : moves_) values.insert(values.end(), {m.from.y(), m.to.y()});
+  return ScaleAxis(values, 5);
+}
+
+QRectF ParticlePlane::PlotArea() const {
+  const QFontMetrics fm(font());
+  const double left = fm.horizontalAdvance(QStringLiteral("-0.00000")) + 10;
+  return QRectF(left, fm.height() + 6, std::max(10.0, width() - left - 12),
+                std::max(10.0, height() - 3.0 * fm.height() - 12));
 }
 
 void ParticlePlane::paintEvent(QPaintEvent*) {
   QPainter p(this);
-  p.drawImage(0, 0, canvas_);
-  p.setPen(Qt::darkGray);
-  p.drawText(
-      rect().adjusted(4, 2, -4, -2), Qt::AlignRight | Qt::AlignBottom,
-      QString::fromUtf8(kGeneNames[static_cast<std::size_t>(dx_)]) + QStringLiteral(" → , ") +
-          QString::fromUtf8(kGeneNames[static_cast<std::size_t>(dy_)]) + QStringLiteral(" ↑"));
+  p.fillRect(rect(), Qt::white);
+  const QFontMetrics fm(font());
+  const QRectF area = PlotArea();
+  const PlaneAxis x = AxisX();
+  const PlaneAxis y = AxisY();
+  const double x_step = x.ticks.size() > 1 ? x.ticks[1] - x.ticks[0] : 1.0;
+  const double y_step = y.ticks.size() > 1 ? y.ticks[1] - y.ticks[0] : 1.0;
+
+  const QPen grid(QColor(225, 225, 225), 1, Qt::DotLine);
+  const QPen text(Qt::black);
+  for (double t : x.ticks) {
+    const double px = ToArea({t, y.low}, x, y, area).x();
+    p.setPen(grid);
+    p.drawLine(QPointF(px, area.top()), QPointF(px, area.bottom()));
+    p.setPen(text);
+    p.drawLine(QPointF(px, area.bottom()), QPointF(px, area.bottom() + 4));
+    p.drawText(QRectF(px - 40, area.bottom() + 5, 80, fm.height()), Qt::AlignHCenter,
+               TickText(t, x_step));
+  }
+  for (double t : y.ticks) {
+    const double py = ToArea({x.low, t}, x, y, area).y();
+    p.setPen(grid);
+    p.drawLine(QPointF(area.left(), py), QPointF(area.right(), py));
+    p.setPen(text);
+    p.drawLine(QPointF(area.left() - 4, py), QPointF(area.left(), py));
+    p.drawText(QRectF(0, py - fm.height() / 2.0, area.left() - 6, fm.height()),
+               Qt::AlignRight | Qt::AlignVCenter, TickText(t, y_step));
+  }
+  p.setPen(text);
+  p.drawRect(area);
+  // The axes' names: the horizontal one under its graduations, the vertical one above.
+  p.drawText(QRectF(area.left(), area.bottom() + 5 + fm.height(), area.width(), fm.height()),
+             Qt::AlignHCenter, QString::fromUtf8(kGeneNames[static_cast<std::size_t>(dx_)]));
+  p.drawText(QRectF(0, 2, area.left() + 40, fm.height()), Qt::AlignLeft,
+             QString::fromUtf8(kGeneNames[static_cast<std::size_t>(dy_)]));
+
+  p.setClipRect(area.adjusted(-1, -1, 1, 1));
+  p.setRenderHint(QPainter::Antialiasing);
+  for (const PlaneMove& m : moves_) {
+    p.setPen(QPen(m.colour, 1.2));
+    p.drawLine(ToArea(m.from, x, y, area), ToArea(m.to, x, y, area));
+  }
 }
 
 }  // namespace mas::ui

@@ -149,7 +149,7 @@ TPsoDemWindow::~TPsoDemWindow() {
 
 void TPsoDemWindow::BuildMenu() {
   AddComparisonEntries(QStringLiteral("Fichier de &démarrage"),
-                       QStringLiteral("Ouvrir E&xpériemtal"));
+                       QStringLiteral("Ouvrir E&xpérimental"));
   AddMenuEntry(QStringLiteral("&Randomize"), QStringLiteral("Essaim tiré au hasard"),
                [this] { CmRandomize(false); });
   AddMenuEntry(QStringLiteral("Randomize mais garde le global best"),

@@ -17,7 +17,7 @@
 //    interrupted run ends the scoring (its message; the epoch then moves the swarm).
 //  - The logs "outbest.dat" and "outTracix.dat" are opened for each line written, so
 //    closing this window leaves them whole; the epochs run after it is shown again go on
-//    appending to them (they are created anew by "MàJ", "Ouvrir Expériemtal" and
+//    appending to them (they are created anew by "MàJ", "Ouvrir Expérimental" and
 //    "Paramètres à Optimiser", as always).
 
 #include <filesystem>

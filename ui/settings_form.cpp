@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
@@ -18,6 +19,14 @@ namespace mas::ui {
 namespace {
 
 QString ObjectName(const std::string& field) { return QStringLiteral("IDC_") + ToQString(field); }
+
+// The decimal separator of the user's locale, as the number fields show it.
+QChar DecimalPoint() {
+  const QString point = QLocale().decimalPoint();
+  return point.size() == 1 ? point[0] : QChar('.');
+}
+
+const char* const kRefusedStyle = "QLineEdit { background: #ffe0e0; border: 2px solid #c00000; }";
 
 }  // namespace
 
@@ -38,7 +47,8 @@ SettingsForm::SettingsForm(const DialogDescription& description, QWidget* parent
     if (group.title.empty()) {
       box = new QWidget(this);
     } else {
-      auto* frame = new QGroupBox(ToQString(group.title), this);
+      // A frame's title is one line: a line break of the description would clip it.
+      auto* frame = new QGroupBox(ToQString(group.title).replace(QChar('\n'), QChar(' ')), this);
       box = frame;
     }
     box->setEnabled(!group.disabled);
@@ -73,6 +83,11 @@ SettingsForm::SettingsForm(const DialogDescription& description, QWidget* parent
             edit->setMinimumWidth(110);
             if (row.kind == ControlKind::kEdit) {
               edit->setObjectName(ObjectName(row.fields[c]));
+              const int index = static_cast<int>(widgets_.size());
+              // Typing in the refused field clears its mark.
+              connect(edit, &QLineEdit::textEdited, this, [this, index] {
+                if (index == refused_) MarkRefused(-1);
+              });
             } else {
               edit->setEnabled(false);
             }
@@ -135,26 +150,81 @@ SettingsForm::SettingsForm(const DialogDescription& description, QWidget* parent
   }
   (void)next;
 
+  problem_ = new QLabel(this);
+  problem_->setObjectName(QStringLiteral("Probleme"));
+  problem_->setStyleSheet(QStringLiteral("color: #b00000;"));
+  problem_->setWordWrap(false);
+  problem_->hide();
+  layout->addWidget(problem_);
+
   auto* box = new QDialogButtonBox(this);
   ok_ = box->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
   cancel_ = box->addButton(QStringLiteral("Annuler"), QDialogButtonBox::RejectRole);
   ok_->setDefault(true);
   ok_->setObjectName(QStringLiteral("OK"));
   cancel_->setObjectName(QStringLiteral("Annuler"));
-  connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(box, &QDialogButtonBox::accepted, this, &SettingsForm::accept);
   connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
   layout->addWidget(box);
   layout->setSizeConstraint(QLayout::SetFixedSize);
   if (description.cancel_has_focus) cancel_->setFocus();
 }
 
+bool SettingsForm::IsNumberEdit(std::size_t index) const {
+  return index < controls_.size() && controls_[index].kind == ControlKind::kEdit &&
+         !controls_[index].field.empty() && controls_[index].conversion != Conversion::kText &&
+         controls_[index].conversion != Conversion::kBarList;
+}
+
+void SettingsForm::accept() {
+  const Refusal refusal = CheckDialog(description_, loaded_, State(), bars_);
+  if (refusal.control < 0) {
+    MarkRefused(-1);
+    QDialog::accept();
+    return;
+  }
+  MarkRefused(refusal.control);
+  const char point = DecimalPoint() == QChar(',') ? ',' : '.';
+  problem_->setText(
+      ToQString(refusal.caption) + QStringLiteral(" : ") + ToQString(refusal.message) +
+      QStringLiteral("\n") +
+      ToQString(
+          ExpectedText(description_, controls_[static_cast<std::size_t>(refusal.control)], point)));
+  problem_->show();
+  if (auto* edit = qobject_cast<QLineEdit*>(widgets_[static_cast<std::size_t>(refusal.control)])) {
+    edit->setFocus(Qt::OtherFocusReason);
+    edit->selectAll();
+  }
+}
+
+void SettingsForm::MarkRefused(int control) {
+  if (refused_ >= 0) {
+    QWidget* w = widgets_[static_cast<std::size_t>(refused_)];
+    w->setStyleSheet(QString());
+    w->setProperty("refused", false);
+  }
+  refused_ = control;
+  if (control < 0) {
+    problem_->hide();
+    return;
+  }
+  QWidget* w = widgets_[static_cast<std::size_t>(control)];
+  w->setStyleSheet(QString::fromUtf8(kRefusedStyle));
+  w->setProperty("refused", true);
+}
+
 std::vector<ControlState> SettingsForm::State() const {
   std::vector<ControlState> out;
   out.reserve(widgets_.size());
-  for (QWidget* w : widgets_) {
+  const QChar point = DecimalPoint();
+  for (std::size_t i = 0; i < widgets_.size(); ++i) {
+    QWidget* w = widgets_[i];
     ControlState s;
     if (auto* edit = qobject_cast<QLineEdit*>(w)) {
-      s.text = ToStdString(edit->text());
+      // The dialog rules read the point form; a user's point is kept as typed.
+      QString text = edit->text();
+      if (IsNumberEdit(i) && point != QChar('.')) text.replace(point, QChar('.'));
+      s.text = ToStdString(text);
     } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
       s.checked = button->isChecked();
     }
@@ -176,7 +246,9 @@ void SettingsForm::SetState(const std::vector<ControlState>& state) {
   }
   for (std::size_t i = 0; i < widgets_.size() && i < state.size(); ++i) {
     if (auto* edit = qobject_cast<QLineEdit*>(widgets_[i])) {
-      edit->setText(ToQString(state[i].text));
+      QString text = ToQString(state[i].text);
+      if (IsNumberEdit(i)) text.replace(QChar('.'), DecimalPoint());
+      edit->setText(text);
       edit->setCursorPosition(0);
     } else if (auto* button = qobject_cast<QAbstractButton*>(widgets_[i])) {
       button->setChecked(state[i].checked);
@@ -187,6 +259,7 @@ void SettingsForm::SetState(const std::vector<ControlState>& state) {
 
 void SettingsForm::Load(const SimulationSettings& s) {
   loaded_ = LoadDialog(description_, s);
+  bars_ = static_cast<int>(s.cage.BarreSel.size());
   SetState(loaded_);
 }
 

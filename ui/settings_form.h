@@ -3,6 +3,12 @@
 // with its groups, labels, edits, check boxes and radio buttons, fills the controls from
 // the settings, and on "OK" stores the controls the user changed. Controls are named
 // "IDC_" plus the setting they edit.
+//
+// "OK" closes the form only when every changed text converts: otherwise the form stays
+// open with every edit as typed, the refused field is highlighted and focused, and a line
+// above the buttons names it, gives the conversion's message and what it expects.
+// Number fields show the user's decimal separator (a comma in French) and take either
+// separator; the dialog rules and the files see the point.
 
 #include <QDialog>
 #include <vector>
@@ -10,6 +16,7 @@
 #include "ui/dialog_model.h"
 
 class QAbstractButton;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QWidget;
@@ -40,6 +47,13 @@ class SettingsForm : public QDialog {
 
   QPushButton* OkButton() const { return ok_; }
   QPushButton* CancelButton() const { return cancel_; }
+  // The line naming a refused field (hidden when none is).
+  QLabel* ProblemLabel() const { return problem_; }
+  // The control refused by the last "OK", or -1.
+  int RefusedControl() const { return refused_; }
+
+  // "OK": closes only when every changed text converts.
+  void accept() override;
 
  private:
   const DialogDescription& description_;
@@ -48,6 +62,12 @@ class SettingsForm : public QDialog {
   std::vector<ControlState> loaded_;
   QPushButton* ok_ = nullptr;
   QPushButton* cancel_ = nullptr;
+  QLabel* problem_ = nullptr;
+  int refused_ = -1;
+  int bars_ = -1;  // the study's bar count, which bar numbers are checked against
+
+  void MarkRefused(int control);
+  bool IsNumberEdit(std::size_t index) const;
 };
 
 }  // namespace mas::ui

@@ -219,6 +219,18 @@ void TuningWorkbench::OpenResultWindow() {
   SyncMenu();
 }
 
+void TuningWorkbench::OpenFuzzyWindow() {
+  if (fuzzy_window_ == nullptr) {
+    fuzzy_window_ = new TuningResultWindow(&window_, TunedRegulator::kFuzzy);
+    connect(fuzzy_window_, &TuningResultWindow::stopRequested, &window_, &TSimulWindow::StopRun);
+    connect(fuzzy_window_, &TuningResultWindow::closing, this, [this] { fuzzy_window_ = nullptr; });
+    fuzzy_window_->Show(fuzzy_->last_shown);
+    fuzzy_window_->SetCosts(fuzzy_->costs);
+  }
+  fuzzy_window_->show();
+  fuzzy_window_->raise();
+}
+
 void TuningWorkbench::CloseResultWindow() {
   // Closing destroys the window (it deletes itself on close) and restores the entries.
   if (result_window_ != nullptr) result_window_->close();
@@ -351,9 +363,10 @@ bool TuningWorkbench::Optimise(TunedRegulator kind, int generations) {
     series_.reset();
     return false;
   }
-  if (result_window_ != nullptr && kind == TunedRegulator::kIP) {
-    result_window_->SetBusy(true);
-    result_window_->SetStatus(
+  if (kind == TunedRegulator::kFuzzy) OpenFuzzyWindow();
+  if (TuningResultWindow* shown = WindowOf(kind)) {
+    shown->SetBusy(true);
+    shown->SetStatus(
         QStringLiteral("Optimisation en cours : ") + QString::number(generations) +
         (generations > 1 ? QStringLiteral(" générations") : QStringLiteral(" génération")));
   }
@@ -366,10 +379,10 @@ void TuningWorkbench::ShowGeneration(TunedRegulator kind, const TuningDisplay& s
   // of 0, is not plotted).
   v.costs.push_back({shown.generation, 1.0 / shown.best_fitness});
   v.last_shown = shown;
-  if (kind == TunedRegulator::kIP && result_window_ != nullptr) {
-    result_window_->Show(shown);
-    result_window_->SetCosts(v.costs);
-    result_window_->SetStatus(GenerationText(kind, shown));
+  if (TuningResultWindow* w = WindowOf(kind)) {
+    w->Show(shown);
+    w->SetCosts(v.costs);
+    w->SetStatus(GenerationText(kind, shown));
   }
   Status(GenerationText(kind, shown));
   emit generationShown(shown.generation);
@@ -400,9 +413,10 @@ void TuningWorkbench::FinishSeries() {
            QStringLiteral(" — optimisation abandonnée");
   }
   if (!text.isEmpty()) Status(text);
-  if (result_window_ != nullptr) {
-    result_window_->SetBusy(false);
-    if (series.kind == TunedRegulator::kIP && !text.isEmpty()) result_window_->SetStatus(text);
+  if (result_window_ != nullptr) result_window_->SetBusy(false);
+  if (TuningResultWindow* w = WindowOf(series.kind)) {
+    w->SetBusy(false);
+    if (!text.isEmpty()) w->SetStatus(text);
   }
   if (!series.error.empty()) {
     Say(ToQString(series.error), QStringLiteral("Erreur"), MessageIcon::kStop);

@@ -2,7 +2,7 @@
 // The genetic tuning of the speed regulator in the workbench: the menu commands of
 // "O&ptimisation" → "&Genetic Algo" → "Régulateur &IP de vitesse" and "Régulateur &Flou
 // de vitesse", the two populations (created with the main window, living as long as it),
-// and the IP variant's result window "Resultats de l'Algorithme Génétique".
+// and the IP variant's result window "Résultats de l'Algorithme Génétique".
 //
 // Generations run on the main window's worker (TSimulWindow::StartStudyJob) on a copy of
 // the study, with the candidates scored on all cores; the window stays responsive and the
@@ -22,8 +22,10 @@
 //    complete generation (the best, kept by elitism as individual 0), not the genes of
 //    the last candidate scored: a "Run" then simulates the tuned regulator. A series
 //    stopped before its first complete generation leaves the settings as they were.
-//  - The fuzzy regulator has no result window: each generation writes its number, best
-//    fitness and best gains in the main window's status bar.
+//  - The fuzzy regulator's generations show in a result window of their own, like the
+//    IP one's (its gains WFErr, WFdErr, WFdU, its fitness and cost curve), opened when its
+//    optimisation starts; each generation is also summed up in the main window's status
+//    bar.
 //  - The generations are refused, with a message, before "&Randomize" or "&Récupérer" has
 //    given the population its first individuals (all at 0 otherwise), and when the study
 //    would not use the genes (TuningRefusal).
@@ -74,6 +76,8 @@ class TuningWorkbench : public QObject {
   const SpeedRegulatorTuning& Tuning(TunedRegulator kind) const;
   const std::vector<CostPoint>& Costs(TunedRegulator kind) const;
   TuningResultWindow* ResultWindow() const { return result_window_; }
+  // The fuzzy regulator's result window, once an optimisation of it has started.
+  TuningResultWindow* FuzzyResultWindow() const { return fuzzy_window_; }
 
   // Seams for the tests; each defaults to the ordinary behaviour.
   // The input box: caption, prompt, initial text; nothing when cancelled.
@@ -107,6 +111,11 @@ class TuningWorkbench : public QObject {
   std::unique_ptr<Variant> fuzzy_;
   std::unique_ptr<Series> series_;  // the series under way; only its job touches it
   TuningResultWindow* result_window_ = nullptr;
+  TuningResultWindow* fuzzy_window_ = nullptr;
+  void OpenFuzzyWindow();
+  TuningResultWindow* WindowOf(TunedRegulator kind) const {
+    return kind == TunedRegulator::kIP ? result_window_ : fuzzy_window_;
+  }
 };
 
 }  // namespace mas::ui

@@ -61,20 +61,36 @@ std::vector<double> AxisTicks(const LogRange& range, int max_labels) {
     for (int d = 0; d <= span; d += step) ticks.push_back(low + d);
     return ticks;
   }
-  const int count = std::min(labels, 5);
-  for (int i = 0; i < count; ++i) {
-    ticks.push_back(range.low + (range.high - range.low) * i / (count - 1));
+  // Within a decade: round costs, 1, 2 or 5 times a power of ten apart.
+  const double lo = std::pow(10.0, range.low);
+  const double hi = std::pow(10.0, range.high);
+  const double rough = (hi - lo) / (std::min(labels, 6) - 1);
+  if (!(rough > 0) || !std::isfinite(rough)) return {range.low, range.high};
+  const double power = std::pow(10.0, std::floor(std::log10(rough)));
+  double step = 10 * power;
+  for (double m : {1.0, 2.0, 5.0}) {
+    if (m * power >= rough) {
+      step = m * power;
+      break;
+    }
   }
+  for (double k = std::ceil(lo / step); k * step <= hi; k += 1) {
+    ticks.push_back(std::log10(k * step));
+  }
+  if (ticks.size() < 2) ticks = {range.low, range.high};
   return ticks;
 }
 
 QString TickLabel(const LogRange& range, double tick) {
   if (range.whole_decades) return QStringLiteral("1e") + QString::number(std::lround(tick));
-  // Enough digits to tell neighbouring ticks apart: a tick spacing of d decades is a
-  // relative step of about d ln 10.
-  const double relative_step = (range.high - range.low) / 4 * std::log(10.0);
-  const int digits = std::clamp(2 + static_cast<int>(std::ceil(-std::log10(relative_step))), 4, 12);
-  return QString::fromStdString(FormatReal(std::pow(10.0, tick), digits));
+  // The round cost of the tick: as many digits as its integer part or as the tick spacing
+  // needs, so that 317900 reads "317900" and 0.0325 reads "0.0325".
+  const double value = std::pow(10.0, tick);
+  const double spacing = (std::pow(10.0, range.high) - std::pow(10.0, range.low)) / 5;
+  const int top = static_cast<int>(std::floor(std::log10(std::abs(value)))) + 1;
+  const int bottom = static_cast<int>(std::floor(std::log10(spacing)));
+  const int digits = std::clamp(std::max(top, top - bottom), 1, 12);
+  return QString::fromStdString(FormatReal(value, digits));
 }
 
 TuningCostPlot::TuningCostPlot(QWidget* parent) : QWidget(parent) {

@@ -43,12 +43,11 @@ LogRange CostRange(std::span<const CostPoint> points);
 std::vector<QPointF> CostCurve(std::span<const CostPoint> points, const QRectF& area);
 
 // The labelled values of the axis (log10 of the cost), from low to high, at most
-// `max_labels`: whole decades, one every so many, on an axis of whole decades; else the
-// two ends and evenly spaced values between.
+// `max_labels`: whole decades, one every so many, on an axis of whole decades; else round
+// costs 1, 2 or 5 times a power of ten apart (the two ends when none fits).
 std::vector<double> AxisTicks(const LogRange& range, int max_labels);
 
-// The label of a tick: "1e-3" for a whole decade, else the cost with the digits that tell
-// neighbouring ticks apart, at least 4 ("3.182e+05").
+// The label of a tick: "1e-3" for a whole decade, else the round cost ("317900").
 QString TickLabel(const LogRange& range, double tick);
 
 class TuningCostPlot : public QWidget {

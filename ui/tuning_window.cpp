@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <array>
 
 #include "ui/number_text.h"
 #include "ui/qt_platform.h"
@@ -18,17 +19,26 @@ QString Number(double value) { return ToQString(FormatReal(value, 6)); }
 
 }  // namespace
 
-TuningResultWindow::TuningResultWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
-  setObjectName(QStringLiteral("TuningResultWindow"));
-  setWindowTitle(QStringLiteral("Resultats de l'Algorithme Génétique"));
+TuningResultWindow::TuningResultWindow(QWidget* parent, TunedRegulator kind)
+    : QWidget(parent, Qt::Window) {
+  const bool ip = kind == TunedRegulator::kIP;
+  setObjectName(ip ? QStringLiteral("TuningResultWindow")
+                   : QStringLiteral("TuningResultWindowFlou"));
+  setWindowTitle(ip ? QStringLiteral("Résultats de l'Algorithme Génétique")
+                    : QStringLiteral("Résultats de l'Algorithme Génétique (régulateur flou)"));
   setAttribute(Qt::WA_DeleteOnClose);
 
   auto* values = new QGridLayout;
   values->setHorizontalSpacing(12);
+  const std::array<QString, 3> gains =
+      ip ? std::array<QString, 3>{QStringLiteral("KpW"), QStringLiteral("KiW"),
+                                  QStringLiteral("Tt")}
+         : std::array<QString, 3>{QStringLiteral("WFErr"), QStringLiteral("WFdErr"),
+                                  QStringLiteral("WFdU")};
   generation_ = AddRow(values, 0, QStringLiteral("Génération :"), QStringLiteral("Gen"));
-  kpw_ = AddRow(values, 1, QStringLiteral("KpW :"), QStringLiteral("KpW"));
-  kiw_ = AddRow(values, 2, QStringLiteral("KiW :"), QStringLiteral("KiW"));
-  tt_ = AddRow(values, 3, QStringLiteral("Tt :"), QStringLiteral("Tt"));
+  kpw_ = AddRow(values, 1, gains[0] + QStringLiteral(" :"), gains[0]);
+  kiw_ = AddRow(values, 2, gains[1] + QStringLiteral(" :"), gains[1]);
+  tt_ = AddRow(values, 3, gains[2] + QStringLiteral(" :"), gains[2]);
   fitness_ = AddRow(values, 4, QStringLiteral("Erreur :"), QStringLiteral("Erreur"));
   values->setColumnStretch(2, 1);
 

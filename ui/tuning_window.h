@@ -1,6 +1,7 @@
 #pragma once
-// "Resultats de l'Algorithme Génétique": the result window of the IP speed-regulator
-// tuning. It shows the generation reached, the best individual's KpW, KiW and Tt, its
+// "Résultats de l'Algorithme Génétique": the result window of a speed-regulator tuning,
+// IP or fuzzy. It shows the generation reached, the best individual's gains (KpW, KiW and
+// Tt for the IP regulator; WFErr, WFdErr and WFdU for the fuzzy one), its
 // fitness under "Erreur" (the inverse of the tuning cost, larger is better), the live plot
 // of the best cost per generation, and a status line; its "Arrêter" button and Escape ask
 // the optimisation in progress to stop. It only displays what the workbench gives it: the
@@ -29,7 +30,7 @@ class TuningResultWindow : public QWidget {
   Q_OBJECT
 
  public:
-  explicit TuningResultWindow(QWidget* parent = nullptr);
+  explicit TuningResultWindow(QWidget* parent = nullptr, TunedRegulator kind = TunedRegulator::kIP);
 
   void Show(const TuningDisplay& display);
   void SetCosts(std::vector<CostPoint> costs);
@@ -37,7 +38,8 @@ class TuningResultWindow : public QWidget {
   // While an optimisation goes, "Arrêter" is enabled.
   void SetBusy(bool busy);
 
-  // The text of a value label: "Gen", "KpW", "KiW", "Tt", "Erreur"; for the tests.
+  // The text of a value label: "Gen", the gains ("KpW", "KiW", "Tt" or "WFErr",
+  // "WFdErr", "WFdU"), "Erreur"; for the tests.
   QString ValueText(const QString& name) const;
   const TuningCostPlot* Plot() const { return plot_; }
   QPushButton* StopButton() const { return stop_; }

@@ -67,6 +67,7 @@ bool TSimulWindow::WriteStudy(const QString& path) {
 void TSimulWindow::ReadStartupStudy(const QString& path) { ReadStudy(path); }
 
 bool TSimulWindow::CmFileOpen() {
+  if (!MayDropStudy()) return false;
   QString path;
   if (file_chooser) {
     path = file_chooser(false);
@@ -81,6 +82,8 @@ bool TSimulWindow::CmFileOpen() {
   }
   if (path.isEmpty()) return false;
   if (!ReadStudy(path)) return false;
+  // Another study: the progress of the last run is no longer its own.
+  progress_->setValue(0);
   ApplyCaptionRule();
   return true;
 }
@@ -123,7 +126,9 @@ void TSimulWindow::CmRun() {
 }
 
 void TSimulWindow::StopRun() {
-  if (Running()) worker_.RequestStop();
+  if (!Running()) return;
+  stop_asked_ = true;
+  worker_.RequestStop();
 }
 
 bool TSimulWindow::StartStudyJob(StudyJob job, std::function<void()> done) {
@@ -146,10 +151,15 @@ void TSimulWindow::RunFinished() {
   // cage resistances changed by fault events, and the state carried to the next run.
   settings_ = std::move(result.settings);
   carried_ = std::move(result.carried);
+  UpdateModifiedMark();
   // The run reset gave the modulator the study's timing; a shown study window redraws.
   if (dsvpwm_window_->isVisible()) dsvpwm_window_->Redraw();
+  const bool stopped = stop_asked_;
+  stop_asked_ = false;
   if (job_done_) {
-    // A job says itself how it ended; the window only takes the study back.
+    // A job says itself how it ended; the window only takes the study back. A stopped
+    // job leaves no full progress bar behind.
+    if (stopped) progress_->setValue(0);
     const std::function<void()> done = std::move(job_done_);
     job_done_ = nullptr;
     SetRunning(false);
@@ -161,8 +171,14 @@ void TSimulWindow::RunFinished() {
                     QStringLiteral(" a échoué : le fichier précédent est conservé"),
                 QStringLiteral("Attention"), MessageIcon::kExclamation);
   }
+  // An interrupted or refused run did not end: its progress is not left full and the
+  // status bar does not say it ended.
   if (result.outcome.status == RunStatus::kInterrupted) {
+    progress_->setValue(0);
     statusBar()->showMessage(QStringLiteral("Simulation interrompue"));
+  } else if (result.outcome.status == RunStatus::kNoMode) {
+    progress_->setValue(0);
+    statusBar()->clearMessage();
   }
   SetRunning(false);
   emit runFinished();
@@ -219,6 +235,7 @@ void TSimulWindow::RunSettingsDialog(const std::string& dialog_id) {
   form.Load(settings_);
   if (RunDialog(form) != QDialog::Accepted) return;
   const StoreResult result = form.Store(settings_);
+  UpdateModifiedMark();
   if (!result.error.empty()) {
     ShowMessage(ToQString(result.error), QStringLiteral("Erreur"), MessageIcon::kError);
   }
@@ -232,6 +249,7 @@ void TSimulWindow::CmOptionsBarre() {
     ShowMessage(message, QStringLiteral("Erreur"), MessageIcon::kError);
   });
   RunDialog(editor);
+  UpdateModifiedMark();
 }
 
 void TSimulWindow::NotAvailable(const QString& what) {
@@ -294,6 +312,7 @@ void TSimulWindow::RunCommand(const MenuItem& item) {
   } catch (const std::exception& e) {
     ShowMessage(ToQString(e.what()), QStringLiteral("Erreur"), MessageIcon::kStop);
   }
+  UpdateModifiedMark();
 }
 
 }  // namespace mas::ui

@@ -9,6 +9,7 @@
 
 #include "viewer/headless.h"
 #include "viewer/main_window.h"
+#include "viewer/qt_french.h"
 
 namespace {
 bool Unset(const char* name) {
@@ -44,6 +45,7 @@ int main(int argc, char** argv) {
   }
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("tracix"));
+  mas::viewer::InstallQtFrenchTexts(app);
   if (options.Headless()) {
     QString log;
     const int status = mas::viewer::RunHeadless(options, log);

@@ -111,8 +111,14 @@ void MainWindow::BuildDocks() {
   readout_table_ = new QTableWidget(0, 4, panel);
   readout_table_->setHorizontalHeaderLabels({QStringLiteral("Colonne"), QStringLiteral("C1"),
                                              QStringLiteral("C2"), QStringLiteral("C2 − C1")});
-  readout_table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
-  readout_table_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+  // Every value whole: the columns are as wide as their texts, never elided; the panel
+  // scrolls sideways when it is narrower.
+  readout_table_->setObjectName(QStringLiteral("readout"));
+  readout_table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  readout_table_->horizontalHeader()->setStretchLastSection(false);
+  readout_table_->setTextElideMode(Qt::ElideNone);
+  readout_table_->setWordWrap(false);
+  readout_table_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   readout_table_->verticalHeader()->hide();
   readout_table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   differences_ = new QLabel(panel);
@@ -235,15 +241,16 @@ void MainWindow::BuildMenus() {
   });
 
   QMenu* tools = menuBar()->addMenu(QStringLiteral("&Outils"));
+  // The tool windows are filled as they open, from the current range and cursors.
   tools->addAction(QStringLiteral("&Spectre…"), this, [this] {
-    UpdateToolWindows();
     spectrum_->show();
     spectrum_->raise();
+    UpdateToolWindows();
   });
   tools->addAction(QStringLiteral("Tracé &XY…"), this, [this] {
-    UpdateToolWindows();
     xy_->show();
     xy_->raise();
+    UpdateToolWindows();
   });
 
   QMenu* help = menuBar()->addMenu(QStringLiteral("&Aide"));
@@ -434,17 +441,23 @@ void MainWindow::RefreshReadout() {
     auto set = [&](int column, const QString& text) {
       readout_table_->setItem(static_cast<int>(row), column, new QTableWidgetItem(text));
     };
-    set(0, Name(*data_, c));
+    const QString name = Name(*data_, c);
+    set(0, name);
+    // About six significant digits, scientific notation where needed, the column's unit.
+    const std::string column_name = name.toStdString();
+    auto value_text = [&](double v) {
+      return QString::fromStdString(FormatValueWithUnit(v, column_name));
+    };
     CursorValue values[2];
     for (std::size_t k = 0; k < 2; ++k) {
       QString text;
       if (k < cursors.size() && t != nullptr && data_->time_monotone()) {
         values[k] = ValueAt(*t, data_->Column(c), cursors[k], readout_);
-        text = values[k].valid ? NumberText(values[k].value) : QStringLiteral("—");
+        text = values[k].valid ? value_text(values[k].value) : QStringLiteral("—");
       }
       set(static_cast<int>(k) + 1, text);
     }
-    set(3, values[0].valid && values[1].valid ? NumberText(values[1].value - values[0].value)
+    set(3, values[0].valid && values[1].valid ? value_text(values[1].value - values[0].value)
                                               : QString());
   }
   QString text;
@@ -464,6 +477,11 @@ void MainWindow::RefreshReadout() {
     if (!data_->time_monotone()) text += QStringLiteral("\nLa première colonne ne croît pas.");
   }
   differences_->setText(text);
+  // The panel widens to show every column whole, up to a limit past which it scrolls.
+  readout_table_->resizeColumnsToContents();
+  int width = 2 * readout_table_->frameWidth() + 4;
+  for (int c = 0; c < readout_table_->columnCount(); ++c) width += readout_table_->columnWidth(c);
+  readout_table_->setMinimumWidth(std::min(width, 560));
 }
 
 Session MainWindow::CurrentSession() const {

@@ -288,7 +288,7 @@ TEST(RunSimulation, SeveralModesRunOneStepThenStopWithoutViewer) {
   EXPECT_EQ(h.sink.times.size(), 1u);
   ASSERT_EQ(h.platform.messages.size(), 1u);
   EXPECT_EQ(h.platform.messages[0].text, "Aucune simulation n'a été sélectionnée");
-  EXPECT_EQ(h.platform.messages[0].icon, MessageIcon::kInformation);
+  EXPECT_EQ(h.platform.messages[0].icon, MessageIcon::kExclamation);
   EXPECT_TRUE(h.platform.started_processes.empty());
   // The run is refused: its one-line table does not replace the previous one.
   EXPECT_EQ(h.sink.discards, 1);

@@ -94,9 +94,23 @@ def test_tuning_matches_mas_tune(examples, mas_cli, tmp_path):
 
 
 def test_tuning_refuses_a_study_without_the_regulator(examples):
+    # default.mas runs no mode with a speed loop: refused for that, before any generation.
     with pytest.raises(mas.RunError) as e:
         mas.tune(mas.Study(examples / "default.mas"), "fuzzy", generations=1)
-    assert e.value.message
+    assert e.value.message == (
+        "L'étude n'a pas de boucle de vitesse : choisissez le contrôle vectoriel, la DTC "
+        "ou la commande V/f")
+    # With vector control but the PI speed regulator: refused for the regulator's type.
+    study = mas.Study(examples / "default.mas")
+    study["VectCtrl"] = 1
+    study["NTregI"] = 1
+    study["NTregW"] = 1
+    study["WFlou"] = 0
+    with pytest.raises(mas.RunError) as e:
+        mas.tune(study, "fuzzy", generations=1)
+    assert e.value.message == (
+        "Le régulateur de vitesse de l'étude n'est pas le régulateur flou : "
+        "sélectionnez-le (WFlou) avant de l'ajuster")
 
 
 def test_the_trajectory_fit_gives_intervals_around_its_best(identification, examples):

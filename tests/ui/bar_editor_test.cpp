@@ -52,10 +52,10 @@ TEST(BarEditor, EditsTheBarsInPlaceAndAnnulerKeepsTheChanges) {
   editor.UpdateButton()->click();
   EXPECT_EQ(rb[4], kHealthy);
   EXPECT_FALSE(editor.BrokenBox()->isChecked());
-  editor.ResistanceEdit()->setText("1,5");
+  editor.ResistanceEdit()->setText("1;5");
   editor.UpdateButton()->click();
   EXPECT_EQ(rb[4], kHealthy);
-  EXPECT_EQ(editor.LastError(), "'1,5' n'est pas une valeur en virgule flottante correcte");
+  EXPECT_EQ(editor.LastError(), "'1;5' n'est pas une valeur en virgule flottante correcte");
 
   editor.reject();  // "Annuler" keeps what was done
   EXPECT_EQ(rb[3], kBroken);

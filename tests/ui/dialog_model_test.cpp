@@ -2,13 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
 #include <QRadioButton>
+#include <QTest>
 #include <cmath>
+#include <fstream>
+#include <iterator>
 #include <optional>
 
 #include "engine/settings_fields.h"
+#include "files/parameter_file.h"
 #include "study_fixture.h"
 #include "ui/number_text.h"
 #include "ui/settings_form.h"
@@ -18,7 +26,7 @@ namespace {
 
 using testing::ReadExample;
 
-TEST(NumberText, ParsesWithAPointWhateverTheLocaleAndRefusesTheRest) {
+TEST(NumberText, ParsesAPointOrACommaWhateverTheLocaleAndRefusesTheRest) {
   struct Case {
     const char* text;
     std::optional<double> real;
@@ -33,7 +41,11 @@ TEST(NumberText, ParsesWithAPointWhateverTheLocaleAndRefusesTheRest) {
       {".5", 0.5, std::nullopt},
       {"5.", 5.0, std::nullopt},
       {"-7", -7.0, -7},
-      {"1,5", std::nullopt, std::nullopt},
+      {"1,5", 1.5, std::nullopt},
+      {" -2,5e-3 ", -2.5e-3, std::nullopt},
+      {"1,5,2", std::nullopt, std::nullopt},
+      {"1.5,2", std::nullopt, std::nullopt},
+      {",", std::nullopt, std::nullopt},
       {"abc", std::nullopt, std::nullopt},
       {"", std::nullopt, std::nullopt},
       {"   ", std::nullopt, std::nullopt},
@@ -106,6 +118,7 @@ TEST(SettingsDialogs, EveryControlNamesASettableFieldAndEveryCaptionIsSet) {
     EXPECT_FALSE(d.caption.empty());
     for (const ControlRef& c : Controls(d)) {
       if (c.field.empty() || c.field == "Ts" || c.field == "Tr" || c.field == "sigma") continue;
+      if (c.conversion == Conversion::kBarList) continue;  // the cage's per-bar selections
       EXPECT_NE(std::find(names.begin(), names.end(), c.field), names.end()) << c.field;
     }
   }
@@ -158,11 +171,12 @@ TEST(SettingsDialogs, ConversionRules) {
        "'2.5' n'est pas une valeur entière correcte"},
       {"TDIALOG_RbCasse", {{"Rbn2", "3.7"}}, "Rbn2", 3, ""},
       {"TDIALOG_AnneauCassee", {{"Ren1", "-1.5"}}, "Ren1", -1, ""},
+      {"TDIALOG_ONDULEUR", {{"E2", "1,5"}}, "E2", 1.5, ""},
       {"TDIALOG_ONDULEUR",
-       {{"E2", "1,5"}},
+       {{"E2", "1;5"}},
        "E2",
        326.6,
-       "'1,5' n'est pas une valeur en virgule flottante correcte"},
+       "'1;5' n'est pas une valeur en virgule flottante correcte"},
       {"TDIALOG_ONDULEUR", {{"E2", " 300.25 "}}, "E2", 300.25, ""},
       // Stopped at the faulty field: the fields before it keep their new values.
       {"TDIALOG_TIMESIMUL",
@@ -207,7 +221,8 @@ TEST(SettingsDialogs, EventValuesAreShownWithSixDigitsAndKeptExactWhenUntouched)
   s.Iqst[0] = 0.5;
   SettingsForm form(DialogById("TDIALOG_Idqsref"));
   form.Load(s);
-  EXPECT_EQ(qobject_cast<QLineEdit*>(form.ControlFor("Idst1"))->text(), "0.123457");
+  // The tests run in a French locale: the field shows a decimal comma.
+  EXPECT_EQ(qobject_cast<QLineEdit*>(form.ControlFor("Idst1"))->text(), "0,123457");
   Type(form, "Iqst1", "0.25");
   EXPECT_EQ(form.Store(s).stored, std::vector<std::string>{"Iqst1"});
   EXPECT_EQ(s.Idst[0], 0.123456789);
@@ -276,6 +291,217 @@ TEST(SettingsDialogs, TimeConstantDialogRebuildsTheInductances) {
   const StoreResult r = StoreEdits("TDIALOG_MachineAlternate", s, {{"Rs", "3"}, {"sigma", "x"}});
   EXPECT_FALSE(r.error.empty());
   EXPECT_EQ(SettingsFingerprint(s), SettingsFingerprint(before));
+}
+
+// Every real field of every dialog shows about six significant digits, so that it fits
+// its edit, whatever digits the study holds.
+TEST(SettingsDialogs, RealsFitTheirFieldsWithSixDigits) {
+  const SimulationSettings s = AwkwardStudy();
+  for (const DialogDescription& d : AllDialogs()) {
+    SCOPED_TRACE(d.id);
+    const auto controls = Controls(d);
+    const auto shown = LoadDialog(d, s);
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+      if (controls[i].field.empty() || controls[i].kind != ControlKind::kEdit ||
+          controls[i].conversion != Conversion::kReal) {
+        continue;
+      }
+      SCOPED_TRACE(controls[i].field);
+      EXPECT_LE(shown[i].text.size(), 12u) << shown[i].text;
+      const auto value = ParseReal(shown[i].text);
+      ASSERT_TRUE(value);
+      EXPECT_EQ(FormatReal(*value, 6), shown[i].text);
+    }
+  }
+  const auto& alternate = DialogById("TDIALOG_MachineAlternate");
+  const auto shown = LoadDialog(alternate, s);
+  const auto controls = Controls(alternate);
+  for (std::size_t i = 0; i < controls.size(); ++i) {
+    if (controls[i].field == "Ts") {
+      EXPECT_EQ(shown[i].text, FormatReal(s.dq.Ls / s.dq.Rs, 6));
+    }
+  }
+}
+
+// What the form says of a refused field: its name, the conversion's message and what it
+// expects, with the unit its label names.
+TEST(SettingsDialogs, ARefusalNamesTheFieldAndWhatItExpects) {
+  struct Case {
+    const char* dialog;
+    const char* field;
+    const char* text;
+    const char* caption;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"TDIALOG_MACHINE", "Rs", "x", "Rs (Ohm)",
+       "Attendu : un nombre décimal (par exemple 1.5 ou "
+       "2.5e-3), en Ohm"},
+      {"TDIALOG_MACHINE", "p", "2.5", "p",
+       "Attendu : un nombre entier, de -2147483648 à "
+       "2147483647"},
+      {"TDIALOG_TIMESIMUL", "dt", "1e", "Pas de calcul dt(s)",
+       "Attendu : un nombre décimal "
+       "(par exemple 1.5 ou 2.5e-3), "
+       "en s"},
+      {"TDIALOG_TIMESIMUL", "OutStep", "?", "Période d'enregistrement N*dt",
+       "Attendu : un nombre entier, 1 au moins"},
+      {"TDIALOG_DEFLUXAGE", "Idsref2", "a", "Ids ref (A) (Zone 2)",
+       "Attendu : un nombre décimal (par exemple 1.5 ou 2.5e-3), en A"},
+      {"TDIALOG_OptGenFlouReg", "gIasF", "b", "(Iqsref - IqsrefOld)2",
+       "Attendu : un nombre décimal (par exemple 1.5 ou 2.5e-3)"},
+      {"TDIALOG_FichierDem", "ExpWmCol", "c", "Vitesse ( Wm ) (Colonne à traiter)",
+       "Attendu : un nombre entier, de -2147483648 à 2147483647"},
+  };
+  const SimulationSettings s = ReadExample("vector_control_pi.mas");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.dialog) + " " + c.field);
+    const DialogDescription& d = DialogById(c.dialog);
+    const auto loaded = LoadDialog(d, s);
+    auto current = loaded;
+    const auto controls = Controls(d);
+    std::size_t index = 0;
+    while (index < controls.size() && controls[index].field != c.field) ++index;
+    ASSERT_LT(index, controls.size());
+    current[index].text = c.text;
+    // A changed field that converts before the refused one is no refusal.
+    for (std::size_t j = 0; j < index; ++j) {
+      if (controls[j].kind == ControlKind::kEdit && controls[j].conversion == Conversion::kReal) {
+        current[j].text = "7";
+        break;
+      }
+    }
+    const Refusal r = CheckDialog(d, loaded, current);
+    EXPECT_EQ(r.control, static_cast<int>(index));
+    EXPECT_EQ(r.caption, c.caption);
+    EXPECT_EQ(r.expected, c.expected);
+    EXPECT_FALSE(r.message.empty());
+    SimulationSettings stored = s;
+    EXPECT_EQ(StoreDialog(d, loaded, current, stored).refused_control, static_cast<int>(index));
+    current[index] = loaded[index];
+    EXPECT_EQ(CheckDialog(d, loaded, current).control, -1);
+  }
+  EXPECT_EQ(ExpectedText(DialogById("TDIALOG_ONDULEUR"),
+                         Controls(DialogById("TDIALOG_ONDULEUR"))[0], ','),
+            "Attendu : un nombre décimal (par exemple 1,5 ou 2,5e-3), en V");
+}
+
+// "OK" on a refused value: the form stays open with every edit as typed, highlights and
+// focuses the field and says what it expects; corrected, it closes and stores everything.
+TEST(SettingsForms, StayOpenOnARefusedValueAndKeepEveryEdit) {
+  SimulationSettings s = ReadExample("vector_control_pi.mas");
+  SettingsForm form(DialogById("TDIALOG_MACHINE"));
+  form.Load(s);
+  form.show();
+  Type(form, "Rs", "2");
+  Type(form, "p", "x");
+  Type(form, "J", "0.5");
+  form.OkButton()->click();
+  QApplication::processEvents();
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_NE(form.result(), QDialog::Accepted);
+  auto* p = qobject_cast<QLineEdit*>(form.ControlFor("p"));
+  EXPECT_TRUE(p->property("refused").toBool());
+  EXPECT_FALSE(form.ControlFor("Rs")->property("refused").toBool());
+  EXPECT_TRUE(p->hasFocus() || !form.isActiveWindow());
+  EXPECT_TRUE(form.ProblemLabel()->isVisible());
+  EXPECT_EQ(form.ProblemLabel()->text().toStdString(),
+            "p : 'x' n'est pas une valeur entière correcte\n"
+            "Attendu : un nombre entier, de -2147483648 à 2147483647");
+  EXPECT_EQ(qobject_cast<QLineEdit*>(form.ControlFor("Rs"))->text(), "2");
+  EXPECT_EQ(qobject_cast<QLineEdit*>(form.ControlFor("J"))->text(), "0.5");
+  EXPECT_EQ(s.dq.Rs, 1.405);  // nothing stored yet
+  EXPECT_TRUE(form.grab().save(testing::ScreenshotDir() + "/TDIALOG_MACHINE_refused.png"));
+
+  // Typing in the field clears its mark; "OK" then closes.
+  p->selectAll();
+  QTest::keyClicks(p, "3");
+  EXPECT_FALSE(p->property("refused").toBool());
+  EXPECT_FALSE(form.ProblemLabel()->isVisible());
+  form.OkButton()->click();
+  EXPECT_FALSE(form.isVisible());
+  EXPECT_EQ(form.result(), QDialog::Accepted);
+  EXPECT_EQ(form.Store(s).error, "");
+  EXPECT_EQ(s.dq.Rs, 2.0);
+  EXPECT_EQ(s.dq.p, 3);
+  EXPECT_EQ(s.dq.J, 0.5);
+}
+
+// In a French locale the number fields show a decimal comma and take "1,5" as 1.5; the
+// study file keeps the point.
+TEST(SettingsForms, FieldsShowAndTakeTheUsersDecimalComma) {
+  const QLocale before;
+  QLocale::setDefault(QLocale(QLocale::French, QLocale::France));
+  SimulationSettings s = ReadExample("vector_control_pi.mas");
+  {
+    SettingsForm form(DialogById("TDIALOG_ONDULEUR"));
+    form.Load(s);
+    EXPECT_EQ(qobject_cast<QLineEdit*>(form.ControlFor("E2"))->text(), "326,6");
+    Type(form, "E2", "1,5");
+    const StoreResult r = form.Store(s);
+    EXPECT_EQ(r.stored, std::vector<std::string>{"E2"});  // the others shown with a comma
+    EXPECT_EQ(s.E2, 1.5);
+    form.Load(s);
+    Type(form, "E2", "2.25");  // a point is taken too
+    form.Store(s);
+    EXPECT_EQ(s.E2, 2.25);
+    SettingsForm names(DialogById("TDIALOG_OptionsFichier"));
+    names.Load(s);
+    Type(names, "OutFileName", "a,b.dat");  // texts are taken as typed
+    names.Store(s);
+    EXPECT_EQ(s.OutFileName, "a,b.dat");
+  }
+  QLocale::setDefault(before);
+  const auto dir = testing::ScratchDir("comma");
+  WriteParameterFile(s, (dir / "comma.mas").string());
+  std::ifstream in(dir / "comma.mas");
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("2.25"), std::string::npos);
+  EXPECT_EQ(text.find("2,25"), std::string::npos);
+}
+
+// The cage display dialog's bar, loop and ring fields: the numbers shown and stored into
+// the per-bar selections, "all" and "none", and numbers outside the cage refused.
+TEST(SettingsDialogs, CageDisplayDialogSelectsBarsLoopsAndRingPortions) {
+  SimulationSettings s = ReadExample("broken_bar.mas");
+  const int bars = s.cage.AllocatedBars();
+  ASSERT_GT(bars, 4);
+  ASSERT_EQ(static_cast<int>(s.cage.BarreSel.size()), bars);
+  s.cage.LoopSel[2] = 1;
+  SettingsForm form(DialogById("TDIALOG_AffCage"));
+  form.Load(s);
+  EXPECT_EQ(qobject_cast<QLineEdit*>(form.ControlFor("BarreSel"))->text(), "");
+  EXPECT_EQ(qobject_cast<QLineEdit*>(form.ControlFor("LoopSel"))->text(), "2");
+  Type(form, "BarreSel", "0, 3");
+  Type(form, "LoopSel", "none");
+  Type(form, "AnneauSel", "all");
+  const StoreResult r = form.Store(s);
+  EXPECT_EQ(r.error, "");
+  EXPECT_EQ(r.stored, (std::vector<std::string>{"BarreSel", "LoopSel", "AnneauSel"}));
+  for (int i = 0; i < bars; ++i) {
+    const auto k = static_cast<std::size_t>(i);
+    EXPECT_EQ(s.cage.BarreSel[k], i == 0 || i == 3 ? 1 : 0) << i;
+    EXPECT_EQ(s.cage.LoopSel[k], 0) << i;
+    EXPECT_EQ(s.cage.AnneauSel[k], 1) << i;
+  }
+  form.Load(s);
+  EXPECT_EQ(qobject_cast<QLineEdit*>(form.ControlFor("BarreSel"))->text(), "0,3");
+  EXPECT_EQ(qobject_cast<QLineEdit*>(form.ControlFor("AnneauSel"))->text(), "all");
+
+  // A number beyond the cage keeps the form open on that field; nothing is stored.
+  const auto before = s.cage.BarreSel;
+  Type(form, "BarreSel", std::to_string(bars).c_str());
+  form.show();
+  form.OkButton()->click();
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_TRUE(form.ControlFor("BarreSel")->property("refused").toBool());
+  EXPECT_TRUE(form.ProblemLabel()->text().contains(QStringLiteral("numéro hors de 0 .. ") +
+                                                   QString::number(bars - 1)))
+      << form.ProblemLabel()->text().toStdString();
+  EXPECT_FALSE(form.Store(s).error.empty());
+  EXPECT_EQ(s.cage.BarreSel, before);
+  Type(form, "BarreSel", "1;x");
+  EXPECT_EQ(form.Store(s).error, "'1;x' n'est pas une liste de numéros correcte");
 }
 
 TEST(SettingsDialogs, RadioGroupsStoreTheirCodesAndFlags) {

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QButtonGroup>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -291,13 +293,13 @@ TEST(DsvpwmWindow, EditsAndScrollBarsFollowTheirRules) {
 
   // Text that is no number: the conversion message, and nothing changes.
   const DoubleSvpwm before = f.modulator;
-  f.Enter("EditThetas", "1,5");
+  f.Enter("EditThetas", "1;5");
   // "Redessine" takes both edits, or neither when one is no number.
   f.Type("EditThetas", "0.3");
   f.Type("Editmref", "abc");
   f.Child<QPushButton>("ButtonDraw")->click();
   ASSERT_EQ(f.messages.size(), 2u);
-  EXPECT_EQ(f.messages[0].text, "'1,5' n'est pas une valeur en virgule flottante correcte");
+  EXPECT_EQ(f.messages[0].text, "'1;5' n'est pas une valeur en virgule flottante correcte");
   EXPECT_EQ(f.messages[0].caption, "Erreur");
   EXPECT_EQ(f.messages[1].text, "'abc' n'est pas une valeur en virgule flottante correcte");
   EXPECT_EQ(sb_theta->value(), 10);
@@ -405,7 +407,7 @@ TEST(DsvpwmWindow, FailuresShowTheirMessageAndTheWindowStaysUsable) {
   EXPECT_EQ(f.messages[1].caption, "Erreur");
   EXPECT_EQ(f.messages[1].icon, MessageIcon::kStop);
   EXPECT_TRUE(f.viewers.empty());
-  EXPECT_EQ(f.modulator.dt, 1e-6);  // untouched by the failed simulation
+  EXPECT_EQ(f.modulator.dt, 1e-5);  // the window's step, as typed
 
   // Usable afterwards.
   f.window.debug_file_name = (dir / "table.dat").string();
@@ -487,18 +489,81 @@ TEST(DsvpwmWindow, MenuItemShowsAndHidesTheWindowWithItsCheckMark) {
   EXPECT_EQ(viewers, std::vector<QString>{"x.dat"});
 }
 
+// The window draws with its own step and the study's E/2 from the moment it opens: a
+// main run with a coarser step (5e-5 s in this study) changes neither the waveforms nor
+// the reference shown.
+TEST(DsvpwmWindow, KeepsItsOwnStepAndTheStudysBusVoltageWhateverTheMainRun) {
+  TSimulWindow main;
+  main.viewer_starter = [](const QString&) {};
+  main.ReadStartupStudy(QString::fromStdString(testing::ExamplePath("tuning_fuzzy.mas")));
+  const double e2 = main.Settings().E2;
+  ASSERT_NE(e2, DoubleSvpwm{}.E2);
+  ASSERT_GT(main.Settings().dt, 1e-5);
+  main.Menu_dsvpwmClick();
+  TFormdSVPWM* study = main.DsvpwmWindow();
+  const QString vref = study->findChild<QLabel*>(QStringLiteral("LabelVref"))->text();
+  EXPECT_EQ(vref.toStdString(), VrefLabel(VdsrefFromModulationIndex(0.25, e2)));
+  const Drawing legs = study->LegDrawing();
+  EXPECT_EQ(study->Modulator().dt, 2e-6);
+
+  main.MutableSettings().tf = main.Settings().t0 + 0.005;
+  main.MutableSettings().OutFileName = (ScratchDir("dsvpwm_own_step") / "out.dat").string();
+  QSignalSpy ran(&main, &TSimulWindow::runFinished);
+  main.CmRun();
+  ASSERT_TRUE(ran.count() > 0 || ran.wait(60000));
+  EXPECT_EQ(study->findChild<QLabel*>(QStringLiteral("LabelVref"))->text(), vref);
+  EXPECT_EQ(study->Modulator().dt, 2e-6);
+  ASSERT_EQ(study->LegDrawing().segments.size(), legs.segments.size());
+  for (std::size_t i = 0; i < legs.segments.size(); ++i) {
+    EXPECT_EQ(study->LegDrawing().segments[i].x2, legs.segments[i].x2) << i;
+  }
+  // A changed bus voltage shows at once, run or not.
+  main.MutableSettings().E2 = 250.0;
+  main.UpdateModifiedMark();
+  EXPECT_EQ(study->findChild<QLabel*>(QStringLiteral("LabelVref"))->text().toStdString(),
+            VrefLabel(VdsrefFromModulationIndex(0.25, 250.0)));
+}
+
+// Pixels of the leg-state drawing painted in the waveforms' blue.
+int WaveformPixels(const QImage& legs) {
+  int n = 0;
+  for (int y = 0; y < legs.height(); ++y) {
+    for (int x = 0; x < legs.width(); ++x) {
+      const QColor c = legs.pixelColor(x, y);
+      n += c.blue() > 150 && c.red() < 120 && c.green() < 120;
+    }
+  }
+  return n;
+}
+
+// The screenshots show the window as drawn for their settings: waveforms on every leg,
+// another sequence for another type and angle, the drawings grown with the window.
 TEST(Screenshots, OfTheDoubleSvpwmWindow) {
   const QString dir = testing::ScreenshotDir();
   WindowFixture f;
+  auto* legs = f.window.findChild<DrawingView*>(QStringLiteral("LegStates"));
+  ASSERT_NE(legs, nullptr);
   f.Enter("EditThetas", "0.1");
+  QApplication::processEvents();
   EXPECT_TRUE(f.window.grab().save(dir + "/TFormdSVPWM_type1.png"));
+  const QImage type1 = legs->grab().toImage();
+  EXPECT_GT(WaveformPixels(type1), 6 * 100);  // six legs, each a waveform across the period
+  EXPECT_EQ(f.LabelText("LabelThetas"), "Th=36 (°)");
   f.window.findChild<QButtonGroup*>()->button(3)->click();
   f.Enter("EditThetas", "0.37");
   f.Enter("Editmref", "0.8");
+  QApplication::processEvents();
   EXPECT_TRUE(f.window.grab().save(dir + "/TFormdSVPWM_type3.png"));
+  const QImage type3 = legs->grab().toImage();
+  EXPECT_GT(WaveformPixels(type3), 6 * 100);
+  EXPECT_NE(type1, type3);
   f.window.findChild<QButtonGroup*>()->button(0)->click();
+  const QSize before = legs->size();
   f.window.resize(1500, 700);
+  QApplication::processEvents();
   EXPECT_TRUE(f.window.grab().save(dir + "/TFormdSVPWM_carrier_large.png"));
+  EXPECT_GT(legs->width(), before.width());
+  EXPECT_GT(WaveformPixels(legs->grab().toImage()), WaveformPixels(type3));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <QTableWidget>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <sstream>
 
 #include "cli/commands.h"
@@ -192,7 +193,8 @@ TEST(GeneticWorkbench, StopEndsTheGenerationAsAnInterruptedRunAndEndsRunT) {
   // stop was asked for: no error box), and the nine other repetitions are not started.
   EXPECT_TRUE(b.messages.empty()) << b.messages[0].text;
   EXPECT_EQ(b.gen.statusBar()->currentMessage(), "Génération 1 arrêtée (Stop)");
-  EXPECT_EQ(b.gen.GenerationText(), "1");
+  // The label names the last generation with data: the stopped one left none.
+  EXPECT_EQ(b.gen.GenerationText(), "0");
   EXPECT_TRUE(b.gen.Plot()->Points().empty());
   const std::string history = FileText(b.dir / "ga" / "Histor.cpp");
   EXPECT_EQ(std::count(history.begin(), history.end(), '\n'), 1);  // the header alone
@@ -225,9 +227,9 @@ TEST(GeneticWorkbench, InitialiseTakesTheEnteredVectorAndRefusesBadOnes) {
     std::string message;
   };
   const std::vector<Case> refused = {
-      {"decimal comma",
-       {{"Rs", "1,5"}},
-       "'1,5' n'est pas une valeur en virgule flottante correcte"},
+      {"two decimal commas",
+       {{"Rs", "1,5,2"}},
+       "'1,5,2' n'est pas une valeur en virgule flottante correcte"},
       {"infinite gene", {{"J", "inf"}}, "'inf' n'est pas une valeur en virgule flottante correcte"},
       {"counter not an integer", {{"Gen", "2.5"}}, "'2.5' n'est pas une valeur entière correcte"},
       {"rotor time constant 0", {{"Tr", "0"}}, kTrZeroGenetic},
@@ -263,14 +265,19 @@ TEST(SwarmWorkbench, EpochsFromTheWindowGiveTheLogsOfMasIdentifyAndDrawTheMoves)
   ASSERT_EQ(b.pso.Grid()->columnCount(), 27);
   EXPECT_EQ(b.pso.Grid()->horizontalHeaderItem(9)->text(), "V_Rs");
   EXPECT_EQ(b.pso.Grid()->item(4, 0)->text(), "4");
-  // Moves were drawn.
-  const QImage& canvas = b.pso.Plane()->Canvas();
-  bool drawn = false;
-  for (int y = 0; y < canvas.height() && !drawn; ++y) {
-    for (int x = 0; x < canvas.width() && !drawn; ++x)
-      drawn = canvas.pixel(x, y) != qRgb(255, 255, 255);
+  // Moves were drawn, every one inside the plane's axes.
+  const ParticlePlane* plane = b.pso.Plane();
+  EXPECT_GE(plane->Moves().size(), 5u);
+  const PlaneAxis ax = plane->AxisX();
+  const PlaneAxis ay = plane->AxisY();
+  for (const PlaneMove& m : plane->Moves()) {
+    for (const QPointF& pt : {m.from, m.to}) {
+      EXPECT_GE(pt.x(), ax.low);
+      EXPECT_LE(pt.x(), ax.high);
+      EXPECT_GE(pt.y(), ay.low);
+      EXPECT_LE(pt.y(), ay.high);
+    }
   }
-  EXPECT_TRUE(drawn);
 
   const auto cli_dir = ScratchDir("pso_vs_cli_cli");
   std::ostringstream out, err;
@@ -319,7 +326,7 @@ TEST(SwarmWorkbench, RefusesBadSwarmFieldsAndRunsOnlyWithTables) {
       {"N1", "dix", true, "'dix' n'est pas une valeur entière correcte"},
       {"N2", "-1", true, ""},  // refused by the swarm itself, with its own message
       {"w2", "nan", false, "'nan' n'est pas une valeur en virgule flottante correcte"},
-      {"pincrement", "0,5", false, "'0,5' n'est pas une valeur en virgule flottante correcte"},
+      {"pincrement", "0,5,1", false, "'0,5,1' n'est pas une valeur en virgule flottante correcte"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.field);
@@ -366,21 +373,45 @@ TEST(IdentificationWorkbench, DestroyedMidJobStopsAndWaitsForItsJob) {
 }
 
 TEST(SwarmDrawing, LinesColoursAndGridFollowTheSwarm) {
-  // Origin at (200, 75) of a 400 x 300 canvas, 20 pixels per unit, y upwards, truncated.
   const std::vector<Genes> X = {{1.0, 2.0, 0, 0, 0, 0, 0, 0},
                                 {-0.51, 0.0, 3.0, 0, 0, 0, 0, 0},
                                 {std::nan(""), 0, 0, 0, 0, 0, 0, 0},
-                                {1e300, 0, 0, 0, 0, 0, 0, 0}};
+                                {1e300, 0, 0, 0, 0, 0, std::numeric_limits<double>::infinity(), 0}};
   const std::vector<Genes> V = {{0.5, -1.0, 0, 0, 0, 0, 0, 0},
                                 {0.0, 0.0, 1.0, 0, 0, 0, 0, 0},
                                 {0, 0, 0, 0, 0, 0, 0, 0},
                                 {0, 0, 0, 0, 0, 0, 0, 0}};
-  const std::vector<ParticleSegment> moves = ParticleMoves(X, V, 401, 301);
-  ASSERT_EQ(moves.size(), 2u);  // no line for a particle without pixel coordinates
-  EXPECT_EQ(moves[0].line, QLine(220, 35, 230, 55));
-  EXPECT_EQ(moves[1].line, QLine(189, 75, 189, 75));  // 200 - 10.2 truncated
+  const std::vector<PlaneMove> moves = ParticleMoves(X, V);
+  ASSERT_EQ(moves.size(), 3u);  // no move for a particle without finite coordinates
+  EXPECT_EQ(moves[0].from, QPointF(1.0, 2.0));
+  EXPECT_EQ(moves[0].to, QPointF(1.5, 1.0));
+  EXPECT_EQ(moves[1].colour, ParticleColour(1));
   // Another plane: Ts across, Tr up.
-  EXPECT_EQ(ParticleMoves(X, V, 400, 300, kGeneTs, kGeneTr)[1].line, QLine(200, 15, 200, -5));
+  EXPECT_EQ(ParticleMoves(X, V, kGeneTs, kGeneTr)[1].to, QPointF(0.0, 4.0));
+  EXPECT_EQ(ParticleMoves(X, V, kGeneTs, kGeneTr).size(), 4u);   // Rs's NaN and 1e300 unused
+  EXPECT_EQ(ParticleMoves(X, V, kGeneTs, kGeneA20).size(), 3u);  // a20 of particle 3 infinite
+
+  // The axes are scaled to the values on round graduations that enclose them.
+  const PlaneAxis axis = ScaleAxis({-0.51, 1.5, 1.0, std::nan("")});
+  EXPECT_LE(axis.low, -0.51);
+  EXPECT_GE(axis.high, 1.5);
+  EXPECT_GT(axis.low, -1.01);
+  EXPECT_LT(axis.high, 2.01);
+  ASSERT_GE(axis.ticks.size(), 3u);
+  EXPECT_EQ(axis.ticks.front(), axis.low);
+  EXPECT_NEAR(axis.ticks.back(), axis.high, 1e-12);
+  const PlaneAxis tiny = ScaleAxis({1e-4, 3e-4});  // a tight cloud fills the plane
+  EXPECT_GE(tiny.high - tiny.low, 2e-4);
+  EXPECT_LE(tiny.high - tiny.low, 4e-4);
+  EXPECT_EQ(ScaleAxis({}).low, -1.0);
+  const PlaneAxis single = ScaleAxis({5.0});
+  EXPECT_LT(single.low, 5.0);
+  EXPECT_GT(single.high, 5.0);
+  const QRectF area(10, 20, 200, 100);
+  const PlaneAxis unit{0, 1, {0, 1}};
+  EXPECT_EQ(ToArea({0, 0}, unit, unit, area), QPointF(10, 120));  // y upwards
+  EXPECT_EQ(ToArea({1, 1}, unit, unit, area), QPointF(210, 20));
+
   // i 10000 as 0x00BBGGRR, modulo 2^24.
   EXPECT_EQ(ParticleColour(0), QColor(0, 0, 0));
   EXPECT_EQ(ParticleColour(1), QColor(0x10, 0x27, 0x00));
@@ -416,6 +447,12 @@ TEST(ParamWindow, ShowsTheBestAndTheMachineItMapsToAndFollowsTheCheckBoxes) {
   EXPECT_EQ(w->MachineText(2), "0.2");   // Ls = Rs Ts
   EXPECT_EQ(w->MachineText(1), "0.8");   // Rr = Ls / Tr
   EXPECT_EQ(w->MachineText(4), "0.18");  // M = Ls sqrt(1 - sigma)
+  // Fifteen-digit values fit their fields with six digits; the whole value is at hand.
+  w->ShowGenes(
+      {0.475335778781038, 0.126719438877756, 0.25, 0.0645272791, 0.01, 7.43391376975e-4, 0.0, 2.0});
+  EXPECT_EQ(w->ValueText(kGeneRs), "0.475336");
+  EXPECT_EQ(w->ValueText(kGeneA10), "0.000743391");
+  EXPECT_EQ(w->findChild<QLineEdit*>(QStringLiteral("IDC_Rs"))->toolTip(), "0.475335778781038");
   w->ShowGenes({2.0, 0.1, 0.0, 1.5, 0.01, 0.0, 0.0, 0.0});
   EXPECT_EQ(w->MachineText(1), "—");  // no rotor resistance for Tr = 0
   EXPECT_EQ(w->MachineText(4), "—");  // nor a mutual inductance for sigma > 1
@@ -461,7 +498,7 @@ TEST(FitWindow, FitsFromTheStudysMachineShowsIntervalsAndStops) {
   EXPECT_TRUE(fit.ProgressText().contains("itération")) << fit.ProgressText().toStdString();
   ASSERT_TRUE(b.hub.ParamWindowExists());
   TParamWindow* w = b.hub.ParamWindow();
-  EXPECT_EQ(w->ValueText(kGeneRs).toStdString(), ShortestText(r.genes[kGeneRs]));
+  EXPECT_EQ(w->ValueText(kGeneRs).toStdString(), FormatReal(r.genes[kGeneRs], 6));
   EXPECT_TRUE(w->IntervalText(kGeneRs).startsWith("[")) << w->IntervalText(kGeneRs).toStdString();
   EXPECT_TRUE(w->IntervalText(kGeneJ).startsWith("["));
   EXPECT_EQ(w->IntervalText(kGeneTs), "tenu");

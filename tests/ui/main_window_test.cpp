@@ -5,17 +5,24 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QCheckBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -51,12 +58,19 @@ struct Fixture {
   // What the next settings dialog gets typed into it: field -> text; accepted when set.
   std::map<std::string, std::string> typing;
   bool accept = true;
+  // The question asked before unsaved changes are dropped, and its answer.
+  int save_questions = 0;
+  QMessageBox::StandardButton save_answer = QMessageBox::Discard;
 
   Fixture() {
     window.message_presenter = [this](const QString& t, const QString& c, MessageIcon i) {
       messages.push_back({t, c, i});
     };
     window.viewer_starter = [this](const QString& f) { viewers.push_back(f); };
+    window.save_question = [this] {
+      ++save_questions;
+      return save_answer;
+    };
     window.file_chooser = [this](bool save) {
       file_dialogs.push_back(save);
       return next_file;
@@ -84,6 +98,13 @@ struct Fixture {
   }
 };
 
+// The title as the title bar shows it: Qt's "[*]" becomes "*" for a changed study.
+std::string ShownTitle(const TSimulWindow& window) {
+  QString title = window.windowTitle();
+  title.replace(QStringLiteral("[*]"), window.isWindowModified() ? QStringLiteral("*") : QString());
+  return title.toStdString();
+}
+
 std::string FileText(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream s;
@@ -93,7 +114,7 @@ std::string FileText(const std::filesystem::path& path) {
 
 TEST(MainWindow, StartsEmptyAndRefusesToRunWithoutAStudy) {
   Fixture f;
-  EXPECT_EQ(f.window.windowTitle(), "Commande vectorielle de MAS");
+  EXPECT_EQ(ShownTitle(f.window), "Commande vectorielle de MAS");
   EXPECT_FALSE(f.window.Settings().FileLoaded);
   ASSERT_TRUE(f.RunAndWait());
   ASSERT_EQ(f.messages.size(), 1u);
@@ -111,7 +132,7 @@ TEST(MainWindow, RunFromTheWindowWritesTheTableOfMasRun) {
   f.window.ReadStartupStudy(QString::fromStdString(ExamplePath("vector_control_pi.mas")));
   // Started with a study: read, caption unchanged.
   EXPECT_TRUE(f.window.Settings().FileLoaded);
-  EXPECT_EQ(f.window.windowTitle(), "Commande vectorielle de MAS");
+  EXPECT_EQ(ShownTitle(f.window), "Commande vectorielle de MAS");
   f.Dialog("TDIALOG_TIMESIMUL", {{"tf", "0.05"}});
   f.Dialog("TDIALOG_OptionsFichier", {{"OutFileName", (dir / "window.dat").string()}});
   ASSERT_TRUE(f.RunAndWait());
@@ -176,6 +197,26 @@ TEST(MainWindow, StopEndsTheRunAtItsNextProgressStep) {
   EXPECT_TRUE(f.window.ActionFor("CmOptionsTimeSimul")->isEnabled());
   EXPECT_FALSE(f.window.StopAction()->isEnabled());
   EXPECT_EQ(f.window.statusBar()->currentMessage(), "Simulation interrompue");
+  EXPECT_EQ(f.window.Progress()->value(), 0);  // not left full
+}
+
+// Two modes ticked: the run is refused with a warning; nothing ended, the status bar does
+// not say so and the progress bar is not left full.
+TEST(MainWindow, ARefusedRunIsAWarningAndEndsNothing) {
+  const auto dir = ScratchDir("refused");
+  Fixture f;
+  f.window.ReadStartupStudy(QString::fromStdString(ExamplePath("vector_control_pi.mas")));
+  f.Dialog("TDIALOG_OptionsFichier", {{"OutFileName", (dir / "refused.dat").string()}});
+  f.window.MutableSettings().VectCtrl = 1;
+  f.window.MutableSettings().Statique = 1;
+  f.window.Progress()->setValue(100);  // as a previous run leaves it
+  ASSERT_TRUE(f.RunAndWait());
+  ASSERT_EQ(f.messages.size(), 1u);
+  EXPECT_EQ(f.messages[0].text, "Aucune simulation n'a été sélectionnée");
+  EXPECT_EQ(f.messages[0].icon, MessageIcon::kExclamation);
+  EXPECT_NE(f.window.statusBar()->currentMessage(), "Fin de la simulation");
+  EXPECT_EQ(f.window.Progress()->value(), 0);
+  EXPECT_TRUE(f.viewers.empty());
 }
 
 TEST(MainWindow, AJobWorksOnACopyOfTheStudyAndHandsItBackWhenItEnds) {
@@ -237,8 +278,9 @@ TEST(MainWindow, AFileThatCannotBeReadOrWrittenChangesNothing) {
   Fixture f;
   f.next_file = QString::fromStdString(ExamplePath("vector_control_pi.mas"));
   ASSERT_TRUE(f.window.CmFileOpen());
-  EXPECT_EQ(f.window.windowTitle(), "Commande vectorielle de MAS - vector_control_pi.mas");
+  EXPECT_EQ(ShownTitle(f.window), "Commande vectorielle de MAS - vector_control_pi.mas");
   f.Dialog("TDIALOG_ONDULEUR", {{"E2", "300"}});
+  EXPECT_EQ(ShownTitle(f.window), "Commande vectorielle de MAS - vector_control_pi.mas*");
   const std::string before = SettingsFingerprint(f.window.Settings());
   const std::string name = f.window.Settings().ParamFileName;
 
@@ -265,7 +307,7 @@ TEST(MainWindow, AFileThatCannotBeReadOrWrittenChangesNothing) {
     EXPECT_EQ(f.messages[0].caption, "Erreur");
     EXPECT_EQ(SettingsFingerprint(f.window.Settings()), before);
     EXPECT_EQ(f.window.Settings().ParamFileName, name);
-    EXPECT_EQ(f.window.windowTitle(), "Commande vectorielle de MAS - vector_control_pi.mas");
+    EXPECT_EQ(ShownTitle(f.window), "Commande vectorielle de MAS - vector_control_pi.mas*");
   }
 
   // A study that cannot be written: message, name and caption kept.
@@ -292,7 +334,7 @@ TEST(MainWindow, SaveWithoutANameActsAsSaveAsAndClosingAsksForUnsavedChanges) {
   f.next_file = QString::fromStdString((dir / "new.mas").string());
   ASSERT_TRUE(f.window.CmFileSave());
   EXPECT_EQ(f.file_dialogs, std::vector<bool>{true});
-  EXPECT_EQ(f.window.windowTitle(), "Commande vectorielle de MAS - new.mas");
+  EXPECT_EQ(ShownTitle(f.window), "Commande vectorielle de MAS - new.mas");
   EXPECT_FALSE(f.window.StudyChanged());
   EXPECT_NE(FileText(dir / "new.mas").find("250"), std::string::npos);
 
@@ -319,6 +361,99 @@ TEST(MainWindow, SaveWithoutANameActsAsSaveAsAndClosingAsksForUnsavedChanges) {
   f.window.show();
   EXPECT_TRUE(f.window.close());  // nothing changed since: no question
   EXPECT_EQ(questions, 2);
+}
+
+// Opening another study over unsaved changes asks first: "Annuler" keeps everything (no
+// file dialog), "Enregistrer" writes the study before the other is read, "Ne pas
+// enregistrer" drops the changes. The title bar marks the changed study after its caption.
+TEST(MainWindow, OpeningAnotherStudyAsksBeforeDroppingUnsavedChanges) {
+  const auto dir = ScratchDir("open_over_changes");
+  const auto first = dir / "first.mas";
+  std::filesystem::copy_file(ExamplePath("vector_control_pi.mas"), first);
+  Fixture f;
+  f.next_file = QString::fromStdString(first.string());
+  ASSERT_TRUE(f.window.CmFileOpen());
+  EXPECT_EQ(f.save_questions, 0);  // nothing to drop
+  f.Dialog("TDIALOG_ONDULEUR", {{"E2", "250"}});
+  EXPECT_EQ(ShownTitle(f.window), "Commande vectorielle de MAS - first.mas*");
+
+  f.save_answer = QMessageBox::Cancel;
+  f.file_dialogs.clear();
+  f.next_file = QString::fromStdString(ExamplePath("tuning_fuzzy.mas"));
+  EXPECT_FALSE(f.window.CmFileOpen());
+  EXPECT_EQ(f.save_questions, 1);
+  EXPECT_TRUE(f.file_dialogs.empty());
+  EXPECT_EQ(f.window.Settings().E2, 250.0);
+
+  f.save_answer = QMessageBox::Save;
+  ASSERT_TRUE(f.window.CmFileOpen());
+  EXPECT_EQ(f.save_questions, 2);
+  EXPECT_NE(FileText(first).find("250"), std::string::npos);
+  EXPECT_EQ(ShownTitle(f.window), "Commande vectorielle de MAS - tuning_fuzzy.mas");
+
+  f.Dialog("TDIALOG_ONDULEUR", {{"E2", "111"}});
+  f.save_answer = QMessageBox::Discard;
+  f.next_file = QString::fromStdString(first.string());
+  f.window.Progress()->setValue(100);  // the last run's progress
+  ASSERT_TRUE(f.window.CmFileOpen());
+  EXPECT_EQ(f.window.Progress()->value(), 0);
+  EXPECT_EQ(f.save_questions, 3);
+  EXPECT_EQ(f.window.Settings().E2, 250.0);
+  EXPECT_EQ(FileText(ExamplePath("tuning_fuzzy.mas")).find("111"), std::string::npos);
+  EXPECT_FALSE(f.window.isWindowModified());
+
+  // The real question: "Enregistrer" is its default button, "Annuler" its escape.
+  f.window.save_question = nullptr;
+  f.Dialog("TDIALOG_ONDULEUR", {{"E2", "112"}});
+  bool seen = false;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    seen = true;
+    EXPECT_EQ(box->defaultButton()->text(), "Enregistrer");
+    QStringList texts;
+    for (QAbstractButton* b : box->buttons()) texts << b->text();
+    texts.sort();
+    EXPECT_EQ(texts, (QStringList{"Annuler", "Enregistrer", "Ne pas enregistrer"}));
+    box->escapeButton()->click();
+  });
+  EXPECT_FALSE(f.window.CmFileOpen());
+  EXPECT_TRUE(seen);
+  EXPECT_EQ(f.window.Settings().E2, 112.0);
+}
+
+// Texts of buttons as read, without their accelerator marks.
+QStringList ButtonTexts(QWidget& w) {
+  QStringList texts;
+  for (QAbstractButton* b : w.findChildren<QAbstractButton*>()) {
+    if (b->isVisibleTo(&w) && qobject_cast<QPushButton*>(b)) texts << b->text().remove('&');
+  }
+  texts.sort();
+  return texts;
+}
+
+// Qt's own windows speak French: the open-file dialog, the input boxes, the message
+// boxes' standard buttons and the edits' context menus.
+TEST(FrenchTexts, QtsOwnDialogsAndMenusSpeakFrench) {
+  QFileDialog open(nullptr, QStringLiteral("Ouvrir"), QString(),
+                   QStringLiteral("Fichier Machine (*.MAS *.mas)"));
+  open.setOption(QFileDialog::DontUseNativeDialog);
+  open.setAcceptMode(QFileDialog::AcceptOpen);
+  EXPECT_EQ(ButtonTexts(open), (QStringList{"Annuler", "Ouvrir"}));
+  QInputDialog input;
+  input.setLabelText(QStringLiteral("Nombre de générations :"));
+  input.show();
+  EXPECT_EQ(ButtonTexts(input), (QStringList{"Annuler", "OK"}));
+  QMessageBox box(QMessageBox::Question, "", "", QMessageBox::Yes | QMessageBox::No);
+  EXPECT_EQ(ButtonTexts(box), (QStringList{"Non", "Oui"}));
+  QLineEdit edit;
+  std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
+  QStringList items;
+  for (QAction* a : menu->actions()) {
+    if (!a->isSeparator()) items << a->text().remove('&').section('\t', 0, 0);
+  }
+  EXPECT_TRUE(items.contains("Copier")) << items.join(", ").toStdString();
+  EXPECT_TRUE(items.contains("Coller")) << items.join(", ").toStdString();
 }
 
 // Every settings command and every diagram region opens its own dialog.
@@ -363,10 +498,16 @@ TEST(MainWindow, CommandsAndRegionsOpenTheirDialogs) {
   EXPECT_TRUE(f.window.findChild<QWidget*>(QStringLiteral("TGenDemWindow"))->isVisible());
 }
 
-// Every label, check box and radio button of a dialog is as wide as its text needs.
+// Every label, check box and radio button of a dialog is as wide as its text needs, and
+// every frame's title is one line that fits its frame.
 void ExpectNothingCut(QWidget& dialog) {
   for (QWidget* w : dialog.findChildren<QWidget*>()) {
     if (!w->isVisible()) continue;
+    if (auto* box = qobject_cast<QGroupBox*>(w)) {
+      EXPECT_FALSE(box->title().contains('\n')) << box->title().toStdString();
+      EXPECT_GE(box->width(), box->fontMetrics().horizontalAdvance(box->title()) + 16)
+          << dialog.objectName().toStdString() << ": " << box->title().toStdString();
+    }
     if (qobject_cast<QLabel*>(w) || qobject_cast<QAbstractButton*>(w)) {
       EXPECT_GE(w->width(), w->sizeHint().width())
           << dialog.objectName().toStdString() << ": "
@@ -401,17 +542,43 @@ TEST(Screenshots, OfTheWindowAndEveryDialog) {
   f.window.show();
   f.window.resize(640, 500);
   QApplication::processEvents();
-  EXPECT_TRUE(f.window.grab().save(dir + "/TSimulWindow.png"));
-  // Hover tints: the inverter at the nominal size, the machine on a large window.
+  const QImage plain = f.window.grab().toImage();
+  EXPECT_TRUE(plain.save(dir + "/TSimulWindow.png"));
+  // Hover tints: the inverter at the nominal size, the machine on a large window. The
+  // element under the mouse changes colour; away from it the picture stays as it was.
   DiagramWidget* diagram = f.window.Diagram();
-  QTest::mouseMove(diagram, diagram->FromClient(QPointF(490, 100)).toPoint());
+  const QPoint inverter = diagram->FromClient(QPointF(490, 100)).toPoint();
+  QTest::mouseMove(diagram, inverter);
   QApplication::processEvents();
-  EXPECT_TRUE(f.window.grab().save(dir + "/TSimulWindow_hover.png"));
+  const QImage hover = f.window.grab().toImage();
+  EXPECT_TRUE(hover.save(dir + "/TSimulWindow_hover.png"));
+  const QPoint at = diagram->mapTo(&f.window, inverter);
+  const QPoint away = diagram->mapTo(&f.window, QPoint(12, 12));
+  const qreal ratio = hover.devicePixelRatio();
+  auto pixel = [&](const QImage& image, QPoint p) {
+    return image.pixelColor(static_cast<int>(p.x() * ratio), static_cast<int>(p.y() * ratio));
+  };
+  // Pixels around `p` that differ between the two pictures.
+  auto changed = [&](const QImage& a, const QImage& b, QPoint p) {
+    int n = 0;
+    for (int dx = -6; dx <= 6; ++dx) {
+      for (int dy = -6; dy <= 6; ++dy)
+        n += pixel(a, p + QPoint(dx, dy)) != pixel(b, p + QPoint(dx, dy));
+    }
+    return n;
+  };
+  EXPECT_GT(changed(hover, plain, at), 40) << "no tint under the mouse";
+  EXPECT_EQ(changed(hover, plain, away), 0);
   f.window.resize(1250, 900);
   QApplication::processEvents();
-  QTest::mouseMove(diagram, diagram->FromClient(QPointF(570, 110)).toPoint());
+  const QImage large_plain = f.window.grab().toImage();
+  const QPoint machine = diagram->FromClient(QPointF(570, 110)).toPoint();
+  QTest::mouseMove(diagram, machine);
   QApplication::processEvents();
-  EXPECT_TRUE(f.window.grab().save(dir + "/TSimulWindow_large.png"));
+  const QImage large = f.window.grab().toImage();
+  EXPECT_TRUE(large.save(dir + "/TSimulWindow_large.png"));
+  EXPECT_GT(changed(large, large_plain, diagram->mapTo(&f.window, machine)), 40)
+      << "no tint under the mouse on the large window";
 }
 
 }  // namespace

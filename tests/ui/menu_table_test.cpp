@@ -5,6 +5,8 @@
 #include <QAction>
 #include <QMenu>
 #include <QMenuBar>
+#include <deque>
+#include <functional>
 
 #include "ui/main_window.h"
 
@@ -183,7 +185,7 @@ const Expected kMenu[] = {
      "Choisit les grandeurs à sortir sur le fichier de sortie", true},
     {"&Options / &Affichage", "Modèle à &cage", "CmOptionsAfficheCage",
      "Choisit les grandeurs à sortir sur le fichier de sortie", true},
-    {"&Options / &Affichage", "Controle vectoriel Directe et Indirecte &Statorique",
+    {"&Options / &Affichage", "Contrôle vectoriel Directe et Indirecte &Statorique",
      "CmOptionsAfficheDir_indStator", "Choisit les grandeurs à sortir sur le fichier de sortie",
      true},
     {"&Options / &Affichage", "&Optimisation", "CmOptionsAfficheGenDem",
@@ -226,8 +228,8 @@ TEST(MenuTable, MatchesTheWorkbenchMenuItemByItem) {
 TEST(MenuTable, WindowMenuBarFollowsTheTable) {
   TSimulWindow window;
   std::vector<Expected> seen;
-  std::vector<std::string> keep;  // owns the texts seen points into
-  keep.reserve(1000);
+  // Owns the texts `seen` points into: a deque never moves its elements when it grows.
+  std::deque<std::string> keep;
   std::function<void(QMenu*, const std::string&)> walk = [&](QMenu* menu, const std::string& path) {
     for (QAction* a : menu->actions()) {
       if (a->menu() != nullptr) {
@@ -254,6 +256,11 @@ TEST(MenuTable, WindowMenuBarFollowsTheTable) {
     EXPECT_EQ(seen[i].enabled, kMenu[i].enabled);
   }
   EXPECT_EQ(window.ActionFor("CmRun")->shortcut(), QKeySequence(Qt::Key_F9));
+  // The desktop's standard shortcuts on the file items, their captions unchanged.
+  EXPECT_EQ(window.ActionFor("CmFileOpen")->shortcut(), QKeySequence(QKeySequence::Open));
+  EXPECT_EQ(window.ActionFor("CmFileSave")->shortcut(), QKeySequence(QKeySequence::Save));
+  EXPECT_EQ(window.ActionFor("FichierQuitterClick")->shortcut(),
+            QKeySequence(Qt::CTRL | Qt::Key_Q));
   // Menus carrying hints of their own.
   const auto submenu_hint = [&](const QString& top, const QString& sub) {
     for (QAction* a : window.menuBar()->actions()) {
@@ -266,7 +273,7 @@ TEST(MenuTable, WindowMenuBarFollowsTheTable) {
     return QString();
   };
   EXPECT_EQ(submenu_hint("O&ptimisation", "&Particle Swarm"),
-            "Algorithmes basé sur Particle Swarm Optimisation");
+            "Algorithmes basés sur Particle Swarm Optimisation");
   EXPECT_EQ(submenu_hint("&Options", "&Régulateurs"),
             "Change les paramètres relatifs aux régulateurs");
   EXPECT_EQ(submenu_hint("&Aide", ""), "Les différentes aides disponibles");

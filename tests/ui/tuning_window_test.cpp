@@ -131,9 +131,22 @@ TEST(TuningCostPlot, LogScaleSpansTheCostsAndSkipsUnplottableOnes) {
   ASSERT_EQ(steps.size(), 3u);
   EXPECT_NEAR(steps[0].y(), 20 + 200 / 12.0, 1e-6);   // a tenth of the span above it
   EXPECT_NEAR(steps[2].y(), 220 - 200 / 12.0, 1e-6);  // and below the smallest
+  // Its ticks are round costs inside the axis, told apart by their labels.
   std::set<QString> labels;
-  for (double tick : AxisTicks(fine, 10)) labels.insert(TickLabel(fine, tick));
-  EXPECT_EQ(labels.size(), 5u);
+  const std::vector<double> fine_ticks = AxisTicks(fine, 10);
+  EXPECT_GE(fine_ticks.size(), 2u);
+  EXPECT_LE(fine_ticks.size(), 10u);
+  for (double tick : fine_ticks) {
+    EXPECT_GE(tick, fine.low);
+    EXPECT_LE(tick, fine.high);
+    const QString label = TickLabel(fine, tick);
+    labels.insert(label);
+    const double cost = label.toDouble();
+    EXPECT_NEAR(cost, std::pow(10.0, tick), 1e-9 * cost);
+    EXPECT_EQ(std::fmod(cost, 100.0), 0.0) << label.toStdString();  // 317900, 318000, ...
+  }
+  EXPECT_EQ(labels.size(), fine_ticks.size());
+  EXPECT_TRUE(labels.count(QStringLiteral("318000"))) << labels.begin()->toStdString();
   // One cost: in the middle of the plot, on an axis a little wider than it.
   const std::vector<CostPoint> one = {{3, 2.0}};
   EXPECT_DOUBLE_EQ(CostCurve(one, area)[0].x(), area.center().x());
@@ -203,6 +216,24 @@ TEST(TuningWindow, GenerationsFromTheWindowEqualMasTuneWithTheSameSeed) {
       EXPECT_TRUE(b.window.statusBar()->currentMessage().startsWith(
           QStringLiteral("Régulateur flou, génération 6 : fitness max ")))
           << b.window.statusBar()->currentMessage().toStdString();
+      // The fuzzy results have a window of their own: the values whole, the cost curve.
+      TuningResultWindow* w = b.tuning->FuzzyResultWindow();
+      ASSERT_NE(w, nullptr);
+      EXPECT_TRUE(w->isVisible());
+      EXPECT_EQ(w->windowTitle(), "Résultats de l'Algorithme Génétique (régulateur flou)");
+      EXPECT_EQ(w->ValueText("Gen"), "6");
+      EXPECT_EQ(w->ValueText("WFErr"), QString::fromStdString(FormatReal(t.XOld[0][0], 6)));
+      EXPECT_EQ(w->ValueText("WFdErr"), QString::fromStdString(FormatReal(t.XOld[0][1], 6)));
+      EXPECT_EQ(w->ValueText("WFdU"), QString::fromStdString(FormatReal(t.XOld[0][2], 6)));
+      EXPECT_EQ(w->ValueText("Erreur"), QString::fromStdString(FormatReal(t.BestFitness, 6)));
+      EXPECT_EQ(w->Plot()->Points().size(), 6u);
+      EXPECT_FALSE(w->StopButton()->isEnabled());
+      QApplication::processEvents();
+      EXPECT_TRUE(w->grab().save(testing::ScreenshotDir() + "/TuningResultWindowFlou.png"));
+      // Its status line is whole in the window, not cut by the main window's width.
+      EXPECT_TRUE(w->findChild<QLabel*>(QStringLiteral("Status"))
+                      ->text()
+                      .startsWith(QStringLiteral("Régulateur flou, génération 6 : fitness max ")));
     }
   }
 }
@@ -394,7 +425,7 @@ TEST(TuningWindow, OpenAndCloseEntriesFollowTheResultWindow) {
     TuningResultWindow* w = b.tuning->ResultWindow();
     ASSERT_NE(w, nullptr);
     EXPECT_TRUE(w->isVisible());
-    EXPECT_EQ(w->windowTitle(), "Resultats de l'Algorithme Génétique");
+    EXPECT_EQ(w->windowTitle(), "Résultats de l'Algorithme Génétique");
     EXPECT_FALSE(open->isEnabled());
     EXPECT_TRUE(open->isChecked());
     EXPECT_TRUE(close->isEnabled());

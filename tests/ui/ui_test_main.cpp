@@ -14,6 +14,8 @@
 #include <string>
 #include <system_error>
 
+#include "viewer/qt_french.h"
+
 namespace {
 
 // A new empty folder under the system's temporary folder.
@@ -32,6 +34,8 @@ int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   QApplication app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
+  // Qt's own texts in French, as the workbench installs them.
+  mas::viewer::InstallQtFrenchTexts(app);
 
   const std::filesystem::path started_in = std::filesystem::current_path();
   const std::filesystem::path run_folder = MakeRunFolder();

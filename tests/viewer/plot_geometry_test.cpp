@@ -49,6 +49,19 @@ TEST(PlotGeometry, GraduationsAreRoundStepsWithDistinctPointLabels) {
   if (previous != nullptr) std::setlocale(LC_ALL, "C");
 }
 
+TEST(PlotGeometry, CursorValuesCarryTheUnitOfTheirColumn) {
+  EXPECT_EQ(ColumnUnit("Ias(A)"), "A");
+  EXPECT_EQ(ColumnUnit("time(s)"), "s");
+  EXPECT_EQ(ColumnUnit("Ce MAS ( Nm ) "), "Nm");
+  EXPECT_EQ(ColumnUnit("Phi_alpha_s"), "");
+  EXPECT_EQ(ColumnUnit("f(x) y"), "");
+  EXPECT_EQ(ColumnUnit(")"), "");
+  EXPECT_EQ(ColumnUnit(""), "");
+  EXPECT_EQ(FormatValueWithUnit(6.45e-19, "Ias(A)"), "6.45e-19 A");
+  EXPECT_EQ(FormatValueWithUnit(1234567.89, "Wm(rd/s)"), "1.23457e+06 rd/s");
+  EXPECT_EQ(FormatValueWithUnit(0.5, "Flou"), "0.5");
+}
+
 TEST(PlotGeometry, PixelsOfValuesStayPlaceable) {
   const Range r{0, 10};
   EXPECT_DOUBLE_EQ(ToPixel(5, r, 100, 200), 150);

@@ -87,6 +87,22 @@ std::string FormatTick(double value, double step) {
 
 std::string FormatValue(double value) { return ToText(value, 6); }
 
+std::string ColumnUnit(std::string_view name) {
+  while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
+  if (name.empty() || name.back() != ')') return {};
+  const auto open = name.rfind('(');
+  if (open == std::string_view::npos) return {};
+  std::string_view unit = name.substr(open + 1, name.size() - open - 2);
+  while (!unit.empty() && unit.front() == ' ') unit.remove_prefix(1);
+  while (!unit.empty() && unit.back() == ' ') unit.remove_suffix(1);
+  return std::string(unit);
+}
+
+std::string FormatValueWithUnit(double value, std::string_view column_name) {
+  const std::string unit = ColumnUnit(column_name);
+  return unit.empty() ? FormatValue(value) : FormatValue(value) + " " + unit;
+}
+
 double ToPixel(double v, Range range, double p_lo, double p_hi) {
   const double limit = 1e6;
   const double low = std::min(p_lo, p_hi) - limit, high = std::max(p_lo, p_hi) + limit;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace mas::viewer {
@@ -36,6 +37,11 @@ Ticks NiceTicks(Range range, int max_ticks);
 std::string FormatTick(double value, double step);
 // A value read at a cursor: 6 significant digits, decimal point.
 std::string FormatValue(double value);
+// The unit a column's name gives between parentheses at its end ("Ias(A)" -> "A",
+// "time(s)" -> "s", "Ce MAS (Nm)" -> "Nm"), or an empty text.
+std::string ColumnUnit(std::string_view name);
+// A value read at a cursor with its column's unit: "6.45e-19 A", or the value alone.
+std::string FormatValueWithUnit(double value, std::string_view column_name);
 
 // Pixel of value v on an axis that shows [lo, hi] between pixels p_lo and p_hi (p_hi may
 // be below p_lo, as for a vertical axis). Infinite values and values far outside the

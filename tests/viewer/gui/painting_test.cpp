@@ -10,7 +10,11 @@
 #include <filesystem>
 #include <fstream>
 #include <numbers>
+#include <vector>
 
+#include "viewer/core/plot_geometry.h"
+#include "viewer/core/spectrum.h"
+#include "viewer/core/table.h"
 #include "viewer/headless.h"
 #include "viewer/plot_painter.h"
 
@@ -179,15 +183,29 @@ TEST_F(Headless, SpectrumOfTheCurrentShowsItsLineAtFiftyHertz) {
   ASSERT_EQ(RunHeadless(o, log), kHeadlessOk) << log.toStdString();
   const QImage image(Path("s.png"));
   ASSERT_EQ(image.size(), QSize(800, 400));
-  // The dashed red marker stands on the largest line.
-  int marker_columns = 0;
+  // Where 50 Hz lies on the plot's frequency axis: the same spectrum painted again gives
+  // the plot's area, the automatic range its frequencies.
+  const ReadResult read = ReadTable(dir_ / "out.dat");
+  ASSERT_TRUE(read.complete) << read.message;
+  const Spectrum spectrum = ComputeSpectrum(read.table.columns[0], read.table.columns[1], 0.0, 2.0);
+  const Range frequencies = AutoFrequencyRange(spectrum);
+  ASSERT_GT(frequencies.hi, 60.0);
+  QImage scratch(image.size(), QImage::Format_ARGB32_Premultiplied);
+  QPainter painter(&scratch);
+  const QRect plot =
+      PaintSpectrum(painter, scratch.rect(), spectrum, true, QString(), NAN, frequencies);
+  painter.end();
+  const double x50 = ToPixel(50.0, frequencies, plot.left(), plot.right() + 1.0);
+  // The dashed red marker stands on the largest line, 50 Hz, and nowhere else.
+  std::vector<int> marker_columns;
   for (int x = 0; x < image.width(); ++x) {
     int red = 0;
     for (int y = 0; y < image.height(); ++y)
       red += HasColourNear(image, x, y, QColor(200, 0, 0), 0);
-    if (red > 60) ++marker_columns;
+    if (red > 60) marker_columns.push_back(x);
   }
-  EXPECT_GE(marker_columns, 1);
+  ASSERT_FALSE(marker_columns.empty());
+  for (int x : marker_columns) EXPECT_NEAR(x, x50, 3.0) << "50 Hz at " << x50;
 }
 
 TEST_F(Headless, RefusesBadArgumentsAndMissingFiles) {
