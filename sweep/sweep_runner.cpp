@@ -168,9 +168,11 @@ void SweepRunner::CheckMetricWindows(const SimulationSettings& first) {
                               FormatG(length, 6) + " s)";
     resolutions_.push_back(m.label + " : " + lines + ", fréquence interpolée entre elles");
     if ((m.f2 - m.f1) / spacing < kFewBandLines) {
-      warnings_.push_back(where + " : la bande de " + FormatG(m.f2 - m.f1, 6) + " Hz de " +
-                          m.label + " couvre moins de " + FormatG(kFewBandLines, 3) + " " + lines +
-                          " : allongez la fenêtre ou élargissez la bande");
+      std::string warning = where;
+      warning += " : la bande de " + FormatG(m.f2 - m.f1, 6) + " Hz de " + m.label;
+      warning += " couvre moins de " + FormatG(kFewBandLines, 3) + " " + lines;
+      warning += " : allongez la fenêtre ou élargissez la bande";
+      warnings_.push_back(std::move(warning));
     }
   }
 }
