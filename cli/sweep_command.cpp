@@ -178,9 +178,15 @@ int Conclude(bool complete, RowCollector& rows, SweepJournal& journal, const Pre
     env.err << "Erreur: Impossible d'écrire le résumé " << p.summary << '\n';
     return kExitParameterFile;
   }
-  env.out << "Résumé : " << p.summary << " (" << p.runner->size() << " simulations)\n"
-          << std::flush;
+  env.out << "Résumé : " << p.summary << " (" << p.runner->size() << " simulations)\n";
+  for (const std::string& line : p.runner->resolutions()) env.out << "  " << line << '\n';
+  env.out << std::flush;
   return kExitSuccess;
+}
+
+void ShowWarnings(const PreparedSweep& p, CliEnvironment& env) {
+  for (const std::string& warning : p.runner->warnings()) env.err << warning << '\n';
+  env.err << std::flush;
 }
 
 bool Interactive(const CliEnvironment& env) {
@@ -197,6 +203,7 @@ int LocalSweep(const SweepRequest& r, CliEnvironment& env) {
   env.err << "Balayage : " << p.runner->size() << " simulations";
   if (journal->resumed() > 0) env.err << " dont " << journal->resumed() << " déjà faites";
   env.err << ", " << threads << " fil" << (threads > 1 ? "s" : "") << '\n' << std::flush;
+  ShowWarnings(p, env);
   RowCollector rows(*journal, static_cast<long long>(pending.size()), env, Interactive(env));
   const bool complete = RunOnThreads(
       *p.runner, pending, threads, [&](const SweepRow& row) { rows.Deliver(row); },
@@ -233,6 +240,7 @@ int MpiSweep(const SweepRequest& r, CliEnvironment& env) {
   env.err << "Balayage : " << p.runner->size() << " simulations";
   if (journal->resumed() > 0) env.err << " dont " << journal->resumed() << " déjà faites";
   env.err << ", " << mpi.size() << " rang" << (mpi.size() > 1 ? "s" : "") << " MPI\n" << std::flush;
+  ShowWarnings(p, env);
   RowCollector rows(*journal, static_cast<long long>(pending.size()), env, Interactive(env));
   const bool complete = RunOverMpi(
       mpi, *p.runner, pending, [&](const SweepRow& row) { rows.Deliver(row); },

@@ -1,8 +1,5 @@
 #include "platform/file_replacement.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <random>
 #include <system_error>
@@ -44,23 +41,6 @@ bool SameFile(const std::string& a, const std::string& b) {
   return !ec && same;
 }
 
-namespace {
-
-// Opens an existing file that is not a regular file (a device, a pipe, a terminal) for
-// writing in place, without creating anything: a target that vanished since it was
-// looked at is not made a regular file behind the replacement's back. With
-// `no_follow`, a link put in its place meanwhile is not followed either.
-std::FILE* OpenInPlace(const fs::path& target, bool no_follow) {
-  const int fd =
-      ::open(target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | (no_follow ? O_NOFOLLOW : 0));
-  if (fd < 0) return nullptr;
-  std::FILE* file = ::fdopen(fd, "wb");
-  if (file == nullptr) ::close(fd);
-  return file;
-}
-
-}  // namespace
-
 bool FileReplacement::Begin(const std::string& path, LinkPolicy links) {
   Abandon();
   std::error_code ec;
@@ -81,8 +61,9 @@ bool FileReplacement::Begin(const std::string& path, LinkPolicy links) {
   }
   if (!ec && fs::exists(status) && !fs::is_regular_file(status) && !fs::is_symlink(status)) {
     if (fs::is_directory(status) || fs::is_socket(status)) return false;
+    // Written in place: a device stays the device it is, a pipe the pipe.
     temp_.clear();
-    file_ = OpenInPlace(target_, !follow);
+    file_ = std::fopen(target_.c_str(), "wb");
     return file_ != nullptr;
   }
 

@@ -3,55 +3,40 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <numbers>
+
+#include "viewer/core/spectrum.h"
 
 namespace mas {
 
-bool LargestLine(std::span<const double> samples, double sample_period, double f1, double f2,
-                 SpectralLine& line) {
-  const std::size_t n = samples.size();
-  if (n < 2 || !(sample_period > 0.0)) return false;
-  const double length = static_cast<double>(n) * sample_period;  // s
-  const double first = std::ceil(f1 * length - 1e-9);
-  // Lines up to half the sampling frequency, N / 2 (rounded down).
-  const std::size_t half = n / 2;
-  const double last = std::min(std::floor(f2 * length + 1e-9), static_cast<double>(half));
-  if (!(first <= last) || first < 0.0) return false;
+namespace {
 
-  // The window and the sine table of the record's length: the line k turns by k n / N of
-  // a revolution at sample n, so one table of N angles serves every line.
-  const double step = 2.0 * std::numbers::pi / static_cast<double>(n);
-  std::vector<double> cosine(n), sine(n), weighted(n);
-  double window_sum = 0.0;
-  for (std::size_t i = 0; i < n; ++i) {
-    cosine[i] = std::cos(step * static_cast<double>(i));
-    sine[i] = std::sin(step * static_cast<double>(i));
-    const double w = 0.5 * (1.0 - cosine[i]);
-    window_sum += w;
-    weighted[i] = w * samples[i];
+// The band's largest line: the largest bin between f1 and f2, refined between bins when it
+// is a peak (a band whose largest bin is at its edge, on the slope of a stronger line
+// outside it, keeps that bin as it is).
+std::vector<double> BandLine(const MetricSpec& metric, std::span<const double> time,
+                             std::span<const double> values) {
+  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+  const double lo = metric.windowed ? metric.t1 : -std::numeric_limits<double>::infinity();
+  const double hi = metric.windowed ? metric.t2 : std::numeric_limits<double>::infinity();
+  const viewer::Spectrum s = viewer::ComputeSpectrum(time, values, lo, hi);
+  if (!s.message.empty() || s.frequency.size() < 2) return {kNaN, kNaN};
+  const double df = s.frequency[1];
+  const double tolerance = 1e-9 * df;
+  std::size_t best = s.frequency.size();
+  for (std::size_t k = 0; k < s.frequency.size(); ++k) {
+    if (s.frequency[k] < metric.f1 - tolerance || s.frequency[k] > metric.f2 + tolerance) continue;
+    if (best == s.frequency.size() || s.amplitude[k] > s.amplitude[best]) best = k;
   }
-  bool found = false;
-  const auto k_first = static_cast<std::size_t>(first);
-  const auto k_last = static_cast<std::size_t>(last);
-  for (std::size_t k = k_first; k <= k_last; ++k) {
-    double re = 0.0, im = 0.0;
-    std::size_t phase = 0;  // k i mod N
-    for (std::size_t i = 0; i < n; ++i) {
-      re += weighted[i] * cosine[phase];
-      im -= weighted[i] * sine[phase];
-      phase += k;
-      if (phase >= n) phase -= n;
-    }
-    const bool edge = k == 0 || 2 * k == n;
-    const double amplitude = (edge ? 1.0 : 2.0) * std::hypot(re, im) / window_sum;
-    if (!found || amplitude > line.amplitude) {
-      line.amplitude = amplitude;
-      line.frequency = static_cast<double>(k) / length;
-      found = true;
-    }
-  }
-  return found;
+  if (best == s.frequency.size()) return {kNaN, kNaN};
+  const std::vector<double>& a = s.amplitude;
+  const bool peak =
+      best > 0 && best + 1 < a.size() && a[best] >= a[best - 1] && a[best] >= a[best + 1];
+  if (!peak) return {a[best], s.frequency[best]};
+  const viewer::SpectralPeak line = viewer::RefinePeak(s, best);
+  return {line.amplitude, line.frequency};
 }
+
+}  // namespace
 
 std::vector<double> ComputeMetric(const MetricSpec& metric, std::span<const double> time,
                                   std::span<const double> values) {
@@ -65,13 +50,8 @@ std::vector<double> ComputeMetric(const MetricSpec& metric, std::span<const doub
     while (end < count && time[end] <= metric.t2) ++end;
   }
   const std::span<const double> v = values.subspan(begin, end - begin);
-  if (metric.kind == MetricKind::kBand) {
-    SpectralLine line;
-    const double period =
-        v.size() >= 2 ? (time[end - 1] - time[begin]) / static_cast<double>(v.size() - 1) : 0.0;
-    if (!LargestLine(v, period, metric.f1, metric.f2, line)) return {kNaN, kNaN};
-    return {line.amplitude, line.frequency};
-  }
+  if (metric.kind == MetricKind::kBand)
+    return BandLine(metric, time.first(count), values.first(count));
   if (v.empty()) return {kNaN};
   switch (metric.kind) {
     case MetricKind::kMean:

@@ -9,31 +9,20 @@
 
 namespace mas {
 
-// The largest line of the amplitude spectrum between f1 and f2 (ends included), for
-// samples taken every `sample_period` seconds.
-//
-// The samples are weighted by a periodic Hann window w[n] = 0.5 (1 - cos(2 pi n / N)),
-// which keeps the leakage of a strong line (the supply frequency next to the sidebands of
-// a broken bar) out of its neighbours, and each line is scaled by the window's sum so
-// that a sinusoid of amplitude A on a line of the spectrum reads A: A_k = 2 |X_k| / sum w
-// (the lines at 0 and at half the sampling frequency are not doubled). The lines are
-// those of the record's length, k / (N sample_period); the one of largest amplitude wins,
-// the lowest frequency on a tie.
-struct SpectralLine {
-  double amplitude = 0.0;
-  double frequency = 0.0;  // Hz
-};
-// False when there are fewer than two samples or no line in the band.
-bool LargestLine(std::span<const double> samples, double sample_period, double f1, double f2,
-                 SpectralLine& line);
+// Lines a band must span for its largest line to be told from its neighbours: a band
+// narrower than this many spacings of the window's lines (1 / its length) gets a warning.
+inline constexpr double kFewBandLines = 5.0;
 
 // The values of `metric` (one, or two for a band: amplitude then frequency) over the
 // samples whose time lies in its window. NaN when no sample lies in the window (or, for
-// a band, when the window holds fewer than two samples or no line of the band).
+// a band, when the window holds too few samples for a spectrum or no line of the band).
 //   mean  sum / n          rms  sqrt(sum of squares / n)
 //   min, max               final  the last sample of the window
-// The band's sample period is the window's span over its sample count less one (the
-// recorded steps are evenly spaced).
+//   band  the largest line between f1 and f2 of the curve viewer's spectrum of the
+//         window (viewer/core/spectrum.h: Hann window, padded to a power of two,
+//         scaled so that a sinusoid of amplitude A reads A, the mean not doubled), its
+//         frequency and amplitude interpolated between bins when it is a peak; one
+//         spectrum code serves the viewer and the sweeps.
 std::vector<double> ComputeMetric(const MetricSpec& metric, std::span<const double> time,
                                   std::span<const double> values);
 

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -63,14 +64,55 @@ std::string NoJournal(const std::string& summary) {
 
 }  // namespace
 
-std::uint64_t Fnv1a(std::string_view bytes) {
-  std::uint64_t hash = 0xcbf29ce484222325ULL;
-  for (const char c : bytes) {
-    hash ^= static_cast<unsigned char>(c);
-    hash *= 0x100000001b3ULL;
+namespace {
+
+constexpr std::uint64_t kFnvOffset = 0xcbf29ce484222325ULL;
+
+// FNV-1a taken eight bytes at a time (then byte by byte for the rest): one multiply per
+// word, so that the program's tens of megabytes hash in a few tens of milliseconds.
+std::uint64_t Fnv1aOn(std::uint64_t hash, std::string_view bytes) {
+  constexpr std::uint64_t kPrime = 0x100000001b3ULL;
+  std::size_t i = 0;
+  for (; i + 8 <= bytes.size(); i += 8) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, bytes.data() + i, 8);
+    hash = (hash ^ word) * kPrime;
   }
+  for (; i < bytes.size(); ++i) hash = (hash ^ static_cast<unsigned char>(bytes[i])) * kPrime;
   return hash;
 }
+
+// The hash of a file's bytes, read in blocks (the program itself is tens of megabytes).
+bool HashFile(const std::string& path, std::uint64_t& hash) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  // Whole blocks (a multiple of eight bytes) whatever the reads return, so that the words
+  // hashed do not depend on how the system cut the reads.
+  std::vector<char> block(std::size_t{1} << 20);
+  hash = kFnvOffset;
+  bool ok = true;
+  bool end = false;
+  while (ok && !end) {
+    std::size_t filled = 0;
+    while (filled < block.size()) {
+      const ssize_t n = ::read(fd, block.data() + filled, block.size() - filled);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        ok = n == 0;
+        end = true;
+        break;
+      }
+      filled += static_cast<std::size_t>(n);
+    }
+    hash = Fnv1aOn(hash, std::string_view(block.data(), filled));
+  }
+  ::close(fd);
+  return ok;
+}
+
+}  // namespace
+
+std::uint64_t Fnv1a(std::string_view bytes) { return Fnv1aOn(kFnvOffset, bytes); }
 
 std::string SweepFingerprint::Line() const {
   return std::string(kFingerprintTag) + "\tbalayage=" + Hex(sweep) + "\tétude=" + Hex(study) +
@@ -98,14 +140,12 @@ bool SweepFingerprint::Parse(std::string_view line, SweepFingerprint& out) {
 SweepFingerprint FingerprintOf(const std::string& sweep_file, const std::string& study,
                                const std::string& program) {
   SweepFingerprint f;
-  std::string bytes;
   const std::pair<const std::string*, std::uint64_t*> parts[] = {
       {&sweep_file, &f.sweep}, {&study, &f.study}, {&program, &f.program}};
   const std::string self = "/proc/self/exe";
   for (const auto& [path, hash] : parts) {
     const std::string& name = path->empty() ? self : *path;
-    if (!ReadPath(name, bytes)) throw std::runtime_error("Impossible de lire le fichier " + name);
-    *hash = Fnv1a(bytes);
+    if (!HashFile(name, *hash)) throw std::runtime_error("Impossible de lire le fichier " + name);
   }
   return f;
 }

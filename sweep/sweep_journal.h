@@ -31,7 +31,7 @@ namespace mas {
 
 // What every row of a sweep depends on besides its parameters: the sweep file's bytes
 // (the fixed changes, the values, the metrics), the study's bytes and the program that
-// computes the rows. Each is a 64-bit FNV-1a hash of the bytes.
+// computes the rows. Each is a 64-bit FNV-1a hash of the bytes (Fnv1a).
 struct SweepFingerprint {
   std::uint64_t sweep = 0;
   std::uint64_t study = 0;
@@ -44,7 +44,8 @@ struct SweepFingerprint {
   bool operator==(const SweepFingerprint&) const = default;
 };
 
-// 64-bit FNV-1a hash of `bytes`.
+// 64-bit FNV-1a hash of `bytes`, taken eight bytes at a time (one multiply per word),
+// the last bytes one by one.
 std::uint64_t Fnv1a(std::string_view bytes);
 
 // The fingerprint of the sweep file, the study and the program at these paths ("" for the

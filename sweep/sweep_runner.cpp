@@ -9,6 +9,7 @@
 #include "engine/run_simulation.h"
 #include "engine/run_state.h"
 #include "files/column_recorder.h"
+#include "files/number_format.h"
 #include "files/output_recorder.h"
 #include "files/settings_override.h"
 #include "sweep/metrics.h"
@@ -135,6 +136,7 @@ SweepRunner::SweepRunner(const SweepFile& file, SimulationSettings study, std::s
     }
   }
   if (metric_columns_.empty()) metric_columns_.emplace_back("time(s)");
+  CheckMetricWindows(first);
 
   header_ = "index";
   for (const SweepParameter& p : file_.parameters) header_ += "\t" + p.name;
@@ -145,6 +147,34 @@ SweepRunner::SweepRunner(const SweepFile& file, SimulationSettings study, std::s
   }
   header_ += "\tmessage\n";
   fields_ = SplitTabs(std::string_view(header_).substr(0, header_.size() - 1)).size();
+}
+
+void SweepRunner::CheckMetricWindows(const SimulationSettings& first) {
+  for (const MetricSpec& m : file_.metrics) {
+    const std::string where =
+        "Attention : " + file_.file_name + ", ligne " + std::to_string(m.line);
+    const double start = m.windowed ? std::max(m.t1, first.t0) : first.t0;
+    const double stop = m.windowed ? std::min(m.t2, first.tf) : first.tf;
+    if (!(start < stop)) {
+      warnings_.push_back(where + " : la fenêtre de " + m.label +
+                          " est hors de la simulation (de " + FormatG(first.t0, 6) + " à " +
+                          FormatG(first.tf, 6) + " s) : la métrique vaudra nan");
+      continue;
+    }
+    if (m.kind != MetricKind::kBand) continue;
+    const double length = stop - start;
+    const double spacing = 1.0 / length;
+    const std::string lines = "raies espacées de " + FormatG(spacing, 4) + " Hz (fenêtre de " +
+                              FormatG(length, 6) + " s)";
+    resolutions_.push_back(m.label + " : " + lines + ", fréquence interpolée entre elles");
+    if ((m.f2 - m.f1) / spacing < kFewBandLines) {
+      std::string warning = where;
+      warning += " : la bande de " + FormatG(m.f2 - m.f1, 6) + " Hz de " + m.label;
+      warning += " couvre moins de " + FormatG(kFewBandLines, 3) + " " + lines;
+      warning += " : allongez la fenêtre ou élargissez la bande";
+      warnings_.push_back(std::move(warning));
+    }
+  }
 }
 
 SweepRow SweepRunner::Run(long long index, const std::atomic<bool>* stop) const {

@@ -53,7 +53,17 @@ class SweepRunner {
   // complete row of this sweep (field count, index range, the parameters' values).
   long long RowIndex(std::string_view line) const;
 
+  // What the metrics will give, told against the first run's time base [t0, tf]: a
+  // window outside the run (the metric will be nan), a band spanning fewer than
+  // kFewBandLines lines of its window. Each begins with "Attention : " and names the line.
+  const std::vector<std::string>& warnings() const { return warnings_; }
+  // One line per band metric: the spacing of its spectrum's lines (1 / the window's
+  // length) and the window, for the summary.
+  const std::vector<std::string>& resolutions() const { return resolutions_; }
+
  private:
+  void CheckMetricWindows(const SimulationSettings& first);
+
   SweepFile file_;
   SweepPlan plan_;
   SimulationSettings study_;
@@ -61,6 +71,8 @@ class SweepRunner {
   std::vector<std::string> metric_columns_;
   std::string header_;
   std::size_t fields_ = 0;
+  std::vector<std::string> warnings_;
+  std::vector<std::string> resolutions_;
 };
 
 }  // namespace mas

@@ -217,6 +217,29 @@ TEST_F(SweepOutputsTest, NoOutputReplacesAnInputAndEveryNameIsChecked) {
   }
 }
 
+TEST_F(SweepOutputsTest, MetricsTellTheirResolutionAnEmptyWindowAndANarrowBand) {
+  std::ofstream(sweep_) << "study = study.mas\nset tf=0.02\nRs = 1.405\n"
+                        << "window = 0.01, 0.02\n"
+                        << "metric = band(Ias(A), 0, 1000)\n"  // lines 100 Hz apart: ten
+                        << "metric = band(Ias(A), 40, 48)\n"   // not even one
+                        << "window = 5, 6\n"
+                        << "metric = mean(Ias(A))\n";
+  ASSERT_EQ(Sweep({"--summary", Path("m.tsv")}), kExitSuccess) << err_.str();
+  const std::string err = err_.str();
+  EXPECT_NE(err.find("Attention : " + sweep_ + ", ligne 6 : la bande de 8 Hz"), std::string::npos)
+      << err;
+  EXPECT_EQ(err.find("ligne 5 :"), std::string::npos) << err;
+  EXPECT_NE(err.find("Attention : " + sweep_ +
+                     ", ligne 8 : la fenêtre de mean(Ias(A)) [5, 6] est "
+                     "hors de la simulation"),
+            std::string::npos)
+      << err;
+  EXPECT_NE(out_.str().find("band(Ias(A), 0, 1000) [0.01, 0.02] : raies espacées de 100 Hz "
+                            "(fenêtre de 0.01 s)"),
+            std::string::npos)
+      << out_.str();
+}
+
 TEST_F(SweepOutputsTest, OneSweepAtATimeWritesASummaryAndResumeChecksTheFingerprint) {
   // Another sweep on the same summary holds its journal.
   {

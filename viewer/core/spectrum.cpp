@@ -164,6 +164,14 @@ SpectralPeak PeakNear(const Spectrum& spectrum, double frequency, double search)
   for (std::size_t i = from; i <= to; ++i) {
     if (a[i] > a[k]) k = i;
   }
+  return RefinePeak(spectrum, k);
+}
+
+SpectralPeak RefinePeak(const Spectrum& spectrum, std::size_t k) {
+  SpectralPeak peak;
+  const std::vector<double>& a = spectrum.amplitude;
+  if (k >= a.size() || spectrum.frequency.size() != a.size() || a.size() < 2) return peak;
+  const double df = spectrum.frequency[1];
   peak.found = true;
   peak.frequency = spectrum.frequency[k];
   peak.amplitude = a[k];

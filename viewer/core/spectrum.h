@@ -50,6 +50,10 @@ struct SpectralPeak {
 // three bins, the half-width of the Hann main lobe), refined between bins.
 SpectralPeak PeakNear(const Spectrum& spectrum, double frequency, double search = 0);
 
+// The line whose largest bin is `bin`, refined between bins (Gaussian interpolation of the
+// Hann lobe through the bin and its two neighbours).
+SpectralPeak RefinePeak(const Spectrum& spectrum, std::size_t bin);
+
 // Frequencies worth showing: from 0 to a little above the last line that stands above
 // `floor_db` (the rest of the band up to half the sampling frequency is noise).
 Range AutoFrequencyRange(const Spectrum& spectrum, double floor_db = -80);
