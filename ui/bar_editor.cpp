@@ -90,7 +90,7 @@ void BarEditor::ShowSelected() {
   const int i = Selected();
   if (i < 0) return;
   const double r = resistances_[static_cast<std::size_t>(i)];
-  edit_->setText(ToQString(FormatReal(r, 15)));
+  edit_->setText(LocalNumberText(FormatReal(r, 15)));
   SetBrokenQuietly(r != healthy_);
 }
 
@@ -122,7 +122,7 @@ void BarEditor::BrokenToggled(bool checked) {
   if (i < 0) return;
   auto& r = resistances_[static_cast<std::size_t>(i)];
   r = checked ? broken_ : healthy_;
-  edit_->setText(ToQString(FormatReal(r, 15)));
+  edit_->setText(LocalNumberText(FormatReal(r, 15)));
 }
 
 }  // namespace mas::ui

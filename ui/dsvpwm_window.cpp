@@ -102,7 +102,7 @@ struct TFormdSVPWM::Job {
 
 namespace {
 
-QString Text(double value) { return ToQString(FormatReal(value, 15)); }
+QString Text(double value) { return LocalNumberText(FormatReal(value, 15)); }
 
 // Scroll-bar position of an edit value, saturated into the bar's range (the value is
 // already checked to lie in it).
@@ -136,7 +136,7 @@ TFormdSVPWM::TFormdSVPWM(DoubleSvpwm& modulator, QWidget* parent)
 
   auto* index_box = new QGroupBox(QStringLiteral("Indice de modulation m"), this);
   auto* index = new QVBoxLayout(index_box);
-  Editmref = new QLineEdit(QStringLiteral("0.25"), index_box);
+  Editmref = new QLineEdit(Text(0.25), index_box);
   Editmref->setObjectName(QStringLiteral("Editmref"));
   SBmref = new QScrollBar(Qt::Horizontal, index_box);
   SBmref->setObjectName(QStringLiteral("SBmref"));
@@ -172,9 +172,9 @@ TFormdSVPWM::TFormdSVPWM(DoubleSvpwm& modulator, QWidget* parent)
   auto* panel = new QGroupBox(this);
   auto* panel_layout = new QVBoxLayout(panel);
   auto* times = new QFormLayout;
-  Editdt = new QLineEdit(QStringLiteral("2.0e-6"), panel);
+  Editdt = new QLineEdit(LocalNumberText("2.0e-6"), panel);
   Editdt->setObjectName(QStringLiteral("Editdt"));
-  Edittf = new QLineEdit(QStringLiteral("0.08"), panel);
+  Edittf = new QLineEdit(Text(0.08), panel);
   Edittf->setObjectName(QStringLiteral("Edittf"));
   times->addRow(QStringLiteral("dt (s)"), Editdt);
   times->addRow(QStringLiteral("tf (s)"), Edittf);

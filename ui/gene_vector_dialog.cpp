@@ -56,7 +56,8 @@ GeneVectorDialog::GeneVectorDialog(Kind kind, int counter, const Genes& genes, Q
   for (int j = 0; j < NGenes; ++j) {
     const QString name = QString::fromUtf8(kGeneNames[static_cast<std::size_t>(j)]);
     grid->addWidget(new QLabel(name + QStringLiteral(" :"), this), j + 1, 0);
-    auto* edit = new QLineEdit(ToQString(ShortestText(genes[static_cast<std::size_t>(j)])), this);
+    auto* edit =
+        new QLineEdit(LocalNumberText(ShortestText(genes[static_cast<std::size_t>(j)])), this);
     edit->setObjectName(QStringLiteral("IDC_") + name);
     edit->setMinimumWidth(160);
     genes_[static_cast<std::size_t>(j)] = edit;

@@ -61,10 +61,11 @@ TPsoDemWindow::TPsoDemWindow(IdentificationHub& hub, const std::filesystem::path
              QStringLiteral("Nouvel essaim de N1 affineurs et N2 explorateurs"), central);
   swarm->addWidget(maj_n);
   swarm->addSpacing(12);
-  field(QStringLiteral("pincrement"), QStringLiteral("0.01"));
-  field(QStringLiteral("gincrement"), QStringLiteral("0.01"));
-  field(QStringLiteral("w1"), QStringLiteral("0.98"));
-  field(QStringLiteral("w2"), QStringLiteral("1.01"));
+  // The user's decimal separator; the fields take a point or a comma.
+  field(QStringLiteral("pincrement"), LocalNumberText("0.01"));
+  field(QStringLiteral("gincrement"), LocalNumberText("0.01"));
+  field(QStringLiteral("w1"), LocalNumberText("0.98"));
+  field(QStringLiteral("w2"), LocalNumberText("1.01"));
   QPushButton* maj_w =
       Button(QStringLiteral("MAJ"), QStringLiteral("Nouvelles attractions et inerties"), central);
   swarm->addWidget(maj_w);

@@ -1,5 +1,7 @@
 #include "ui/qt_platform.h"
 
+#include <QLocale>
+
 namespace mas::ui {
 
 QString ToQString(std::string_view text) {
@@ -7,6 +9,13 @@ QString ToQString(std::string_view text) {
 }
 
 std::string ToStdString(const QString& text) { return text.toUtf8().toStdString(); }
+
+QString LocalNumberText(std::string_view point_text) {
+  QString text = ToQString(point_text);
+  const QString point = QLocale().decimalPoint();
+  if (point.size() == 1 && point[0] != QChar('.')) text.replace(QChar('.'), point[0]);
+  return text;
+}
 
 void QtPlatform::ShowMessage(std::string_view text, std::string_view caption, MessageIcon icon) {
   emit messageRequested(ToQString(text), ToQString(caption), static_cast<int>(icon));

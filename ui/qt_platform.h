@@ -45,4 +45,8 @@ class QtPlatform : public QObject, public Platform {
 QString ToQString(std::string_view text);
 std::string ToStdString(const QString& text);
 
+// A number's text ("0.25", "2e-06") as an edit shows it to the user: with the decimal
+// separator of the user's locale (a comma in French). The readers (ParseReal) take either.
+QString LocalNumberText(std::string_view point_text);
+
 }  // namespace mas::ui

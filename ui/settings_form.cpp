@@ -246,9 +246,7 @@ void SettingsForm::SetState(const std::vector<ControlState>& state) {
   }
   for (std::size_t i = 0; i < widgets_.size() && i < state.size(); ++i) {
     if (auto* edit = qobject_cast<QLineEdit*>(widgets_[i])) {
-      QString text = ToQString(state[i].text);
-      if (IsNumberEdit(i)) text.replace(QChar('.'), DecimalPoint());
-      edit->setText(text);
+      edit->setText(IsNumberEdit(i) ? LocalNumberText(state[i].text) : ToQString(state[i].text));
       edit->setCursorPosition(0);
     } else if (auto* button = qobject_cast<QAbstractButton*>(widgets_[i])) {
       button->setChecked(state[i].checked);

@@ -22,12 +22,12 @@ TEST(BarEditor, EditsTheBarsInPlaceAndAnnulerKeepsTheChanges) {
   EXPECT_EQ(list->itemText(5), "5");
   EXPECT_EQ(list->currentIndex(), 0);
   EXPECT_FALSE(editor.BrokenBox()->isChecked());
-  EXPECT_EQ(editor.ResistanceEdit()->text(), "0.000164");
+  EXPECT_EQ(editor.ResistanceEdit()->text(), "0,000164");
 
   // Selecting a bar shows it without changing it (the check box follows quietly).
   list->setCurrentIndex(2);
   EXPECT_TRUE(editor.BrokenBox()->isChecked());
-  EXPECT_EQ(editor.ResistanceEdit()->text(), "0.5");
+  EXPECT_EQ(editor.ResistanceEdit()->text(), "0,5");
   EXPECT_EQ(rb[2], 0.5);
   list->setCurrentIndex(1);
   EXPECT_FALSE(editor.BrokenBox()->isChecked());
@@ -37,7 +37,7 @@ TEST(BarEditor, EditsTheBarsInPlaceAndAnnulerKeepsTheChanges) {
   list->setCurrentIndex(3);
   editor.BrokenBox()->click();
   EXPECT_EQ(rb[3], kBroken);
-  EXPECT_EQ(editor.ResistanceEdit()->text(), "0.0164");
+  EXPECT_EQ(editor.ResistanceEdit()->text(), "0,0164");
   editor.BrokenBox()->click();
   EXPECT_EQ(rb[3], kHealthy);
   editor.BrokenBox()->click();
@@ -67,7 +67,7 @@ TEST(BarEditor, EditsTheBarsInPlaceAndAnnulerKeepsTheChanges) {
   editor.DefaultButton()->click();
   EXPECT_EQ(rb, std::vector<double>(6, kHealthy));
   EXPECT_FALSE(editor.BrokenBox()->isChecked());
-  EXPECT_EQ(editor.ResistanceEdit()->text(), "0.000164");
+  EXPECT_EQ(editor.ResistanceEdit()->text(), "0,000164");
 }
 
 TEST(BarEditor, WithoutBarsNothingHappens) {

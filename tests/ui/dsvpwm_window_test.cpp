@@ -257,7 +257,7 @@ TEST(DsvpwmWindow, EditsAndScrollBarsFollowTheirRules) {
 
   // The angle's bar writes position x 0.01 and redraws: 0.4 turn is 144 degrees, sector 6.
   sb_theta->setValue(40);
-  EXPECT_EQ(f.Child<QLineEdit>("EditThetas")->text(), "0.4");
+  EXPECT_EQ(f.Child<QLineEdit>("EditThetas")->text(), "0,4");  // the tests run in French
   EXPECT_EQ(f.LabelText("LabelThetas"), "Th=144 (°)");
   EXPECT_EQ(f.LabelText("LabelSector"), "Sector=6");
   EXPECT_EQ(f.modulator.Sector, 6);
@@ -267,8 +267,8 @@ TEST(DsvpwmWindow, EditsAndScrollBarsFollowTheirRules) {
   EXPECT_EQ(sb_theta->value(), 25);
   EXPECT_DOUBLE_EQ(f.window.ThetaTurns(), 0.255);
   // Outside [0, 1]: the bar's value comes back.
-  f.Enter("EditThetas", "1.5");
-  EXPECT_EQ(f.Child<QLineEdit>("EditThetas")->text(), "0.25");
+  f.Enter("EditThetas", "1,5");  // a decimal comma is taken
+  EXPECT_EQ(f.Child<QLineEdit>("EditThetas")->text(), "0,25");
   EXPECT_DOUBLE_EQ(f.window.ThetaTurns(), 0.25);
   // Enter in dt or tf validates the angle too.
   f.Type("EditThetas", "0.1");
@@ -287,7 +287,7 @@ TEST(DsvpwmWindow, EditsAndScrollBarsFollowTheirRules) {
   EXPECT_EQ(f.LabelText("LabelVref"),
             QString::fromStdString(VrefLabel(VdsrefFromModulationIndex(-0.5, 311.0))));
   sb_m->setValue(80);
-  EXPECT_EQ(f.Child<QLineEdit>("Editmref")->text(), "0.6");
+  EXPECT_EQ(f.Child<QLineEdit>("Editmref")->text(), "0,6");
   EXPECT_DOUBLE_EQ(f.modulator.Vdsref, VdsrefFromModulationIndex(0.6, 311.0));
   EXPECT_TRUE(f.messages.empty());
 
