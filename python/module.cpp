@@ -13,6 +13,9 @@
 
 #include "files/column_recorder.h"
 #include "files/parameter_file.h"
+#include "files/settings_description.h"
+#include "files/settings_override.h"
+#include "platform/version.h"
 #include "python/columns.h"
 #include "python/optimisers.h"
 #include "python/run.h"
@@ -41,8 +44,15 @@ class Error(Exception):
         return self.message
 
 
-class FileError(Error):
-    """A study, table or record that cannot be read or written."""
+class FileError(Error, OSError):
+    """A study, table or record that cannot be read or written; an OSError too, so that
+    ``except OSError`` catches it as it catches the other file failures."""
+
+    def __init__(self, message, caption="Erreur"):
+        super().__init__(message, caption)
+        # OSError would take the two arguments for an error number and its text.
+        self.errno = None
+        self.strerror = message
 
 
 class SettingError(Error, ValueError):
@@ -342,6 +352,33 @@ mas.Table whose columns are numpy arrays.
 
 A table that cannot be read whole raises mas.FileError naming the line and the column at
 fault; with partial=True the rows before that line are returned, with a RuntimeWarning.)doc");
+
+  m.attr("__version__") = kVersion;
+  m.def(
+      "describe",
+      [](const std::string& name) {
+        const auto d = DescribeSetting(name);
+        if (!d) {
+          std::string message = name + " : paramètre inconnu";
+          const auto close = CloseNames(name);
+          for (std::size_t i = 0; i < close.size(); ++i) {
+            message += (i == 0 ? " ; noms proches : " : ", ") + close[i];
+          }
+          Raise(Errors().unknown_setting, message);
+        }
+        py::dict out;
+        out["name"] = d->name;
+        out["group"] = d->group;
+        out["values"] = d->values;
+        out["default"] = d->default_value;
+        return out;
+      },
+      "name"_a,
+      R"doc(What a setting is, as ``mas settings NAME`` lists it: a dict with its "name", its
+"group" (the study file's record that stores it, or its theme), the "values" it accepts
+("réel fini", "entier (32 bits)", "0 ou 1", "texte") and its "default" in a study that no
+file has filled, as text in the form ``mas run --set`` takes it. Raises KeyError for a name
+that is no setting (mas.UnknownSettingError, a KeyError, with the close names).)doc");
 
   AddOptimisers(m);
 }
