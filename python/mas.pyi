@@ -25,6 +25,9 @@ class Error(Exception):
 class FileError(Error, OSError):
     """A study, table or record that cannot be read or written (an OSError too)."""
 
+class MissingFileError(FileError, FileNotFoundError):
+    """A file to read that does not exist (a FileNotFoundError too)."""
+
 class SettingError(Error, ValueError):
     """A value that cannot be stored in a setting, or a column the study does not record."""
 

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -53,6 +54,15 @@ class FileError(Error, OSError):
         # OSError would take the two arguments for an error number and its text.
         self.errno = None
         self.strerror = message
+
+
+class MissingFileError(FileError, FileNotFoundError):
+    """A file to read that does not exist: a FileNotFoundError too."""
+
+    def __init__(self, message, caption="Erreur"):
+        super().__init__(message, caption)
+        import errno
+        self.errno = errno.ENOENT
 
 
 class SettingError(Error, ValueError):
@@ -117,7 +127,9 @@ Study ReadStudy(const Path& path, const std::optional<Path>& echo) {
   try {
     ReadParameterFile(study.settings, platform, echo ? echo->string() : "/dev/null");
   } catch (const ParameterFileError& e) {
-    Raise(Errors().file_error, e.what(), e.caption);
+    std::error_code ignored;
+    const bool missing = !std::filesystem::exists(path, ignored);
+    Raise(missing ? Errors().missing_file : Errors().file_error, e.what(), e.caption);
   }
   return study;
 }
@@ -151,6 +163,8 @@ py::object TableFromFile(const Path& path, bool partial) {
   if (!read.complete) {
     std::string message = read.message;
     if (read.error_line > 0) message = "Erreur de lecture !!! " + path.string() + " : " + message;
+    std::error_code ignored;
+    if (!std::filesystem::exists(path, ignored)) Raise(Errors().missing_file, message);
     if (!partial || read.table.names.empty()) Raise(Errors().file_error, message);
     if (PyErr_WarnEx(PyExc_RuntimeWarning, message.c_str(), 1) != 0) throw py::error_already_set();
   }
@@ -175,6 +189,7 @@ void AddModule(py::module_& m) {
   ErrorTypes& errors = Errors();
   errors.error = m.attr("Error");
   errors.file_error = m.attr("FileError");
+  errors.missing_file = m.attr("MissingFileError");
   errors.setting_error = m.attr("SettingError");
   errors.unknown_setting = m.attr("UnknownSettingError");
   errors.run_error = m.attr("RunError");
