@@ -10,6 +10,7 @@
 #include "cli/dsvpwm_command.h"
 #include "cli/fit_command.h"
 #include "cli/identify_command.h"
+#include "cli/settings_command.h"
 #include "cli/sweep_command.h"
 #include "cli/tune_command.h"
 #include "engine/settings.h"
@@ -18,6 +19,7 @@
 #include "files/parameter_file.h"
 #include "files/settings_override.h"
 #include "platform/file_replacement.h"
+#include "platform/version.h"
 
 namespace mas {
 namespace {
@@ -249,6 +251,7 @@ int SaveStudyCommand(const SaveRequest& request, CliEnvironment& env) {
 int MasMain(const std::vector<std::string>& args, CliEnvironment& env) {
   CLI::App app{"Simulation de la commande vectorielle d'une machine asynchrone (MAS).", "mas"};
   app.set_help_flag("-h,--help", "Affiche cette aide");
+  app.set_version_flag("--version", std::string("mas ") + kVersion, "Affiche la version et quitte");
   app.footer(kExitStatusHelp);
   app.require_subcommand(1);
   app.failure_message([](const CLI::App*, const CLI::Error& e) {
@@ -294,6 +297,7 @@ int MasMain(const std::vector<std::string>& args, CliEnvironment& env) {
   FitSubcommand fit(*app.get_subcommand("identify"));
   TuneSubcommand tune(app);
   SweepSubcommand sweep(app);
+  SettingsSubcommand settings(app);
 
   // CLI11 takes the arguments last first.
   std::vector<std::string> reversed(args.rbegin(), args.rend());
@@ -315,6 +319,7 @@ int MasMain(const std::vector<std::string>& args, CliEnvironment& env) {
     if (tune.Selected()) return tune.Run(env);
     if (sweep.Selected()) return sweep.Run(env);
     if (dsvpwm.Selected()) return dsvpwm.Run(env);
+    if (settings.Selected()) return settings.Run(env);
   } catch (const std::exception& e) {
     // A failure the run cannot continue from (the cage model's, for instance) ends the
     // command as a parameter-file failure does: message, then status 1.

@@ -42,7 +42,18 @@ constexpr const char* kIdentifyExitHelp =
     "est remplacé entier. Le fichier expérimental ExpNom est cherché à côté de l'étude,\n"
     "puis depuis le dossier courant ; --exp est pris depuis le dossier courant.\n"
     "Avec --mpi, seul le rang 0 écrit et affiche, et chaque rang finit avec le code du\n"
-    "rang 0.\n";
+    "rang 0.\n"
+    "Relevé de démarrage mesuré (ExpNom ou --exp) : un texte dont la première ligne nomme\n"
+    "les colonnes (noms séparés par des espaces ou des tabulations, 894 caractères au\n"
+    "plus), suivie des nombres séparés par des blancs, point décimal, forme décimale ou\n"
+    "exponentielle, autant par ligne que de noms. La colonne 0 est le temps (s), positif\n"
+    "ou nul et strictement croissant ; les colonnes ExpWmCol et ExpIasCol (comptées depuis\n"
+    "0) sont la vitesse (tr/mn) et le courant d'une phase (A). Un mot qui n'est pas un\n"
+    "nombre fini (« 1,5 », « nan ») refuse le relevé en nommant sa ligne et sa colonne ;\n"
+    "2 Gio au plus. Exemple : examples/dem1.dat\n"
+    "  t(s) Vas(V) Ibs(A) N(tr/mn) Ias(A)\n"
+    "  0.0000 327.2 0.03125 0.12 -0.06250\n"
+    "  0.0002 322.0 -2.81250 -0.57 5.56250\n";
 
 constexpr const char* kDivergedText = "La simulation a divergée";
 

@@ -161,12 +161,18 @@ void ApplyRecordUpdate(SimulationSettings& s, int code) {
 std::vector<SettableField> SettableFields(SimulationSettings& s) {
   std::vector<SettableField> out;
   for (auto& record : ParameterRecords(s)) {
-    for (const auto& f : record.fields) out.push_back({f, record.code, FieldUpdate::kRecord});
+    const std::string group =
+        "enregistrement " + std::to_string(record.code) + " du fichier d'étude";
+    for (const auto& f : record.fields) {
+      out.push_back({f, record.code, FieldUpdate::kRecord, group});
+    }
   }
-  auto plain = [&](FieldRef f) { out.push_back({f, 0, FieldUpdate::kNone}); };
-  auto weight = [&](FieldRef f) { out.push_back({f, 0, FieldUpdate::kNeuroFuzzyWeights}); };
+  std::string group;
+  auto plain = [&](FieldRef f) { out.push_back({f, 0, FieldUpdate::kNone, group}); };
+  auto weight = [&](FieldRef f) { out.push_back({f, 0, FieldUpdate::kNeuroFuzzyWeights, group}); };
 
   // Current and speed regulators.
+  group = "Régulateurs de courant et de vitesse (hors fichier)";
   plain(Real("TtdI", s.TtdI));
   plain(Real("TtqI", s.TtqI));
   plain(Flag("VqsrefMaxFree", s.VqsrefMaxFree));
@@ -194,11 +200,13 @@ std::vector<SettableField> SettableFields(SimulationSettings& s) {
     plain(Real(name, *v));
   }
   // Simulation type.
+  group = "Type de simulation (hors fichier)";
   plain(IntFlag("Vf", s.Vf));
   plain(Flag("Triangle", s.Triangle));
   plain(IntFlag("CheckOverflow", s.CheckOverflow));
   plain(Flag("dsvPWM", s.dsvPWM));
   // Current-reference events.
+  group = "Consignes de courant (hors fichier)";
   {
     std::vector<FieldRef> f;
     AddFour(f, {"Idst1", "Idst2", "Idst3", "Idst4"}, s.Idst);
@@ -208,6 +216,7 @@ std::vector<SettableField> SettableFields(SimulationSettings& s) {
     for (const auto& r : f) plain(r);
   }
   // Filters and speed estimator.
+  group = "Filtres et estimateur de vitesse (hors fichier)";
   plain(Flag("IFiltOn", s.IFiltOn));
   plain(Real("IFiltT", s.IFiltT));
   plain(Real("IFiltGain", s.IFiltGain));
@@ -216,6 +225,7 @@ std::vector<SettableField> SettableFields(SimulationSettings& s) {
   plain(Real("KiWmEst", s.KiWmEst));
   plain(Real("WmEstMax", s.WmEstMax));
   // Output selections not stored in the file, and the output options.
+  group = "Sorties (hors fichier)";
   const auto& sel = OutSelNames();
   for (int i = kOutWs; i <= kOutCeObs; ++i) plain(IntFlag(sel[i], s.OutSel[i]));
   const auto& exp = GroupNames<1>("OutSelExp", kOutSelExpNames);
@@ -229,6 +239,7 @@ std::vector<SettableField> SettableFields(SimulationSettings& s) {
   plain(Flag("DisplayProgressBar", s.DisplayProgressBar));
   plain(Text("OutFileName", s.OutFileName));
   // Identification files and cost.
+  group = "Identification (hors fichier)";
   plain(Text("ExpNom", s.ExpNom));
   plain(Text("SimNom", s.SimNom));
   plain(Int("ExpCol", s.ExpCol));

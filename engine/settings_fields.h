@@ -94,6 +94,10 @@ struct SettableField {
   FieldRef ref;
   int record;  // code of the record holding the field, 0 for fields the file does not store
   FieldUpdate update;
+  // What the field belongs to, as `mas settings` and the Python module's describe() show
+  // it: the study file's record ("enregistrement 3 du fichier d'étude") or, for the fields
+  // no record holds, their theme ("Filtres et estimateur de vitesse").
+  std::string group;
 };
 
 // Every field a user may set by name: the stored ones, those the file does not store

@@ -218,6 +218,13 @@ std::size_t EditDistance(std::string_view a, std::string_view b) {
 
 }  // namespace
 
+std::vector<std::string> BarSelectionNames() {
+  std::vector<std::string> names;
+  names.reserve(kBarSelections.size());
+  for (const auto& b : kBarSelections) names.emplace_back(b.name);
+  return names;
+}
+
 std::vector<std::string> CloseNames(std::string_view name, std::size_t max_count) {
   std::vector<std::string> candidates;
   for (const auto& f : ReferenceFields()) {

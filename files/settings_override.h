@@ -87,6 +87,9 @@ void ApplyOverride(SimulationSettings& s, const Override& o);
 // left as it was.
 void ApplyOverrides(SimulationSettings& s, const std::vector<Override>& overrides);
 
+// Names of the cage model's per-bar selections ("BarreSel", "LoopSel", "AnneauSel").
+std::vector<std::string> BarSelectionNames();
+
 // Settable names close to `name` (same letters in another case, or a few typing errors
 // away), best first, at most `max_count`: the suggestions of an unknown-name message.
 std::vector<std::string> CloseNames(std::string_view name, std::size_t max_count = 3);

@@ -10,6 +10,11 @@ PathLike = Union[str, os.PathLike[str]]
 Value = Union[float, int, bool, str, Sequence[int]]
 Array = npt.NDArray[np.float64]
 
+__version__: str
+
+def describe(name: str) -> dict[str, str]:
+    """The setting's "name", "group", accepted "values" and "default" (mas settings)."""
+
 class Error(Exception):
     """A failure of the workbench, with its French message and its caption."""
 
@@ -17,8 +22,11 @@ class Error(Exception):
     caption: str
     def __init__(self, message: str, caption: str = "Erreur") -> None: ...
 
-class FileError(Error):
-    """A study, table or record that cannot be read or written."""
+class FileError(Error, OSError):
+    """A study, table or record that cannot be read or written (an OSError too)."""
+
+class MissingFileError(FileError, FileNotFoundError):
+    """A file to read that does not exist (a FileNotFoundError too)."""
 
 class SettingError(Error, ValueError):
     """A value that cannot be stored in a setting, or a column the study does not record."""

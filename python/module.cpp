@@ -8,11 +8,15 @@
 
 #include <filesystem>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
 #include "files/column_recorder.h"
 #include "files/parameter_file.h"
+#include "files/settings_description.h"
+#include "files/settings_override.h"
+#include "platform/version.h"
 #include "python/columns.h"
 #include "python/optimisers.h"
 #include "python/run.h"
@@ -41,8 +45,24 @@ class Error(Exception):
         return self.message
 
 
-class FileError(Error):
-    """A study, table or record that cannot be read or written."""
+class FileError(Error, OSError):
+    """A study, table or record that cannot be read or written; an OSError too, so that
+    ``except OSError`` catches it as it catches the other file failures."""
+
+    def __init__(self, message, caption="Erreur"):
+        super().__init__(message, caption)
+        # OSError would take the two arguments for an error number and its text.
+        self.errno = None
+        self.strerror = message
+
+
+class MissingFileError(FileError, FileNotFoundError):
+    """A file to read that does not exist: a FileNotFoundError too."""
+
+    def __init__(self, message, caption="Erreur"):
+        super().__init__(message, caption)
+        import errno
+        self.errno = errno.ENOENT
 
 
 class SettingError(Error, ValueError):
@@ -107,7 +127,9 @@ Study ReadStudy(const Path& path, const std::optional<Path>& echo) {
   try {
     ReadParameterFile(study.settings, platform, echo ? echo->string() : "/dev/null");
   } catch (const ParameterFileError& e) {
-    Raise(Errors().file_error, e.what(), e.caption);
+    std::error_code ignored;
+    const bool missing = !std::filesystem::exists(path, ignored);
+    Raise(missing ? Errors().missing_file : Errors().file_error, e.what(), e.caption);
   }
   return study;
 }
@@ -141,6 +163,8 @@ py::object TableFromFile(const Path& path, bool partial) {
   if (!read.complete) {
     std::string message = read.message;
     if (read.error_line > 0) message = "Erreur de lecture !!! " + path.string() + " : " + message;
+    std::error_code ignored;
+    if (!std::filesystem::exists(path, ignored)) Raise(Errors().missing_file, message);
     if (!partial || read.table.names.empty()) Raise(Errors().file_error, message);
     if (PyErr_WarnEx(PyExc_RuntimeWarning, message.c_str(), 1) != 0) throw py::error_already_set();
   }
@@ -165,6 +189,7 @@ void AddModule(py::module_& m) {
   ErrorTypes& errors = Errors();
   errors.error = m.attr("Error");
   errors.file_error = m.attr("FileError");
+  errors.missing_file = m.attr("MissingFileError");
   errors.setting_error = m.attr("SettingError");
   errors.unknown_setting = m.attr("UnknownSettingError");
   errors.run_error = m.attr("RunError");
@@ -342,6 +367,33 @@ mas.Table whose columns are numpy arrays.
 
 A table that cannot be read whole raises mas.FileError naming the line and the column at
 fault; with partial=True the rows before that line are returned, with a RuntimeWarning.)doc");
+
+  m.attr("__version__") = kVersion;
+  m.def(
+      "describe",
+      [](const std::string& name) {
+        const auto d = DescribeSetting(name);
+        if (!d) {
+          std::string message = name + " : paramètre inconnu";
+          const auto close = CloseNames(name);
+          for (std::size_t i = 0; i < close.size(); ++i) {
+            message += (i == 0 ? " ; noms proches : " : ", ") + close[i];
+          }
+          Raise(Errors().unknown_setting, message);
+        }
+        py::dict out;
+        out["name"] = d->name;
+        out["group"] = d->group;
+        out["values"] = d->values;
+        out["default"] = d->default_value;
+        return out;
+      },
+      "name"_a,
+      R"doc(What a setting is, as ``mas settings NAME`` lists it: a dict with its "name", its
+"group" (the study file's record that stores it, or its theme), the "values" it accepts
+("réel fini", "entier (32 bits)", "0 ou 1", "texte") and its "default" in a study that no
+file has filled, as text in the form ``mas run --set`` takes it. Raises KeyError for a name
+that is no setting (mas.UnknownSettingError, a KeyError, with the close names).)doc");
 
   AddOptimisers(m);
 }

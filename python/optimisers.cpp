@@ -168,7 +168,11 @@ void IdentifyReleased(const IdentifyOptions& o, SimulationSettings& s, PythonPla
                            o.record ? RecordLookup::kAsNamed : RecordLookup::kBesideStudyFirst);
   if (!read.usable()) {
     failure = read.message;
-    failure_type = &Errors().file_error;
+    // "introuvable" covers an unreadable record too: only an absent one is FileNotFoundError.
+    std::error_code ignored;
+    const bool missing = read.status == ExperimentalReadStatus::kNotFound &&
+                         !std::filesystem::exists(read.path, ignored);
+    failure_type = missing ? &Errors().missing_file : &Errors().file_error;
     return;
   }
   if (o.genes) {

@@ -28,6 +28,7 @@ struct Study {
 struct ErrorTypes {
   pybind11::object error;            // mas.Error: every failure of the workbench
   pybind11::object file_error;       // mas.FileError: a file cannot be read or written
+  pybind11::object missing_file;     // mas.MissingFileError: a file that does not exist
   pybind11::object setting_error;    // mas.SettingError: a value that cannot be stored
   pybind11::object unknown_setting;  // mas.UnknownSettingError: a name that is no setting
   pybind11::object run_error;        // mas.RunError: a run refused before its first step

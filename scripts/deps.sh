@@ -1,12 +1,29 @@
 #!/usr/bin/env bash
-# Installs, with apt-get, the Debian packages the workbench needs to build and test,
-# but only those that are missing. Shared by ./run and ./test.
+# Installs, with apt-get, the Debian packages the workbench needs, but only those that
+# are missing.
+#   scripts/deps.sh run    what ./run needs: the compiler, CMake and the libraries of the
+#                          programs and of the Python module
+#   scripts/deps.sh package  what ./run needs, plus what ./package needs: help2man for the
+#                          man pages, dpkg-dev and file for the package's dependencies
+#   scripts/deps.sh test   (the default) all that, plus what ./test needs: the test and
+#                          benchmark libraries, the format and lint tools, the fuzzing
+#                          compiler, the virtual display and the checks of the install
 set -euo pipefail
-packages=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev clang-format
-          clang-tidy clang libfuzzer-14-dev libclang-rt-14-dev
-          qt6-base-dev qt6-charts-dev libqt6opengl6-dev libqt6svg6-dev libgl-dev libceres-dev
-          pybind11-dev python3-dev python3-numpy python3-pytest python3-matplotlib
-          libopenmpi-dev openmpi-bin xvfb x11-apps imagemagick xdotool procps qt6-translations-l10n)
+run_packages=(g++ cmake ninja-build pkg-config libcli11-dev
+              qt6-base-dev libqt6opengl6-dev libqt6svg6-dev libgl-dev libceres-dev
+              pybind11-dev python3-dev python3-numpy python3-matplotlib
+              libopenmpi-dev openmpi-bin qt6-translations-l10n)
+package_packages=(help2man dpkg-dev file)
+test_packages=(libgtest-dev libgmock-dev libbenchmark-dev clang-format clang-tidy
+               clang libfuzzer-14-dev libclang-rt-14-dev qt6-charts-dev python3-pytest
+               xvfb x11-apps imagemagick xdotool procps
+               desktop-file-utils libxml2-utils)
+case "${1:-test}" in
+  run) packages=("${run_packages[@]}") ;;
+  package) packages=("${run_packages[@]}" "${package_packages[@]}") ;;
+  test) packages=("${run_packages[@]}" "${package_packages[@]}" "${test_packages[@]}") ;;
+  *) echo "Usage : scripts/deps.sh [run|package|test]" >&2; exit 2 ;;
+esac
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -70,7 +70,9 @@ QString ViewerUsage() {
       "  --spectrum   spectre (fenêtre de Hann) de la colonne sur la plage, en dB\n"
       "               (en amplitude avec --linear), de 0 à F Hz (par défaut un peu\n"
       "               au-delà de la dernière raie à plus de -80 dB)\n"
-      "  --xy         tracé de Y en fonction de X sur la plage\n");
+      "  --xy         tracé de Y en fonction de X sur la plage\n"
+      "  --version    affiche la version et quitte\n"
+      "  -h, --help   affiche cette aide et quitte\n");
 }
 
 bool ParseViewerOptions(const QStringList& arguments, ViewerOptions& options, QString& error) {
@@ -87,6 +89,8 @@ bool ParseViewerOptions(const QStringList& arguments, ViewerOptions& options, QS
     QString v;
     if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
       options.help = true;
+    } else if (a == QLatin1String("--version")) {
+      options.version = true;
     } else if (a == QLatin1String("--watch")) {
       options.watch = true;
     } else if (a == QLatin1String("--linear")) {

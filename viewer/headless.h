@@ -39,6 +39,7 @@ struct ViewerOptions {
   std::optional<double> fmax;  // spectrum shown from 0 to fmax Hz
   std::string xy_x, xy_y;
   bool help = false;
+  bool version = false;  // --version: the version, then exit
   bool Headless() const { return !png.isEmpty() || !svg.isEmpty(); }
 };
 

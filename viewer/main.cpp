@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdlib>
 
+#include "platform/version.h"
 #include "viewer/headless.h"
 #include "viewer/main_window.h"
 #include "viewer/qt_french.h"
@@ -34,6 +35,10 @@ int main(int argc, char** argv) {
   }
   if (options.help) {
     QTextStream(stdout) << mas::viewer::ViewerUsage();
+    return 0;
+  }
+  if (options.version) {
+    QTextStream(stdout) << "tracix " << mas::kVersion << "\n";
     return 0;
   }
   const bool no_display = Unset("DISPLAY") && Unset("WAYLAND_DISPLAY") && Unset("QT_QPA_PLATFORM");

@@ -6,8 +6,11 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "files/parameter_file.h"
+#include "platform/version.h"
 #include "tests/cli/command_fixture.h"
 
 namespace mas {
@@ -195,6 +198,24 @@ TEST_F(MasCommand, UsageErrorsExitWithTwoAndHelpListsTheExitStatuses) {
     EXPECT_EQ(Mas(args), 2);
   }
   EXPECT_TRUE(platform_.messages.empty());
+}
+
+TEST_F(MasCommand, VersionAndSettingsDescribeTheProgram) {
+  EXPECT_EQ(Mas({"--version"}), 0);
+  EXPECT_EQ(out_.str(), std::string("mas ") + kVersion + "\n");
+  out_.str("");
+  EXPECT_EQ(Mas({"settings", "Wmref?"}), 0);
+  std::istringstream lines(out_.str());
+  std::string line;
+  std::vector<std::string> names;
+  std::getline(lines, line);  // header
+  while (std::getline(lines, line)) names.push_back(line.substr(0, line.find(' ')));
+  EXPECT_EQ(names, (std::vector<std::string>{"Wmref1", "Wmref2", "Wmref3", "Wmref4"}));
+  // No name matching is a usage error, said on stderr, with nothing on stdout.
+  out_.str("");
+  EXPECT_EQ(Mas({"settings", "nothing-like-it"}), 2);
+  EXPECT_TRUE(out_.str().empty());
+  EXPECT_NE(err_.str().find("nothing-like-it"), std::string::npos);
 }
 
 }  // namespace

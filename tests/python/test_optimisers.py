@@ -158,5 +158,6 @@ def test_the_record_named_by_the_study_is_looked_for_beside_it(examples, tmp_pat
     result = mas.identify(s, method="pso", iterations=1, seed=3, n1=2, n2=2)
     assert result.status == "complete"
     # A record given by the call is taken from the current folder.
-    with pytest.raises(mas.FileError, match="introuvable"):
+    with pytest.raises(mas.FileError, match="introuvable") as e:
         mas.identify(s, record="dem1.dat", method="pso", iterations=1, n1=2, n2=2)
+    assert isinstance(e.value, FileNotFoundError)

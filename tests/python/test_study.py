@@ -172,3 +172,43 @@ def test_a_setting_takes_one_value_of_its_own_kind(examples, name, value, said):
     # numpy's scalars and 0-d arrays are single values; booleans still set flags.
     s.set(dt=np.float64(2e-5), tf=np.array(0.5), p=np.int64(3), Triangle=True)
     assert (s["dt"], s["tf"], s["p"], s["Triangle"]) == (2e-5, 0.5, 3, True)
+
+
+def test_file_errors_are_os_errors_and_absent_files_not_found_errors(tmp_path, examples):
+    bad = tmp_path / "bad.mas"
+    bad.write_text("2  2.5 0.0131 0 0 0\n")
+    with pytest.raises(OSError) as e:
+        mas.Study(bad)
+    assert isinstance(e.value, mas.FileError) and not isinstance(e.value, FileNotFoundError)
+    assert e.value.strerror == str(e.value) and e.value.errno is None
+    # A file that is not there, whichever reader looks for it.
+    with pytest.raises(FileNotFoundError) as e:
+        mas.Study(tmp_path / "absent.mas")
+    assert isinstance(e.value, mas.FileError) and e.value.caption == "Erreur"
+    with pytest.raises(FileNotFoundError):
+        mas.read_table(tmp_path / "absent.dat")
+    # A folder is there but cannot be read: no FileNotFoundError.
+    with pytest.raises(mas.FileError) as e:
+        mas.read_table(tmp_path)
+    assert not isinstance(e.value, FileNotFoundError)
+
+
+def test_describe_and_version_say_what_the_command_line_says(mas_cli, tmp_path):
+    listing = mas_cli(["settings"], tmp_path)
+    assert listing.returncode == 0
+    rows = listing.stdout.splitlines()[1:]
+    assert len(rows) > 300
+    for row in rows:
+        name = row.split()[0]
+        d = mas.describe(name)
+        assert d["name"] == name
+        # The listing's line holds the same values, default and group.
+        assert d["values"] in row and row.endswith(d["group"])
+        assert (d["default"] or '""') in row
+    # Every default is a value the study takes back as it is.
+    s = mas.Study()
+    assert float(mas.describe("dt")["default"]) == s["dt"]
+    with pytest.raises(mas.UnknownSettingError, match="Rs"):
+        mas.describe("rs")
+    version = mas_cli(["--version"], tmp_path)
+    assert version.stdout == f"mas {mas.__version__}\n"

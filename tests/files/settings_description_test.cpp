@@ -1,0 +1,127 @@
+#include "files/settings_description.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/settings_fields.h"
+#include "files/settings_override.h"
+
+namespace mas {
+namespace {
+
+std::vector<std::string> Names(const std::vector<SettingDescription>& settings) {
+  std::vector<std::string> names;
+  for (const auto& d : settings) names.push_back(d.name);
+  return names;
+}
+
+TEST(SettingDescriptions, DescribeEverySettableNameOnceAndItsDefaultReadsBackAsItself) {
+  SimulationSettings scratch;
+  const auto fields = SettableFields(scratch);
+  const auto all = DescribeSettings("");
+  // The fields, then the three per-bar selections of the cage model.
+  ASSERT_EQ(all.size(), fields.size() + 3);
+  EXPECT_EQ(all.back().name, "AnneauSel");
+  for (std::size_t i = fields.size(); i < all.size(); ++i) {
+    SimulationSettings s;
+    EXPECT_NO_THROW(ApplyOverride(s, ParseOverride(all[i].name + "=" + all[i].default_value)));
+  }
+  const auto names = Names(all);
+  EXPECT_EQ(std::set<std::string>(names.begin(), names.end()).size(), all.size());
+  const SimulationSettings defaults;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const auto& d = all[i];
+    SCOPED_TRACE(d.name);
+    EXPECT_EQ(d.name, fields[i].ref.name);
+    EXPECT_FALSE(d.group.empty());
+    EXPECT_FALSE(d.values.empty());
+    // The default is printed in the form --set takes, and storing it gives the same value.
+    SimulationSettings s;
+    ASSERT_NO_THROW(ApplyOverride(s, ParseOverride(d.name + "=" + d.default_value)));
+    const FieldRef stored = SettableFields(s)[i].ref;
+    SimulationSettings fresh = defaults;
+    const FieldRef original = SettableFields(fresh)[i].ref;
+    switch (stored.type) {
+      case ValueType::kReal:
+        EXPECT_EQ(stored.real(), original.real());
+        break;
+      case ValueType::kInt:
+      case ValueType::kIntFlag:
+        EXPECT_EQ(stored.integer(), original.integer());
+        break;
+      case ValueType::kFlag:
+        EXPECT_EQ(stored.flag(), original.flag());
+        break;
+      case ValueType::kText:
+        EXPECT_EQ(stored.text(), original.text());
+        break;
+    }
+  }
+}
+
+TEST(SettingDescriptions, GroupAndValuesFollowTheFieldAndItsRecord) {
+  const auto dt = DescribeSetting("dt");
+  ASSERT_TRUE(dt.has_value());
+  EXPECT_EQ(dt->group, "enregistrement 3 du fichier d'étude");
+  EXPECT_EQ(dt->values, "réel fini");
+  EXPECT_EQ(DescribeSetting("p")->values, "entier (32 bits)");
+  EXPECT_EQ(DescribeSetting("Triangle")->values, "0 ou 1");
+  EXPECT_EQ(DescribeSetting("OutFileName")->values, "texte");
+  EXPECT_EQ(DescribeSetting("IFiltT")->group, "Filtres et estimateur de vitesse (hors fichier)");
+  // Exact and case-sensitive, as --set: "rs" is no setting, "Rs" and "mRs" are two.
+  EXPECT_FALSE(DescribeSetting("rs").has_value());
+  EXPECT_FALSE(DescribeSetting("OutSel").has_value());
+}
+
+TEST(SettingDescriptions, PatternSelectsByShellPatternOrByTextInAnyCase) {
+  const auto outsel = Names(DescribeSettings("OutSel.*"));
+  ASSERT_FALSE(outsel.empty());
+  for (const auto& n : outsel) EXPECT_EQ(n.rfind("OutSel.", 0), 0u) << n;
+  EXPECT_EQ(Names(DescribeSettings("Wmref?")),
+            (std::vector<std::string>{"Wmref1", "Wmref2", "Wmref3", "Wmref4"}));
+  // A pattern is matched on the whole name: "Wmref" alone with a wildcard needs it.
+  EXPECT_TRUE(DescribeSettings("Wmre?").empty());
+  const auto rs = Names(DescribeSettings("rs"));
+  EXPECT_NE(std::find(rs.begin(), rs.end(), "Rs"), rs.end());
+  EXPECT_NE(std::find(rs.begin(), rs.end(), "mRs"), rs.end());
+  for (const auto& n : rs) {
+    std::string lower = n;
+    std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
+    EXPECT_NE(lower.find("rs"), std::string::npos) << n;
+  }
+  EXPECT_TRUE(DescribeSettings("no such name").empty());
+}
+
+// Column of the first character of `field` (0-based) in a line, counted in characters.
+std::size_t ColumnOf(const std::string& line, const std::string& field) {
+  const std::size_t at = line.find(field);
+  return static_cast<std::size_t>(std::count_if(line.begin(), line.begin() + static_cast<long>(at),
+                                                [](char c) { return (c & 0xC0) != 0x80; }));
+}
+
+TEST(SettingDescriptions, ListingAlignsItsColumnsWhateverTheAccents) {
+  const std::vector<SettingDescription> rows = {
+      {"dt", "enregistrement 3 du fichier d'étude", "réel fini", "1e-05"},
+      {"OutFileName", "Sorties (hors fichier)", "texte", ""},
+  };
+  std::istringstream text(FormatSettings(rows));
+  std::string header, first, second;
+  std::getline(text, header);
+  std::getline(text, first);
+  std::getline(text, second);
+  EXPECT_EQ(header.rfind("NOM", 0), 0u);
+  EXPECT_EQ(ColumnOf(header, "VALEURS"), ColumnOf(first, "réel"));
+  EXPECT_EQ(ColumnOf(first, "réel"), ColumnOf(second, "texte"));
+  EXPECT_EQ(ColumnOf(header, "GROUPE"), ColumnOf(first, "enregistrement"));
+  EXPECT_EQ(ColumnOf(first, "enregistrement"), ColumnOf(second, "Sorties"));
+  // An empty text default is shown, so that the columns stay readable.
+  EXPECT_NE(second.find("\"\""), std::string::npos);
+}
+
+}  // namespace
+}  // namespace mas
