@@ -832,6 +832,10 @@ FitResult FitTrajectory(const Genes& guess, const SimulationSettings& s,
     so.parameter_tolerance = options.parameter_tolerance;
     so.gradient_tolerance = 1e-16;
     so.max_num_consecutive_invalid_steps = 20;
+    // A start-up's residuals are far from linear in the parameters: the first steps are
+    // kept short (a damped start) so that a guess 30 % off does not leap into another
+    // valley; the region grows as the steps succeed.
+    so.initial_trust_region_radius = options.initial_trust_region;
     // A step that crosses a bound is projected onto it and tried as it is: the projected
     // line search would ask a Jacobian (2n simulations) per trial.
     so.max_num_line_search_step_size_iterations = 0;

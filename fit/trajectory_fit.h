@@ -79,7 +79,8 @@ struct FitOptions {
   double function_tolerance = 1e-8;
   double parameter_tolerance = 1e-6;
   ResidualKind residuals = ResidualKind::kMachineState;
-  int reweights = 4;  // most refits with re-estimated noise levels (machine state)
+  int reweights = 4;                  // most refits with re-estimated noise levels (machine state)
+  double initial_trust_region = 1.0;  // the solver's first trust region (1/damping)
 };
 
 // One solver iteration, for the progress display.
