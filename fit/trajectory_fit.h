@@ -31,7 +31,8 @@
 // Noise weights (machine-state residuals): after the starts, the noise level of each
 // signal is estimated as the rms of its raw residuals at the best point (never below its
 // floor) and the fit is resumed from there with the new weights, until the levels move by
-// less than 10 % or `reweights` refits were made.
+// less than 10 % or `reweights` refits were made. A fit stopped by Escape, or given
+// fewer than 20 iterations per start and using them all, keeps its first weights.
 //
 // At the best point: the covariance of the transformed parameters by the Newey-West
 // sandwich (heteroscedasticity- and autocorrelation-consistent):
