@@ -113,3 +113,26 @@ def test_the_trajectory_fit_gives_intervals_around_its_best(identification, exam
     for name, (low, high) in result.intervals.items():
         assert low < result.best[name] < high and result.standard_errors[name] > 0
     assert result.best["Ts"] == GUESS[1]
+
+
+def test_the_trajectory_fit_gives_the_report_of_the_command_line(identification, examples):
+    if "fit" not in mas.identification_methods:
+        pytest.skip("the module was built without the trajectory fit")
+    result = mas.identify(
+        identification, record=examples / "dem1.dat", method="fit", iterations=3, init=GUESS,
+        genes=["Rs", "Tr", "J"],
+    )
+    report = result.report
+    assert report["residuals"] == "etat" and report["end"] == result.status
+    by_name = {p["name"]: p for p in report["parameters"]}
+    assert set(by_name) == {"Rs", "Tr", "J"}
+    for name, (low, high) in result.intervals.items():
+        assert by_name[name]["value"] == result.best[name]
+        assert (by_name[name]["lower95"], by_name[name]["upper95"]) == (low, high)
+        assert by_name[name]["standard_error"] == result.standard_errors[name]
+        assert by_name[name]["method"] == "newey-west"
+    assert len(report["correlation"]) == 3
+    assert report["weights"]["speed_noise"] > 0 and report["rms"]["current"] > 0
+    assert report["warnings"] == result.warnings
+    assert mas.identify(identification, record=examples / "dem1.dat", method="ga",
+                        iterations=1, seed=1).report is None
