@@ -44,6 +44,8 @@ constexpr double kSameEnd = 1e-3;
 constexpr double kWindowPerCorrelationTime = 5.0;
 // Fewest compared instants for which a window is estimated.
 constexpr int kFewestInstantsForWindow = 20;
+// Fewest iterations per start for which a fit that used them all is still reweighted.
+constexpr int kIterationsForReweighting = 20;
 // Noise levels that moved less than this (relative) end the reweighting.
 constexpr double kNoiseSettled = 0.1;
 
@@ -832,6 +834,10 @@ FitResult FitTrajectory(const Genes& guess, const SimulationSettings& s,
     so.parameter_tolerance = options.parameter_tolerance;
     so.gradient_tolerance = 1e-16;
     so.max_num_consecutive_invalid_steps = 20;
+    // A start-up's residuals are far from linear in the parameters: the first steps are
+    // kept short (a damped start) so that a guess 30 % off does not leap into another
+    // valley; the region grows as the steps succeed.
+    so.initial_trust_region_radius = options.initial_trust_region;
     // A step that crosses a bound is projected onto it and tried as it is: the projected
     // line search would ask a Jacobian (2n simulations) per trial.
     so.max_num_line_search_step_size_iterations = 0;
@@ -906,9 +912,16 @@ FitResult FitTrajectory(const Genes& guess, const SimulationSettings& s,
   }
 
   // Noise weights: each signal divided by the rms of its own residuals at the best point,
-  // then the fit resumed from there, until the levels settle.
+  // then the fit resumed from there, until the levels settle. A fit given a short
+  // budget of iterations that it used up keeps its first weights (the sandwich intervals
+  // hold for any weights), so that its iterations are those asked for.
+  auto converged = [&best_termination, &options] {
+    return best_termination == ceres::CONVERGENCE || best_termination == ceres::USER_SUCCESS ||
+           (best_termination == ceres::NO_CONVERGENCE &&
+            options.max_iterations >= kIterationsForReweighting);
+  };
   if (lay.kind == ResidualKind::kMachineState) {
-    for (int pass = 1; pass <= options.reweights && !problem.interrupted(); ++pass) {
+    for (int pass = 1; pass <= options.reweights && !problem.interrupted() && converged(); ++pass) {
       const ResidualLayout& now = evaluator.layout();
       const double speed = std::max(best_residuals.speed_rms, now.speed_floor);
       const double current = std::max(best_residuals.current_rms, now.current_floor);

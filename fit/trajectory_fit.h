@@ -31,7 +31,8 @@
 // Noise weights (machine-state residuals): after the starts, the noise level of each
 // signal is estimated as the rms of its raw residuals at the best point (never below its
 // floor) and the fit is resumed from there with the new weights, until the levels move by
-// less than 10 % or `reweights` refits were made.
+// less than 10 % or `reweights` refits were made. A fit stopped by Escape, or given
+// fewer than 20 iterations per start and using them all, keeps its first weights.
 //
 // At the best point: the covariance of the transformed parameters by the Newey-West
 // sandwich (heteroscedasticity- and autocorrelation-consistent):
@@ -79,7 +80,8 @@ struct FitOptions {
   double function_tolerance = 1e-8;
   double parameter_tolerance = 1e-6;
   ResidualKind residuals = ResidualKind::kMachineState;
-  int reweights = 4;  // most refits with re-estimated noise levels (machine state)
+  int reweights = 4;                  // most refits with re-estimated noise levels (machine state)
+  double initial_trust_region = 1.0;  // the solver's first trust region (1/damping)
 };
 
 // One solver iteration, for the progress display.

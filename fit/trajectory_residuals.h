@@ -9,7 +9,8 @@
 //   r_w(t_k) = (ExpWm(t_k) - Wm(t_k)) / sigma_w
 //   r_i(t_k) = (ExpIas(t_k) - Ias(t_k)) / sigma_i
 // The noise levels are estimated from the residuals themselves by the fit (iteratively
-// reweighted); they start at a fraction of each signal's measured range and never fall
+// reweighted); they start at 1 % of the speed's measured range and 3 % of the current's
+// (the first pass leans on the speed, smoother in the parameters) and never fall
 // below a floor: the record's resolution over sqrt(12), or a millionth of the range. The
 // cost weights gWmF and gIasF only say whether a signal is compared (0: not compared);
 // neither they nor the selectivity sigmoid scale these residuals. The simulation stops

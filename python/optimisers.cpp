@@ -26,6 +26,7 @@
 #include "python/study.h"
 #include "tuning/speed_regulator_tuning.h"
 #ifdef MAS_PYTHON_FIT
+#include "fit/fit_report.h"
 #include "fit/trajectory_fit.h"
 #endif
 
@@ -139,6 +140,7 @@ struct OptimisationResult {
   std::map<std::string, std::pair<double, double>> intervals;
   std::map<std::string, double> standard_errors;
   std::vector<std::string> warnings;
+  std::string report_json;  // the fit's report, as `mas identify fit --report FILE.json`
 };
 
 std::vector<std::string> GeneNames() { return {kGeneNames.begin(), kGeneNames.end()}; }
@@ -241,6 +243,12 @@ void IdentifyReleased(const IdentifyOptions& o, SimulationSettings& s, PythonPla
       if (fit.statistics) result.intervals[name] = {p.lower95, p.upper95};
     }
     result.warnings = fit.warnings;
+    FitReportContext context;
+    context.study = s.ParamFileName;
+    context.record = s.ExpNom;
+    context.threads = o.threads > 0 ? o.threads : MachineThreads();
+    context.seed = seed;
+    result.report_json = FormatFitReportJson(fit, context);
     return;
   }
 #endif
@@ -524,7 +532,9 @@ study: a copy of the study with the best parameters in place (the machine's for 
     identification, the speed regulator's for the tuning).
 messages: the messages shown, as (caption, text).
 intervals, standard_errors, warnings: the fit's 95 % intervals (low, high) and standard
-    errors of the optimised parameters, and what the record cannot identify.)doc")
+    errors of the optimised parameters, and what the record cannot identify.
+report: the fit's whole report as a dictionary, the one `mas identify fit --report
+    FILE.json` writes (None for the other methods).)doc")
       .def_readonly("method", &OptimisationResult::method)
       .def_readonly("status", &OptimisationResult::status)
       .def_readonly("message", &OptimisationResult::message)
@@ -536,6 +546,11 @@ intervals, standard_errors, warnings: the fit's 95 % intervals (low, high) and s
       .def_readonly("intervals", &OptimisationResult::intervals)
       .def_readonly("standard_errors", &OptimisationResult::standard_errors)
       .def_readonly("warnings", &OptimisationResult::warnings)
+      .def_property_readonly("report",
+                             [](const OptimisationResult& r) -> py::object {
+                               if (r.report_json.empty()) return py::none();
+                               return py::module_::import("json").attr("loads")(r.report_json);
+                             })
       .def("__repr__", [](const OptimisationResult& r) {
         return "<mas.OptimisationResult " + r.method + " " + r.status + ", score " +
                py::repr(py::float_(r.score)).cast<std::string>() + ">";

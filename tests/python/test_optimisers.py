@@ -161,3 +161,26 @@ def test_the_record_named_by_the_study_is_looked_for_beside_it(examples, tmp_pat
     with pytest.raises(mas.FileError, match="introuvable") as e:
         mas.identify(s, record="dem1.dat", method="pso", iterations=1, n1=2, n2=2)
     assert isinstance(e.value, FileNotFoundError)
+
+
+def test_the_trajectory_fit_gives_the_report_of_the_command_line(identification, examples):
+    if "fit" not in mas.identification_methods:
+        pytest.skip("the module was built without the trajectory fit")
+    result = mas.identify(
+        identification, record=examples / "dem1.dat", method="fit", iterations=3, init=GUESS,
+        genes=["Rs", "Tr", "J"],
+    )
+    report = result.report
+    assert report["residuals"] == "etat" and report["end"] == result.status
+    by_name = {p["name"]: p for p in report["parameters"]}
+    assert set(by_name) == {"Rs", "Tr", "J"}
+    for name, (low, high) in result.intervals.items():
+        assert by_name[name]["value"] == result.best[name]
+        assert (by_name[name]["lower95"], by_name[name]["upper95"]) == (low, high)
+        assert by_name[name]["standard_error"] == result.standard_errors[name]
+        assert by_name[name]["method"] == "newey-west"
+    assert len(report["correlation"]) == 3
+    assert report["weights"]["speed_noise"] > 0 and report["rms"]["current"] > 0
+    assert report["warnings"] == result.warnings
+    assert mas.identify(identification, record=examples / "dem1.dat", method="ga",
+                        iterations=1, seed=1).report is None
