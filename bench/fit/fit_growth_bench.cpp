@@ -91,6 +91,7 @@ int main(int argc, char** argv) {
   const std::vector<int> lengths = {1, 2, 4};
   const std::vector<int> threads = {1, 2};
   std::vector<Study> studies;
+  studies.reserve(lengths.size());
   for (int k : lengths) studies.push_back(CleanStudy(k));
   std::vector<Timing> best(lengths.size() * threads.size());
   for (int r = 0; r < repeats; ++r) {
