@@ -28,18 +28,37 @@ double CarrierTime(double t, double T) {
   return tau;
 }
 
-double SineTrianglePole(double tau, double ref, double E2, double T) {
-  double l = (1 - ref / E2) * T / 4;
-  if (l > T / 2 - kMinEdge) l = T / 2 - kMinEdge;
+namespace {
+
+// The carrier's constants of one period, shared by the three legs.
+struct Carrier {
+  double T;
+  double quarter;  // T / 4
+  double longest;  // T / 2 - kMinEdge, the longest half pulse
+  double E2;
+};
+
+// The edge l of the leg's pulse, held between kMinEdge and T/2 - kMinEdge: the leg is high
+// for l <= tau <= T - l. Dividing T by 4 first gives the same edge to the bit: a division
+// by 4 is exact.
+inline double Pole(const Carrier& c, double tau, double ref) {
+  double l = (1 - ref / c.E2) * c.quarter;
+  if (l > c.longest) l = c.longest;
   if (l < kMinEdge) l = kMinEdge;
-  return (l <= tau && tau <= T - l) ? E2 : -E2;
+  return (l <= tau && tau <= c.T - l) ? c.E2 : -c.E2;
+}
+
+}  // namespace
+
+double SineTrianglePole(double tau, double ref, double E2, double T) {
+  return Pole({T, T / 4, T / 2 - kMinEdge, E2}, tau, ref);
 }
 
 PoleVoltages SineTrianglePoleVoltages(double t, double T, double E2, double VasRef, double VbsRef,
                                       double VcsRef) {
   const double tau = CarrierTime(t, T);
-  return {SineTrianglePole(tau, VasRef, E2, T), SineTrianglePole(tau, VbsRef, E2, T),
-          SineTrianglePole(tau, VcsRef, E2, T)};
+  const Carrier c{T, T / 4, T / 2 - kMinEdge, E2};
+  return {Pole(c, tau, VasRef), Pole(c, tau, VbsRef), Pole(c, tau, VcsRef)};
 }
 
 void Inverter::ResetForRun(const SimulationSettings& s, DoubleSvpwm& modulator, double thetas) {
