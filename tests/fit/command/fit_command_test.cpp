@@ -79,9 +79,12 @@ TEST_F(MasIdentifyFit, SaysWhyItCannotStart) {
       {{}, "none.dat", kExitParameterFile, "introuvable"},
   };
   // One speed of 1e300 in the record is the record's fault, not the simulation's.
+  // The middle row's speed (column 3) becomes 1e300; its time stays in order.
   std::string aberrant = ReadAll(Path("rec.dat"));
   const std::size_t line = aberrant.find('\n', aberrant.size() / 2) + 1;
-  aberrant.insert(line, "0.0801 0 0 1e300 0\n");
+  std::size_t speed = line;
+  for (int column = 0; column < 3; ++column) speed = aberrant.find(' ', speed) + 1;
+  aberrant.replace(speed, aberrant.find(' ', speed) - speed, "1e300");
   std::ofstream(Path("aberrant.dat")) << aberrant;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.said);
