@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 #include <array>
 #include <cmath>
+#include <optional>
 
 #include "identification/workbench.h"
 #include "ui/identification_hub.h"
@@ -188,7 +189,12 @@ void TPsoDemWindow::FillGrid(const std::vector<Genes>& X, const std::vector<Gene
         item = new QTableWidgetItem;
         grid_->setItem(static_cast<int>(i), static_cast<int>(c), item);
       }
-      item->setText(ToQString(row[c]));
+      // A real shows 6 significant digits, so that a column fits its values; the whole
+      // value, as the swarm's logs write it, stays in the cell's tooltip.
+      const std::optional<double> value = ParseReal(row[c]);
+      const bool shortened = value && std::isfinite(*value);
+      item->setText(ToQString(shortened ? FormatReal(*value, 6) : row[c]));
+      item->setToolTip(shortened ? ToQString(row[c]) : QString());
     }
   }
   grid_->resizeColumnsToContents();

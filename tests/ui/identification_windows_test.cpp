@@ -265,6 +265,12 @@ TEST(SwarmWorkbench, EpochsFromTheWindowGiveTheLogsOfMasIdentifyAndDrawTheMoves)
   ASSERT_EQ(b.pso.Grid()->columnCount(), 27);
   EXPECT_EQ(b.pso.Grid()->horizontalHeaderItem(9)->text(), "V_Rs");
   EXPECT_EQ(b.pso.Grid()->item(4, 0)->text(), "4");
+  // A position shows 6 significant digits; the whole value is in its tooltip.
+  const QTableWidgetItem* rs = b.pso.Grid()->item(1, 1);
+  const double whole = rs->toolTip().toDouble();
+  EXPECT_LE(rs->text().size(), 12) << rs->text().toStdString();
+  EXPECT_NEAR(rs->text().toDouble(), whole, 1e-5 * std::abs(whole));
+  EXPECT_NE(rs->toolTip(), rs->text());
   // Moves were drawn, every one inside the plane's axes.
   const ParticlePlane* plane = b.pso.Plane();
   EXPECT_GE(plane->Moves().size(), 5u);
