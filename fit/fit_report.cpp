@@ -73,6 +73,42 @@ std::string NoiseText(double noise, double floor_reached, const char* unit) {
 
 }  // namespace
 
+std::string FitParameterUnit(int gene) { return Unit(gene); }
+
+std::string IntervalMethodName(const FitResult& r) {
+  if (!r.statistics) return "";
+  return r.interval_method == IntervalMethod::kNeweyWest ? "Newey-West" : "bruit blanc";
+}
+
+std::string FitWeightsText(const FitResult& r) {
+  return "vitesse " + NoiseText(r.speed_noise, r.speed_noise_at_floor, "tr/mn") + ", courant " +
+         NoiseText(r.current_noise, r.current_noise_at_floor, "A") +
+         " (niveaux de bruit estimés sur les résidus, " + std::to_string(r.reweights) +
+         " repondération" + (r.reweights > 1 ? "s" : "") + ")";
+}
+
+std::string FitRmsText(const FitResult& r) {
+  return "vitesse " + G(r.speed_rms, 4) + " tr/mn (" + G(100.0 * r.speed_rms / r.speed_range, 3) +
+         " % de l'étendue " + G(r.speed_range, 5) + "), courant " + G(r.current_rms, 4) + " A (" +
+         G(100.0 * r.current_rms / r.current_range, 3) + " % de l'étendue " +
+         G(r.current_range, 5) + ")";
+}
+
+std::string NoUncertaintyText() {
+  return "Incertitudes non calculées (ajustement interrompu avant le jacobien du meilleur point)";
+}
+
+std::vector<std::string> IdentifiabilityLines(const FitResult& r) {
+  if (!r.statistics) return {};
+  if (r.warnings.empty()) {
+    return {"Identifiabilité : chaque paramètre ajusté est identifié par l'enregistrement"};
+  }
+  std::vector<std::string> lines{
+      "Attention, paramètres que l'enregistrement ne permet pas d'identifier :"};
+  for (const std::string& w : r.warnings) lines.push_back("  - " + w);
+  return lines;
+}
+
 std::string IntervalMethodText(const FitResult& r) {
   if (r.interval_method == IntervalMethod::kNeweyWest) {
     return "sandwich de Newey-West (résidus corrélés, noyau de Bartlett sur " +
@@ -104,10 +140,7 @@ std::string FormatFitReport(const FitResult& r, const FitReportContext& c) {
        (r.max_of_current ? "max de Ias" : "Ias") + (r.current_compared ? "" : " non comparé") +
        ")\n";
   if (state) {
-    s += "Poids            : vitesse " + NoiseText(r.speed_noise, r.speed_noise_at_floor, "tr/mn") +
-         ", courant " + NoiseText(r.current_noise, r.current_noise_at_floor, "A") +
-         " (niveaux de bruit estimés sur les résidus, " + std::to_string(r.reweights) +
-         " repondération" + (r.reweights > 1 ? "s" : "") + ")\n";
+    s += "Poids            : " + FitWeightsText(r) + "\n";
   }
   const int starts = static_cast<int>(r.starts.size());
   s += "Départs          : " + std::to_string(starts) + " (graine " + std::to_string(c.seed) +
@@ -121,11 +154,7 @@ std::string FormatFitReport(const FitResult& r, const FitReportContext& c) {
        (state ? " à la fin (1/2 somme des carrés, chaque signal rapporté à son niveau de bruit ; "
                 "le coût de départ avec les premiers poids)\n"
               : " à la fin (1/2 somme des carrés, chaque signal rapporté à son étendue mesurée)\n");
-  s += "Écart rms        : vitesse " + G(r.speed_rms, 4) + " tr/mn (" +
-       G(100.0 * r.speed_rms / r.speed_range, 3) + " % de l'étendue " + G(r.speed_range, 5) +
-       "), courant " + G(r.current_rms, 4) + " A (" +
-       G(100.0 * r.current_rms / r.current_range, 3) + " % de l'étendue " + G(r.current_range, 5) +
-       ")\n";
+  s += "Écart rms        : " + FitRmsText(r) + "\n";
 
   if (r.statistics) s += "Intervalles      : " + IntervalMethodText(r) + "\n";
   s += "\n" + Pad("Paramètre", 11) + Pad("Valeur", 14) + Pad("Écart-type", 13) +
@@ -168,17 +197,11 @@ std::string FormatFitReport(const FitResult& r, const FitReportContext& c) {
     s += "Conditionnement inverse de JᵀJ (colonnes normées) : " + G(r.reciprocal_condition, 3) +
          "\n";
   } else {
-    s += "\nIncertitudes non calculées (ajustement interrompu avant le jacobien du meilleur "
-         "point)\n";
+    s += "\n" + NoUncertaintyText() + "\n";
   }
-  if (r.statistics) {
-    if (r.warnings.empty()) {
-      s += "\nIdentifiabilité : chaque paramètre ajusté est identifié par l'enregistrement\n";
-    } else {
-      s += "\nAttention, paramètres que l'enregistrement ne permet pas d'identifier :\n";
-      for (const std::string& w : r.warnings) s += "  - " + w + "\n";
-    }
-  }
+  const std::vector<std::string> identifiability = IdentifiabilityLines(r);
+  if (!identifiability.empty()) s += "\n";
+  for (const std::string& line : identifiability) s += line + "\n";
   if (!r.notes.empty()) {
     s += "\nNotes\n";
     for (const std::string& n : r.notes) s += "  - " + n + "\n";

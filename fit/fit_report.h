@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "fit/trajectory_fit.h"
 
@@ -20,6 +21,26 @@ struct FitReportContext {
 
 // How the default intervals were computed, in a few words.
 std::string IntervalMethodText(const FitResult& result);
+
+// The method of the default intervals in a word or two ("Newey-West", "bruit blanc"); empty
+// when no interval was computed.
+std::string IntervalMethodName(const FitResult& result);
+
+// The unit of a gene's value ("Ω", "s", ...).
+std::string FitParameterUnit(int gene);
+
+// The noise levels that weighted the machine-state residuals, and the refits made with them.
+std::string FitWeightsText(const FitResult& result);
+
+// The rms of the residuals of each signal, and its share of the signal's measured range.
+std::string FitRmsText(const FitResult& result);
+
+// Why a result has no standard errors, intervals nor correlations.
+std::string NoUncertaintyText();
+
+// What the record cannot identify: a heading and one line per reason (or one line saying
+// every fitted parameter is identified); empty when no statistics were computed.
+std::vector<std::string> IdentifiabilityLines(const FitResult& result);
 
 // The summary, in lines of text; numbers with a decimal point whatever the locale.
 std::string FormatFitReport(const FitResult& result, const FitReportContext& context);

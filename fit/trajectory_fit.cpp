@@ -672,6 +672,39 @@ void QuietSolverLog() {
   std::call_once(once, [] { FLAGS_minloglevel = google::GLOG_FATAL; });
 }
 
+// The noise levels dividing the residuals of the layout's signals (speed, current).
+std::array<double, 2> NoiseOf(const ResidualLayout& layout) {
+  return {layout.speed_noise, layout.current_noise};
+}
+
+// The simulated signals at the compared instants, recovered from machine-state residuals
+// r = (measured - simulated) / noise computed with the noise levels `noise`.
+FitCurves CurvesOf(const ResidualLayout& layout, const std::vector<double>& r,
+                   const std::array<double, 2>& noise) {
+  FitCurves c;
+  const auto n = static_cast<std::size_t>(layout.Instants());
+  if (r.size() != static_cast<std::size_t>(layout.Count()) || layout.measured_speed.size() != n ||
+      layout.measured_current.size() != n) {
+    return c;
+  }
+  c.times = layout.times;
+  c.measured_speed = layout.measured_speed;
+  c.measured_current = layout.measured_current;
+  std::size_t offset = 0;
+  if (layout.speed_compared) {
+    c.fitted_speed.resize(n);
+    for (std::size_t k = 0; k < n; ++k) c.fitted_speed[k] = c.measured_speed[k] - r[k] * noise[0];
+    offset = n;
+  }
+  if (layout.current_compared) {
+    c.fitted_current.resize(n);
+    for (std::size_t k = 0; k < n; ++k) {
+      c.fitted_current[k] = c.measured_current[k] - r[offset + k] * noise[1];
+    }
+  }
+  return c;
+}
+
 }  // namespace
 
 MachineValues MachineValuesOf(const Genes& g, const SimulationSettings& s) {
@@ -855,6 +888,7 @@ FitResult FitTrajectory(const Genes& guess, const SimulationSettings& s,
   Theta best_theta;
   double best_cost = kInfinity;
   TrajectoryResiduals best_residuals;
+  std::array<double, 2> best_noise = NoiseOf(evaluator.layout());
   ceres::TerminationType best_termination = ceres::FAILURE;
   std::vector<Theta> ends;
   for (std::size_t k = 0; k < starts.size(); ++k) {
@@ -881,6 +915,7 @@ FitResult FitTrajectory(const Genes& guess, const SimulationSettings& s,
         best_cost = problem.best_cost();
         best_theta = problem.best_theta();
         best_residuals = problem.best_residuals();
+        best_noise = NoiseOf(evaluator.layout());
         best_termination = ceres_summary.termination_type;
         result.best_start = static_cast<int>(k);
         result.message = ceres_summary.message;
@@ -942,6 +977,7 @@ FitResult FitTrajectory(const Genes& guess, const SimulationSettings& s,
       best_theta = problem.best_theta();
       best_cost = problem.best_cost();
       best_residuals = problem.best_residuals();
+      best_noise = NoiseOf(evaluator.layout());
       if (!problem.interrupted()) {
         best_termination = ceres_summary.termination_type;
         result.message = ceres_summary.message;
@@ -959,6 +995,9 @@ FitResult FitTrajectory(const Genes& guess, const SimulationSettings& s,
   result.cost = best_cost;
   result.speed_rms = best_residuals.speed_rms;
   result.current_rms = best_residuals.current_rms;
+  if (lay.kind == ResidualKind::kMachineState) {
+    result.curves = CurvesOf(lay, best_residuals.r, best_noise);
+  }
   if (problem.interrupted()) {
     result.end = FitEnd::kInterrupted;
   } else if (best_termination == ceres::CONVERGENCE || best_termination == ceres::USER_SUCCESS) {

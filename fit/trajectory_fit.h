@@ -142,6 +142,17 @@ enum class IntervalMethod {
   kWhite,      // sigma^2 (J^T J)^-1 (too few instants for a window)
 };
 
+// The record and the fitted machine at each compared instant (the best point), for
+// drawing the fit over the record. Machine-state residuals only (empty for the cost's):
+// a signal that is not compared has no fitted values.
+struct FitCurves {
+  std::vector<double> times;           // s
+  std::vector<double> measured_speed;  // tr/mn
+  std::vector<double> fitted_speed;
+  std::vector<double> measured_current;  // A
+  std::vector<double> fitted_current;
+};
+
 struct FitResult {
   FitEnd end = FitEnd::kRefused;
   std::string message;  // why it was refused or failed; the solver's word otherwise
@@ -182,6 +193,7 @@ struct FitResult {
   double autocorrelation_time = 1.0;  // integrated, in compared instants
   std::vector<std::string> warnings;  // what the record cannot identify
   std::vector<std::string> notes;     // how the data were used
+  FitCurves curves;
   std::vector<StartSummary> starts;
   int best_start = -1;
   int starts_reaching_best = 0;

@@ -2,17 +2,29 @@
 
 #include <QComboBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMetaObject>
+#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QStatusBar>
+#include <QTabWidget>
+#include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <limits>
+#include <span>
 #include <thread>
+#include <utility>
 
+#include "files/number_format.h"
+#include "fit/fit_report.h"
 #include "identification/workbench.h"
 #include "ui/identification_hub.h"
 #include "ui/main_window.h"
@@ -47,6 +59,166 @@ std::array<std::optional<GeneInterval>, NGenes> IntervalsOf(const FitResult& r) 
     out[static_cast<std::size_t>(p.gene)] = i;
   }
   return out;
+}
+
+namespace {
+
+const QColor kRecorded(150, 150, 150);
+const QColor kFitted(20, 70, 170);
+const QColor kResidual(190, 60, 30);
+
+// Values of a series that can be drawn, from lowest to highest (a tenth of the span
+// either side; a flat series gets a band around its value).
+std::pair<double, double> SpanOf(std::span<const double> a, std::span<const double> b) {
+  double low = std::numeric_limits<double>::infinity();
+  double high = -low;
+  for (auto series : {a, b}) {
+    for (double x : series) {
+      if (!std::isfinite(x)) continue;
+      low = std::min(low, x);
+      high = std::max(high, x);
+    }
+  }
+  if (!(low <= high)) return {-1.0, 1.0};
+  const double margin = high > low ? 0.05 * (high - low) : std::max(std::fabs(low) * 0.05, 1e-9);
+  return {low - margin, high + margin};
+}
+
+QString AxisNumber(double x) { return QString::fromStdString(FormatG(x, 4)); }
+
+// One panel: its title above, the value axis labelled at both ends (and at 0 when it is
+// inside), the time axis at both ends, and its series (the first in grey, recorded).
+void DrawPanel(QPainter& p, const QWidget& w, const QRectF& box, const QString& title,
+               std::span<const double> t, std::span<const double> first,
+               std::span<const double> second, const QColor& first_color,
+               const QColor& second_color) {
+  const QFontMetrics metrics(w.font());
+  const int line = metrics.height();
+  const double label = metrics.horizontalAdvance(QStringLiteral("-9.999e+99")) + 6;
+  const QRectF area(box.left() + label, box.top() + line + 4, box.width() - label - 8,
+                    box.height() - 2 * line - 8);
+  const QColor text = w.palette().color(QPalette::Text);
+  p.setPen(text);
+  p.drawText(QRectF(box.left(), box.top(), box.width(), line), Qt::AlignHCenter, title);
+  if (area.width() < 10 || area.height() < 10) return;
+  const std::pair<double, double> span = SpanOf(first, second);
+  const double low = span.first;
+  const double high = span.second;
+  const double t0 = t.empty() ? 0.0 : t.front();
+  const double t1 = t.empty() ? 1.0 : t.back();
+  auto y_of = [&](double v) { return area.bottom() - area.height() * (v - low) / (high - low); };
+  auto x_of = [&](double time) {
+    return t1 > t0 ? area.left() + area.width() * (time - t0) / (t1 - t0) : area.center().x();
+  };
+  const QPen grid(QColor(215, 215, 215), 1, Qt::DotLine);
+  std::vector<double> ticks = {low, high};
+  if (low < 0.0 && high > 0.0) ticks.push_back(0.0);
+  for (double v : ticks) {
+    const double y = y_of(v);
+    p.setPen(grid);
+    p.drawLine(QPointF(area.left(), y), QPointF(area.right(), y));
+    p.setPen(text);
+    p.drawText(QRectF(box.left(), y - line / 2.0, label - 4, line),
+               Qt::AlignRight | Qt::AlignVCenter, AxisNumber(v));
+  }
+  p.setPen(QPen(text, 1));
+  p.setBrush(Qt::NoBrush);
+  p.drawRect(area);
+  if (!t.empty()) {
+    const QRectF times(area.left(), area.bottom() + 2, area.width(), line);
+    p.drawText(times, Qt::AlignLeft, AxisNumber(t0) + QStringLiteral(" s"));
+    p.drawText(times, Qt::AlignRight, AxisNumber(t1) + QStringLiteral(" s"));
+  }
+  p.save();
+  p.setClipRect(area);
+  auto draw = [&](std::span<const double> v, const QColor& color, double width) {
+    if (v.size() != t.size() || v.empty()) return;
+    std::vector<QPointF> points;
+    points.reserve(v.size());
+    for (std::size_t k = 0; k < v.size(); ++k) {
+      if (std::isfinite(v[k])) points.emplace_back(x_of(t[k]), y_of(v[k]));
+    }
+    p.setPen(QPen(color, width));
+    if (points.size() > 1) p.drawPolyline(points.data(), static_cast<int>(points.size()));
+    if (points.size() == 1) p.drawPoint(points.front());
+  };
+  draw(first, first_color, 2.2);
+  draw(second, second_color, 1.2);
+  p.restore();
+}
+
+std::vector<double> Difference(const std::vector<double>& a, const std::vector<double>& b) {
+  std::vector<double> d;
+  if (a.size() != b.size()) return d;
+  d.resize(a.size());
+  for (std::size_t k = 0; k < a.size(); ++k) d[k] = a[k] - b[k];
+  return d;
+}
+
+QTableWidgetItem* Cell(const std::string& text) {
+  auto* item = new QTableWidgetItem(ToQString(text));
+  item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+  return item;
+}
+
+}  // namespace
+
+FitCurvesPlot::FitCurvesPlot(QWidget* parent) : QWidget(parent) {
+  setObjectName(QStringLiteral("FitCurvesPlot"));
+  setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void FitCurvesPlot::SetCurves(FitCurves curves) {
+  curves_ = std::move(curves);
+  update();
+}
+
+void FitCurvesPlot::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.fillRect(rect(), palette().color(QPalette::Base));
+  p.setRenderHint(QPainter::Antialiasing);
+  const QFontMetrics metrics(font());
+  const int line = metrics.height();
+  if (curves_.times.empty()) {
+    p.setPen(palette().color(QPalette::Text));
+    p.drawText(rect(), Qt::AlignCenter,
+               QStringLiteral("Les trajectoires s'affichent à la fin d'un ajustement"));
+    return;
+  }
+  // The legend: a stroke of each colour and what it draws.
+  double x = 8;
+  const double y = 4 + line / 2.0;
+  for (const auto& [color, name] :
+       {std::pair{kRecorded, QStringLiteral("enregistré")},
+        std::pair{kFitted, QStringLiteral("ajusté")},
+        std::pair{kResidual, QStringLiteral("résidu (enregistré - ajusté)")}}) {
+    p.setPen(QPen(color, 2.2));
+    p.drawLine(QPointF(x, y), QPointF(x + 24, y));
+    p.setPen(palette().color(QPalette::Text));
+    p.drawText(QRectF(x + 30, 4, width(), line), Qt::AlignLeft, name);
+    x += 30 + metrics.horizontalAdvance(name) + 20;
+  }
+  const double top = line + 10;
+  const double half = width() / 2.0;
+  const double curve_height = (height() - top) * 0.62;
+  const double residual_height = height() - top - curve_height;
+  const std::vector<double> speed_residual =
+      Difference(curves_.measured_speed, curves_.fitted_speed);
+  const std::vector<double> current_residual =
+      Difference(curves_.measured_current, curves_.fitted_current);
+  const std::span<const double> none;
+  DrawPanel(p, *this, QRectF(0, top, half, curve_height),
+            QStringLiteral("Vitesse mécanique (tr/mn)"), curves_.times, curves_.measured_speed,
+            curves_.fitted_speed, kRecorded, kFitted);
+  DrawPanel(p, *this, QRectF(half, top, half, curve_height),
+            QStringLiteral("Courant de phase Ias (A)"), curves_.times, curves_.measured_current,
+            curves_.fitted_current, kRecorded, kFitted);
+  DrawPanel(p, *this, QRectF(0, top + curve_height, half, residual_height),
+            QStringLiteral("Résidu de vitesse (tr/mn)"), curves_.times, speed_residual, none,
+            kResidual, kResidual);
+  DrawPanel(p, *this, QRectF(half, top + curve_height, half, residual_height),
+            QStringLiteral("Résidu de courant (A)"), curves_.times, current_residual, none,
+            kResidual, kResidual);
 }
 
 TFitWindow::TFitWindow(IdentificationHub& hub, std::function<Genes(Start)> best_of, QWidget* parent)
@@ -86,10 +258,39 @@ TFitWindow::TFitWindow(IdentificationHub& hub, std::function<Genes(Start)> best_
   progress_ = new QLabel(central);
   progress_->setObjectName(QStringLiteral("Progression"));
   layout->addWidget(progress_);
-  plot_ = new TuningCostPlot(central);
+  tabs_ = new QTabWidget(central);
+  tabs_->setObjectName(QStringLiteral("Onglets"));
+  plot_ = new TuningCostPlot(tabs_);
   plot_->SetCaptions(QStringLiteral("Coût de l'ajustement (échelle logarithmique)"),
                      QStringLiteral("itération"));
-  layout->addWidget(plot_, 1);
+  tabs_->addTab(plot_, QStringLiteral("Coût"));
+
+  auto* result = new QWidget(tabs_);
+  auto* result_layout = new QVBoxLayout(result);
+  table_ = new QTableWidget(0, 6, result);
+  table_->setObjectName(QStringLiteral("Parametres"));
+  table_->setHorizontalHeaderLabels(
+      {QStringLiteral("Paramètre"), QStringLiteral("Valeur"), QStringLiteral("Écart-type"),
+       QStringLiteral("Intervalle à 95 %"), QStringLiteral("Méthode"), QStringLiteral("Unité")});
+  table_->verticalHeader()->setVisible(false);
+  table_->horizontalHeader()->setStretchLastSection(true);
+  table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  result_layout->addWidget(table_, 1);
+  summary_ = new QLabel(result);
+  summary_->setObjectName(QStringLiteral("Synthese"));
+  summary_->setWordWrap(true);
+  summary_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  summary_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  auto* scroll = new QScrollArea(result);
+  scroll->setWidget(summary_);
+  scroll->setWidgetResizable(true);
+  scroll->setFrameShape(QFrame::NoFrame);
+  result_layout->addWidget(scroll, 1);
+  tabs_->addTab(result, QStringLiteral("Résultat"));
+
+  curves_ = new FitCurvesPlot(tabs_);
+  tabs_->addTab(curves_, QStringLiteral("Trajectoires"));
+  layout->addWidget(tabs_, 1);
   setCentralWidget(central);
   statusBar()->setSizeGripEnabled(true);
 
@@ -100,7 +301,7 @@ TFitWindow::TFitWindow(IdentificationHub& hub, std::function<Genes(Start)> best_
   auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
   connect(escape, &QShortcut::activated, this, [this] { CmStop(); });
   SetBusy(hub_.Host().Busy());
-  resize(720, 380);
+  resize(760, 480);
 }
 
 TFitWindow::~TFitWindow() {
@@ -118,6 +319,8 @@ void TFitWindow::ShowFrom(Start start) {
 }
 
 QString TFitWindow::ProgressText() const { return progress_->text(); }
+
+QString TFitWindow::SummaryText() const { return summary_->text(); }
 
 void TFitWindow::SetBusy(bool busy) {
   fit_->setEnabled(!busy);
@@ -144,6 +347,10 @@ bool TFitWindow::CmAjuster() {
   costs_.clear();
   plot_->SetPoints(costs_);
   progress_->clear();
+  table_->setRowCount(0);
+  summary_->clear();
+  curves_->SetCurves({});
+  tabs_->setCurrentWidget(plot_);
   job_running_ = true;
   fit_in_use_.store(true);
   const bool started = hub_.Host().StartStudyJob(
@@ -202,8 +409,46 @@ void TFitWindow::ShowResult(const FitResult& r) {
   result_ = r;
   statusBar()->showMessage(ToQString(FitEndText(r)));
   if (r.end == FitEnd::kRefused || r.end == FitEnd::kFailed) return;
+  ShowParameters(r);
+  curves_->SetCurves(r.curves);
+  tabs_->setCurrentIndex(1);
   hub_.ShowParamWindow(r.genes);
   hub_.ParamWindow()->ShowIntervals(IntervalsOf(r));
+}
+
+void TFitWindow::ShowParameters(const FitResult& r) {
+  const std::string method = IntervalMethodName(r);
+  table_->setRowCount(static_cast<int>(r.parameters.size()));
+  for (int row = 0; row < static_cast<int>(r.parameters.size()); ++row) {
+    const FittedParameter& p = r.parameters[static_cast<std::size_t>(row)];
+    const bool intervals = r.statistics && std::isfinite(p.lower95) && std::isfinite(p.upper95);
+    table_->setItem(row, 0, Cell(kGeneNames[static_cast<std::size_t>(p.gene)]));
+    table_->setItem(row, 1, Cell(FormatG(p.value)));
+    table_->setItem(row, 2, Cell(r.statistics ? FormatG(p.standard_error, 3) : "-"));
+    table_->setItem(
+        row, 3, Cell(intervals ? "[" + FormatG(p.lower95) + ", " + FormatG(p.upper95) + "]" : "-"));
+    table_->setItem(row, 4, Cell(method));
+    table_->setItem(row, 5, Cell(FitParameterUnit(p.gene)));
+    if (!p.identifiable) {
+      for (int c = 0; c < table_->columnCount(); ++c) {
+        table_->item(row, c)->setForeground(QColor(190, 60, 30));
+      }
+    }
+  }
+  table_->resizeColumnsToContents();
+
+  QStringList lines;
+  if (r.statistics) {
+    lines << QStringLiteral("Intervalles : ") + ToQString(IntervalMethodText(r));
+  } else {
+    lines << ToQString(NoUncertaintyText());
+  }
+  if (r.residual_kind == ResidualKind::kMachineState) {
+    lines << QStringLiteral("Poids : ") + ToQString(FitWeightsText(r));
+  }
+  lines << QStringLiteral("Écart rms : ") + ToQString(FitRmsText(r));
+  for (const std::string& line : IdentifiabilityLines(r)) lines << ToQString(line);
+  summary_->setText(lines.join(QLatin1Char('\n')));
 }
 
 }  // namespace mas::ui

@@ -9,7 +9,12 @@
 // labels and in a live plot (logarithmic), "Stop" or Escape ends it at the next iteration
 // with the best point so far. At its end the result window "Resultats de l'optimisation
 // des paramètres" shows the fitted parameters, each optimised one with its 95 %
-// confidence interval, and the status line how the fit ended. Choices of this window:
+// confidence interval, and the status line how the fit ended. The window itself then
+// shows, in its "Résultat" tab, each fitted parameter with its standard error, its 95 %
+// interval and the method of that interval, the weights and residuals, and what the
+// record cannot identify (the texts of the fit's report); and in its "Trajectoires" tab
+// the recorded and fitted speed and current over each other, with their residuals. Choices of this
+// window:
 //  - The fitted parameters are not written into the machine: "Appliquer à la machine" does
 //    it when the user wants them (a refused or failed fit never changes the study).
 //  - The fit uses the experimental tables like the optimisers, behind the same guard.
@@ -29,10 +34,35 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QTabWidget;
+class QTableWidget;
 
 namespace mas::ui {
 
 class IdentificationHub;
+
+// The recorded and fitted speed (left) and phase current (right) at the compared instants,
+// over each other, and below each its residual (recorded - fitted), on a shared time axis.
+class FitCurvesPlot : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit FitCurvesPlot(QWidget* parent = nullptr);
+
+  void SetCurves(FitCurves curves);
+  const FitCurves& Curves() const { return curves_; }
+  // The instants drawn (0 before a fit that compared the machine's state).
+  int Instants() const { return static_cast<int>(curves_.times.size()); }
+
+  QSize sizeHint() const override { return {640, 360}; }
+  QSize minimumSizeHint() const override { return {420, 260}; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  FitCurves curves_;
+};
 
 class TFitWindow : public QMainWindow {
   Q_OBJECT
@@ -57,6 +87,13 @@ class TFitWindow : public QMainWindow {
   QComboBox* StartChoice() const { return start_; }
   QLineEdit* IterationsEdit() const { return iterations_; }
   TuningCostPlot* Plot() const { return plot_; }
+  QTabWidget* Tabs() const { return tabs_; }
+  // The fitted parameters: "Paramètre", "Valeur", "Écart-type", "Intervalle à 95 %",
+  // "Méthode", "Unité".
+  QTableWidget* ParameterTable() const { return table_; }
+  // The interval method, weights, residual rms and identifiability, one per line.
+  QString SummaryText() const;
+  FitCurvesPlot* CurvesPlot() const { return curves_; }
   QString ProgressText() const;
 
  signals:
@@ -65,6 +102,7 @@ class TFitWindow : public QMainWindow {
  private:
   void ShowProgress(const FitProgress& p);
   void ShowResult(const FitResult& r);
+  void ShowParameters(const FitResult& r);
   void SetBusy(bool busy);
 
   IdentificationHub& hub_;
@@ -82,6 +120,10 @@ class TFitWindow : public QMainWindow {
   QPushButton* stop_ = nullptr;
   QPushButton* apply_ = nullptr;
   TuningCostPlot* plot_ = nullptr;
+  QTabWidget* tabs_ = nullptr;
+  QTableWidget* table_ = nullptr;
+  QLabel* summary_ = nullptr;
+  FitCurvesPlot* curves_ = nullptr;
 };
 
 // How a fit ended, in the status line's words.

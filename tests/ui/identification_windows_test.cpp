@@ -10,6 +10,7 @@
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTableWidget>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -18,6 +19,7 @@
 #include "cli/commands.h"
 #include "cli/identify_command.h"
 #include "files/parameter_file.h"
+#include "fit/fit_report.h"
 #include "identification/workbench.h"
 #include "study_fixture.h"
 #include "ui/fit_window.h"
@@ -508,6 +510,52 @@ TEST(FitWindow, FitsFromTheStudysMachineShowsIntervalsAndStops) {
   EXPECT_TRUE(w->IntervalText(kGeneRs).startsWith("[")) << w->IntervalText(kGeneRs).toStdString();
   EXPECT_TRUE(w->IntervalText(kGeneJ).startsWith("["));
   EXPECT_EQ(w->IntervalText(kGeneTs), "tenu");
+  // The window's own result: one row per optimised parameter, its interval read back holds
+  // the fitted value, and the method is named.
+  QTableWidget* table = fit.ParameterTable();
+  ASSERT_EQ(table->rowCount(), static_cast<int>(r.parameters.size()));
+  ASSERT_EQ(r.parameters.size(), 3u);
+  ASSERT_TRUE(r.statistics);
+  for (int row = 0; row < table->rowCount(); ++row) {
+    const FittedParameter& p = r.parameters[static_cast<std::size_t>(row)];
+    SCOPED_TRACE(kGeneNames[static_cast<std::size_t>(p.gene)]);
+    EXPECT_EQ(table->item(row, 0)->text().toStdString(),
+              kGeneNames[static_cast<std::size_t>(p.gene)]);
+    const QString interval = table->item(row, 3)->text();
+    ASSERT_TRUE(interval.startsWith('[') && interval.endsWith(']')) << interval.toStdString();
+    const QStringList bounds = interval.mid(1, interval.size() - 2).split(QStringLiteral(", "));
+    ASSERT_EQ(bounds.size(), 2);
+    EXPECT_NEAR(bounds[0].toDouble(), p.lower95, 1e-5 * std::fabs(p.lower95));
+    EXPECT_NEAR(bounds[1].toDouble(), p.upper95, 1e-5 * std::fabs(p.upper95));
+    EXPECT_LE(bounds[0].toDouble(), table->item(row, 1)->text().toDouble());
+    EXPECT_GE(bounds[1].toDouble(), table->item(row, 1)->text().toDouble());
+    EXPECT_EQ(table->item(row, 4)->text(), "Newey-West");
+  }
+  // The texts the command line prints: the method, the weights, the identifiability.
+  const QString summary = fit.SummaryText();
+  EXPECT_TRUE(summary.contains(ToQString(IntervalMethodText(r)))) << summary.toStdString();
+  EXPECT_TRUE(summary.contains(ToQString(FitWeightsText(r)))) << summary.toStdString();
+  for (const std::string& line : IdentifiabilityLines(r)) {
+    EXPECT_TRUE(summary.contains(ToQString(line))) << line;
+  }
+  // The curves: one point per compared instant, the fitted speed and current rebuilt from
+  // the residuals agree with the rms the fit reports.
+  const FitCurves& curves = fit.CurvesPlot()->Curves();
+  EXPECT_EQ(fit.CurvesPlot()->Instants(), r.instants);
+  ASSERT_EQ(curves.fitted_speed.size(), curves.times.size());
+  ASSERT_EQ(curves.fitted_current.size(), curves.times.size());
+  ASSERT_FALSE(curves.times.empty());
+  EXPECT_DOUBLE_EQ(curves.times.front(), r.compared_first);
+  EXPECT_DOUBLE_EQ(curves.times.back(), r.compared_last);
+  double sum_w = 0.0;
+  double sum_i = 0.0;
+  for (std::size_t k = 0; k < curves.times.size(); ++k) {
+    sum_w += std::pow(curves.measured_speed[k] - curves.fitted_speed[k], 2);
+    sum_i += std::pow(curves.measured_current[k] - curves.fitted_current[k], 2);
+  }
+  const double n = static_cast<double>(curves.times.size());
+  EXPECT_NEAR(std::sqrt(sum_w / n), r.speed_rms, 1e-6 * r.speed_rms + 1e-12);
+  EXPECT_NEAR(std::sqrt(sum_i / n), r.current_rms, 1e-6 * r.current_rms + 1e-12);
   // Not in the machine until asked for.
   EXPECT_EQ(b.host.Settings().dq.Rs, rs_before);
   ASSERT_TRUE(fit.CmAppliquer());
