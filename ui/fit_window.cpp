@@ -84,6 +84,27 @@ std::pair<double, double> SpanOf(std::span<const double> a, std::span<const doub
   return {low - margin, high + margin};
 }
 
+// Round values 1, 2 or 5 times a power of ten apart inside [low, high], about `labels`
+// of them (0 exactly when it is inside).
+std::vector<double> RoundTicks(double low, double high, int labels) {
+  const double rough = (high - low) / std::max(labels - 1, 1);
+  if (!(rough > 0.0) || !std::isfinite(rough)) return {low, high};
+  const double power = std::pow(10.0, std::floor(std::log10(rough)));
+  double step = 10.0 * power;
+  for (double m : {1.0, 2.0, 5.0}) {
+    if (m * power >= rough) {
+      step = m * power;
+      break;
+    }
+  }
+  std::vector<double> ticks;
+  for (double k = std::ceil(low / step); k * step <= high && ticks.size() < 12; k += 1.0) {
+    ticks.push_back(std::fabs(k) < 0.5 ? 0.0 : k * step);
+  }
+  if (ticks.empty()) return {low, high};
+  return ticks;
+}
+
 QString AxisNumber(double x) { return QString::fromStdString(FormatG(x, 4)); }
 
 // One panel: its title above, the value axis labelled at both ends (and at 0 when it is
@@ -111,8 +132,8 @@ void DrawPanel(QPainter& p, const QWidget& w, const QRectF& box, const QString& 
     return t1 > t0 ? area.left() + area.width() * (time - t0) / (t1 - t0) : area.center().x();
   };
   const QPen grid(QColor(215, 215, 215), 1, Qt::DotLine);
-  std::vector<double> ticks = {low, high};
-  if (low < 0.0 && high > 0.0) ticks.push_back(0.0);
+  const int labels = std::clamp(static_cast<int>(area.height() / (line + 4)), 2, 5);
+  const std::vector<double> ticks = RoundTicks(low, high, labels);
   for (double v : ticks) {
     const double y = y_of(v);
     p.setPen(grid);
@@ -273,9 +294,10 @@ TFitWindow::TFitWindow(IdentificationHub& hub, std::function<Genes(Start)> best_
       {QStringLiteral("Paramètre"), QStringLiteral("Valeur"), QStringLiteral("Écart-type"),
        QStringLiteral("Intervalle à 95 %"), QStringLiteral("Méthode"), QStringLiteral("Unité")});
   table_->verticalHeader()->setVisible(false);
-  table_->horizontalHeader()->setStretchLastSection(true);
+  table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  result_layout->addWidget(table_, 1);
+  table_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  result_layout->addWidget(table_);
   summary_ = new QLabel(result);
   summary_->setObjectName(QStringLiteral("Synthese"));
   summary_->setWordWrap(true);
@@ -301,7 +323,7 @@ TFitWindow::TFitWindow(IdentificationHub& hub, std::function<Genes(Start)> best_
   auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
   connect(escape, &QShortcut::activated, this, [this] { CmStop(); });
   SetBusy(hub_.Host().Busy());
-  resize(760, 480);
+  resize(780, 560);
 }
 
 TFitWindow::~TFitWindow() {
@@ -429,6 +451,7 @@ void TFitWindow::ShowParameters(const FitResult& r) {
         row, 3, Cell(intervals ? "[" + FormatG(p.lower95) + ", " + FormatG(p.upper95) + "]" : "-"));
     table_->setItem(row, 4, Cell(method));
     table_->setItem(row, 5, Cell(FitParameterUnit(p.gene)));
+    // A parameter the record cannot identify stands out; the reasons are below the table.
     if (!p.identifiable) {
       for (int c = 0; c < table_->columnCount(); ++c) {
         table_->item(row, c)->setForeground(QColor(190, 60, 30));
@@ -436,6 +459,10 @@ void TFitWindow::ShowParameters(const FitResult& r) {
     }
   }
   table_->resizeColumnsToContents();
+  // Every row in sight: the table as tall as its rows (at most the eight genes).
+  int height = table_->horizontalHeader()->height() + 2 * table_->frameWidth();
+  for (int row = 0; row < table_->rowCount(); ++row) height += table_->rowHeight(row);
+  table_->setFixedHeight(height);
 
   QStringList lines;
   if (r.statistics) {

@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <cmath>
 #include <filesystem>
@@ -627,6 +628,13 @@ TEST(Screenshots, OfTheIdentificationWindows) {
   ExpectNothingCut(fit);
   ExpectNothingCut(*b.hub.ParamWindow());
   EXPECT_TRUE(fit.grab().save(dir + "/TFitWindow.png"));
+  // Each tab of the result: the cost, the parameter table, the trajectories.
+  for (int tab = 0; tab < fit.Tabs()->count(); ++tab) {
+    fit.Tabs()->setCurrentIndex(tab);
+    QApplication::processEvents();
+    ExpectNothingCut(fit);
+    EXPECT_TRUE(fit.grab().save(dir + "/TFitWindow_" + QString::number(tab) + ".png"));
+  }
   EXPECT_TRUE(b.hub.ParamWindow()->grab().save(dir + "/TParamWindow_Ajustement.png"));
   for (auto kind : {GeneVectorDialog::Kind::kGenetic, GeneVectorDialog::Kind::kSwarm}) {
     GeneVectorDialog dialog(kind, 3, b.gen.Optimiser().XOld[0]);
