@@ -115,6 +115,30 @@ TEST(TrajectoryFit, ComparesTheMachinesStateNotTheControllersCopies) {
   }
   EXPECT_GT(worst_off, 3.0 * worst_on);
   EXPECT_NE(FormatFitReport(off, {}).find("--residuals cout"), std::string::npos);
+
+  // The fitted curves at the record's instants are the machine's at the best point, with
+  // the weights of the last refit taken out: a run of the fitted genes with unit weights
+  // gives the raw errors.
+  EXPECT_TRUE(off.curves.times.empty());
+  ASSERT_GT(on.reweights, 0);
+  const FitCurves& c = on.curves;
+  ASSERT_EQ(c.times.size(), static_cast<std::size_t>(on.instants));
+  ASSERT_EQ(c.fitted_speed.size(), c.times.size());
+  ASSERT_EQ(c.fitted_current.size(), c.times.size());
+  LayoutResult unit = MakeResidualLayout(on.genes, f.s, f.carried, 8);
+  ASSERT_EQ(unit.status, LayoutStatus::kReady) << unit.message;
+  SetNoiseLevels(unit.layout, 1.0, 1.0);
+  ResidualEvaluator evaluator(f.s, f.carried, unit.layout, 2);
+  const std::vector<TrajectoryResiduals> raw = evaluator.Evaluate({&on.genes, 1}, platform);
+  ASSERT_TRUE(raw[0].complete);
+  const std::size_t n = c.times.size();
+  ASSERT_EQ(raw[0].r.size(), 2 * n);
+  for (std::size_t k = 0; k < n; ++k) {
+    EXPECT_DOUBLE_EQ(c.times[k], unit.layout.times[k]);
+    EXPECT_NEAR(c.fitted_speed[k], c.measured_speed[k] - raw[0].r[k], 1e-9 * on.speed_range);
+    EXPECT_NEAR(c.fitted_current[k], c.measured_current[k] - raw[0].r[n + k],
+                1e-9 * on.current_range);
+  }
 }
 
 TEST(TrajectoryFit, TruthLiesInsideTheNinetyFivePercentIntervalsOfNoisyRecords) {
