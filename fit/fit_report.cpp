@@ -94,6 +94,13 @@ std::string FitRmsText(const FitResult& r) {
          G(r.current_range, 5) + ")";
 }
 
+std::vector<std::string> FittedParameterFlags(const FittedParameter& p) {
+  std::vector<std::string> flags;
+  if (p.at_bound) flags.emplace_back("à sa borne 0");
+  if (!p.identifiable) flags.emplace_back("non identifiable");
+  return flags;
+}
+
 std::string NoUncertaintyText() {
   return "Incertitudes non calculées (ajustement interrompu avant le jacobien du meilleur point)";
 }
@@ -170,8 +177,7 @@ std::string FormatFitReport(const FitResult& r, const FitReportContext& c) {
       continue;
     }
     std::string flag;
-    if (it->at_bound) flag = "  à sa borne 0";
-    if (!it->identifiable) flag += "  non identifiable";
+    for (const std::string& f : FittedParameterFlags(*it)) flag += "  " + f;
     s += Pad(G(it->value), 14) + Pad(G(it->standard_error, 3), 13) +
          Pad("[" + G(it->lower95) + ", " + G(it->upper95) + "]", 30) +
          Pad(G(it->white_error, 3), 13) + Pad(G(r.guess[ju]), 12) + Unit(j) + flag + "\n";

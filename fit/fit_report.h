@@ -35,6 +35,10 @@ std::string FitWeightsText(const FitResult& result);
 // The rms of the residuals of each signal, and its share of the signal's measured range.
 std::string FitRmsText(const FitResult& result);
 
+// What the parameter table says of a fitted parameter beside its values: "à sa borne 0",
+// "non identifiable".
+std::vector<std::string> FittedParameterFlags(const FittedParameter& p);
+
 // Why a result has no standard errors, intervals nor correlations.
 std::string NoUncertaintyText();
 

@@ -288,14 +288,16 @@ TFitWindow::TFitWindow(IdentificationHub& hub, std::function<Genes(Start)> best_
 
   auto* result = new QWidget(tabs_);
   auto* result_layout = new QVBoxLayout(result);
-  table_ = new QTableWidget(0, 6, result);
+  table_ = new QTableWidget(0, 7, result);
   table_->setObjectName(QStringLiteral("Parametres"));
-  table_->setHorizontalHeaderLabels(
-      {QStringLiteral("Paramètre"), QStringLiteral("Valeur"), QStringLiteral("Écart-type"),
-       QStringLiteral("Intervalle à 95 %"), QStringLiteral("Méthode"), QStringLiteral("Unité")});
+  table_->setHorizontalHeaderLabels({QStringLiteral("Paramètre"), QStringLiteral("Valeur"),
+                                     QStringLiteral("Écart-type"),
+                                     QStringLiteral("Intervalle à 95 %"), QStringLiteral("Méthode"),
+                                     QStringLiteral("Unité"), QStringLiteral("Remarque")});
   table_->verticalHeader()->setVisible(false);
   table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table_->horizontalHeader()->setStretchLastSection(true);
   table_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   result_layout->addWidget(table_);
   summary_ = new QLabel(result);
@@ -451,6 +453,9 @@ void TFitWindow::ShowParameters(const FitResult& r) {
         row, 3, Cell(intervals ? "[" + FormatG(p.lower95) + ", " + FormatG(p.upper95) + "]" : "-"));
     table_->setItem(row, 4, Cell(method));
     table_->setItem(row, 5, Cell(FitParameterUnit(p.gene)));
+    std::string flags;
+    for (const std::string& f : FittedParameterFlags(p)) flags += (flags.empty() ? "" : ", ") + f;
+    table_->setItem(row, 6, Cell(flags));
     // A parameter the record cannot identify stands out; the reasons are below the table.
     if (!p.identifiable) {
       for (int c = 0; c < table_->columnCount(); ++c) {

@@ -89,7 +89,7 @@ class TFitWindow : public QMainWindow {
   TuningCostPlot* Plot() const { return plot_; }
   QTabWidget* Tabs() const { return tabs_; }
   // The fitted parameters: "Paramètre", "Valeur", "Écart-type", "Intervalle à 95 %",
-  // "Méthode", "Unité".
+  // "Méthode", "Unité", "Remarque".
   QTableWidget* ParameterTable() const { return table_; }
   // The interval method, weights, residual rms and identifiability, one per line.
   QString SummaryText() const;
