@@ -128,11 +128,13 @@ std::string FormatFitReport(const FitResult& r, const FitReportContext& c) {
        ")" + (r.records.size() > 1 ? " sur l'ensemble des enregistrements" : "") + "\n";
   if (r.records.size() > 1) {
     // One line per record: what it compared, its errors and (machine state) its weights.
-    s += "\n" + Pad("Enregistrement", 28) + Pad("Instants", 10) + Pad("Vitesse rms", 14) +
+    std::size_t width = 16;
+    for (const RecordFit& rec : r.records) width = std::max(width, rec.name.size() + 4);
+    s += "\n" + Pad("Enregistrement", width) + Pad("Instants", 10) + Pad("Vitesse rms", 14) +
          Pad("Courant rms", 14) + (state ? Pad("σ vitesse", 14) + "σ courant" : std::string()) +
          "\n";
     for (const RecordFit& rec : r.records) {
-      s += "  " + Pad(rec.name, 26) + Pad(std::to_string(rec.instants), 10) +
+      s += "  " + Pad(rec.name, width - 2) + Pad(std::to_string(rec.instants), 10) +
            Pad(rec.speed_compared ? G(rec.speed_rms, 4) + " tr/mn" : "-", 14) +
            Pad(rec.current_compared ? G(rec.current_rms, 4) + " A" : "-", 14);
       if (state) {
