@@ -170,6 +170,8 @@ class JointEvaluator {
   std::vector<JointResiduals> Evaluate(std::span<const Genes> sets, Platform& platform) {
     std::vector<JointResiduals> out(sets.size());
     for (JointResiduals& x : out) x.complete = true;
+    // Every record's batch is run even after a stop, so that the processes sharing the
+    // batches (MPI ranks) take part in the same number of them.
     for (const auto& e : records_) {
       std::vector<TrajectoryResiduals> part = e->Evaluate(sets, platform);
       for (std::size_t i = 0; i < sets.size(); ++i) {
@@ -181,11 +183,6 @@ class JointEvaluator {
         x.r.insert(x.r.end(), p.r.begin(), p.r.end());
         x.speed_rms.push_back(p.speed_rms);
         x.current_rms.push_back(p.current_rms);
-      }
-      // A stop asked during one record's batch is not carried on into the next.
-      if (std::any_of(part.begin(), part.end(),
-                      [](const TrajectoryResiduals& p) { return p.interrupted; })) {
-        break;
       }
     }
     for (JointResiduals& x : out) {
