@@ -1,6 +1,8 @@
 #include "cli/fit_command.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <string_view>
@@ -45,6 +47,12 @@ constexpr const char* kFitExitHelp =
     "Les poids du coût (gWmF, gIasF, gA, gt0, CostFunction) se donnent par --set ; un gène\n"
     "est tenu par --set GenX.<nom>=0. Le fichier expérimental ExpNom est cherché à côté de\n"
     "l'étude, puis depuis le dossier courant ; --exp est pris depuis le dossier courant.\n"
+    "Plusieurs --exp : les enregistrements sont ajustés ensemble (résidus empilés, un seul\n"
+    "jeu de paramètres, poids de bruit par signal et par enregistrement, Newey-West par\n"
+    "enregistrement, sommé). --exp ETUDE.mas:FICHIER simule cet enregistrement avec sa\n"
+    "propre étude (pas, commande, charge, t0, tf) et la machine ajustée ; les --set et les\n"
+    "GenX de l'étude principale valent pour toutes. Le bilan donne l'écart rms par\n"
+    "signal et par enregistrement.\n"
     "Avec --mpi, seul le rang 0 écrit et affiche, et chaque rang finit avec le code du\n"
     "rang 0.\n";
 
@@ -61,17 +69,16 @@ std::string ProgressLine(const FitProgress& p) {
   return line;
 }
 
-// The report and the saved study are checked before the fit: neither may be the study,
-// the record or the other one, nor a write-protected file. Status after the message.
-std::optional<int> RefuseFitOutputs(const FitRequest& r, const std::string& record,
+// The report and the saved study are checked before the fit: neither may be a study or a
+// record read, nor the other one, nor a write-protected file. Status after the message.
+std::optional<int> RefuseFitOutputs(const FitRequest& r, const std::vector<CommandInput>& read,
                                     CliEnvironment& env) {
   const CommandInput report{r.report.value_or(""), "le rapport (--report)", false};
   const CommandInput save{r.save_best.value_or(""), "l'étude enregistrée (--save-best)", true};
-  const CommandInput read[] = {{r.study, "l'étude lue", true},
-                               {record, "le fichier expérimental lu", false}};
   for (const auto& [output, other] : {std::pair{report, save}, std::pair{save, report}}) {
     if (output.path.empty()) continue;
-    const CommandInput inputs[] = {read[0], read[1], other};
+    std::vector<CommandInput> inputs = read;
+    inputs.push_back(other);
     const OutputRefusal refusal = RefuseOutput(output.path, inputs);
     if (refusal) {
       env.platform.ShowMessage(refusal.message, "Erreur", MessageIcon::kStop);
@@ -79,6 +86,25 @@ std::optional<int> RefuseFitOutputs(const FitRequest& r, const std::string& reco
     }
   }
   return std::nullopt;
+}
+
+// One --exp: "STUDY.mas:RECORD" names the record's own study; anything else is a record
+// read with the main study. The study's name ends in ".mas" (any case) so that a colon
+// elsewhere (a drive, a folder) is not taken for the separator.
+struct RecordSource {
+  std::string study;
+  std::optional<std::string> record;  // none: the study's ExpNom
+};
+
+std::optional<RecordSource> ParseRecordSource(const std::string& text, const std::string& main) {
+  std::string lower = text;
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const std::size_t at = lower.find(".mas:");
+  if (at == std::string::npos) return RecordSource{main, text};
+  RecordSource source{text.substr(0, at + 4), text.substr(at + 5)};
+  if (source.study.size() <= 4 || source.record->empty()) return std::nullopt;
+  return source;
 }
 
 }  // namespace
@@ -102,10 +128,10 @@ class TableBuildPlatform final : public ForwardingPlatform {
   std::vector<RecordingPlatform::Message> held_;
 };
 
-std::optional<int> PrepareFit(const FitRequest& r, SimulationSettings& s, CarriedState& carried,
-                              CliEnvironment& env) {
+std::optional<int> PrepareFit(const FitRequest& r, const RecordSource& source,
+                              SimulationSettings& s, CarriedState& carried, CliEnvironment& env) {
   if (auto failed =
-          PrepareIdentification(r.study, r.overrides, r.experiment, s, carried, env, false)) {
+          PrepareIdentification(source.study, r.overrides, source.record, s, carried, env, false)) {
     return failed;
   }
   if (!r.cost_residuals) return std::nullopt;
@@ -124,18 +150,45 @@ std::optional<int> PrepareFit(const FitRequest& r, SimulationSettings& s, Carrie
 }
 
 int FitOnRanks(const FitRequest& r, CliEnvironment& env, const OptimisationRanks& ranks) {
-  SimulationSettings s;
-  CarriedState carried;
-  std::optional<int> failed = PrepareFit(r, s, carried, env);
-  if (!failed) {
-    failed =
-        RefuseFitOutputs(r,
-                         ExperimentalFilePath(s, r.experiment ? RecordLookup::kAsNamed
-                                                              : RecordLookup::kBesideStudyFirst),
-                         env);
+  std::vector<RecordSource> sources;
+  for (const std::string& text : r.experiments) {
+    // Checked when the command line was read.
+    if (auto source = ParseRecordSource(text, r.study)) sources.push_back(std::move(*source));
   }
+  if (sources.empty()) sources.push_back({r.study, std::nullopt});
+  // Every record with its study; the main study gives the fitted genes, the guess and
+  // --save-best (read on its own when no plain record names it).
+  std::vector<SimulationSettings> studies(sources.size());
+  std::vector<CarriedState> carried(sources.size());
+  std::vector<std::string> record_paths;
+  std::vector<CommandInput> read{{r.study, "l'étude lue", true}};
+  const bool main_first = sources.front().study == r.study;
+  SimulationSettings main_study;
+  std::optional<int> failed;
+  if (!main_first) failed = LoadStudy(r.study, r.overrides, main_study, env);
+  for (std::size_t k = 0; k < sources.size() && !failed; ++k) {
+    failed = PrepareFit(r, sources[k], studies[k], carried[k], env);
+    if (failed) break;
+    record_paths.push_back(ExperimentalFilePath(
+        studies[k], sources[k].record ? RecordLookup::kAsNamed : RecordLookup::kBesideStudyFirst));
+    if (sources[k].study != r.study) read.push_back({sources[k].study, "l'étude lue", true});
+    read.push_back({record_paths.back(), "le fichier expérimental lu", false});
+  }
+  if (!failed) failed = RefuseFitOutputs(r, read, env);
   if (const int status = ranks.Agree(failed.value_or(kExitSuccess), env); status != kExitSuccess) {
     return status;
+  }
+  if (main_first) {
+    main_study = studies.front();
+  } else {
+    // The genes fitted are chosen as for a record read with the main study.
+    main_study.GenX = studies.front().GenX;
+  }
+  SimulationSettings& s = main_study;
+  std::vector<FitRecord> records;
+  for (std::size_t k = 0; k < sources.size(); ++k) {
+    studies[k].GenX = s.GenX;
+    records.push_back({&studies[k], &carried[k], record_paths[k]});
   }
 
   FitOptions options;
@@ -154,13 +207,14 @@ int FitOnRanks(const FitRequest& r, CliEnvironment& env, const OptimisationRanks
           << std::flush;
 
   const FitResult result =
-      FitTrajectory(guess, s, carried, env.platform, options, [&env](const FitProgress& p) {
+      FitTrajectories(guess, records, env.platform, options, [&env](const FitProgress& p) {
         env.err << ProgressLine(p) << "\n" << std::flush;
       });
   FitReportContext context;
   context.study = r.study;
-  context.record = ExperimentalFilePath(
-      s, r.experiment ? RecordLookup::kAsNamed : RecordLookup::kBesideStudyFirst);
+  for (const std::string& path : record_paths) {
+    context.record += (context.record.empty() ? "" : ", ") + path;
+  }
   context.threads = options.threads * ranks.size();
   context.seed = options.seed;
   const std::string report = FormatFitReport(result, context);
@@ -239,8 +293,13 @@ FitSubcommand::FitSubcommand(CLI::App& identify) {
                    "gt0=0.03, CostFunction=0, GenX.a10=0 (gène tenu)...")
       ->type_name("NOM=VALEUR")
       ->allow_extra_args(false);
-  fit_->add_option("--exp", experiment_, "Fichier expérimental (remplace ExpNom)")
-      ->type_name("FICHIER");
+  fit_->add_option("--exp", experiments_,
+                   "Fichier expérimental (remplace ExpNom). Répétable : les enregistrements sont "
+                   "ajustés ensemble avec un seul jeu de paramètres ; ETUDE.mas:FICHIER lit et "
+                   "simule l'enregistrement avec sa propre étude (FICHIER seul : l'étude "
+                   "principale), par exemple --exp demarrage.dat --exp charge.mas:echelon.dat")
+      ->type_name("[ETUDE.mas:]FICHIER")
+      ->allow_extra_args(false);
   fit_->add_option("--init", init_, "Jeu de départ (défaut : la machine de l'étude)")
       ->type_name("Rs,Ts,Tr,sigma,J,a10,a20,a30");
   fit_->add_option("--starts", request_.starts,
@@ -291,7 +350,15 @@ bool FitSubcommand::Selected() const { return fit_ != nullptr && fit_->parsed();
 
 int FitSubcommand::Run(CliEnvironment& env) {
   FitRequest r = request_;
-  if (fit_->count("--exp") > 0) r.experiment = experiment_;
+  r.experiments = experiments_;
+  for (const std::string& text : r.experiments) {
+    if (!ParseRecordSource(text, r.study)) {
+      env.err << "Erreur d'utilisation : --exp " << text
+              << " : ETUDE.mas:FICHIER attendu (une étude et un enregistrement non vides)\n"
+                 "Voir « mas identify fit --help ».\n";
+      return kExitUsage;
+    }
+  }
   if (fit_->count("--save-best") > 0) r.save_best = save_;
   if (fit_->count("--report") > 0) r.report = report_;
   r.cost_residuals = residuals_ != "etat";

@@ -2,7 +2,7 @@
 // `mas identify fit`: identification of the machine's parameters by a least-squares fit
 // of the simulated start-up to the measured one (fit/trajectory_fit.h).
 //
-//   mas identify fit STUDY.mas [--set NAME=VALUE]... [--exp FILE]
+//   mas identify fit STUDY.mas [--set NAME=VALUE]... [--exp [STUDY2.mas:]FILE]...
 //                  [--init Rs,Ts,Tr,sigma,J,a10,a20,a30] [--starts N] [--seed S]
 //                  [--threads T] [--max-iterations N] [--step H] [--save-best OUT.mas]
 //                  [--residuals etat|cout] [--report FILE] [--mpi]
@@ -13,6 +13,9 @@
 // tables built on the study's time base. The guess is --init, or else the parameter set
 // of the study's machine. One line per solver iteration goes to stderr (start,
 // iteration, cost, step, time); the summary goes to stdout, and with --report to a file.
+// With several --exp the records are fitted jointly with one parameter set: each is read
+// and simulated with its own study (the main one for a plain FILE), the --set overrides
+// and the main study's GenX applied to every one.
 // Ctrl-C ends the fit at the best point reached, whose summary is printed and whose
 // --save-best and --report are written; the exit status is then 130.
 // With --mpi (mpirun -n N mas identify fit ... --mpi) the simulations of each Jacobian
@@ -35,8 +38,10 @@ namespace mas {
 
 struct FitRequest {
   std::string study;
-  std::vector<std::string> overrides;     // "NAME=VALUE", applied in order after the study
-  std::optional<std::string> experiment;  // replaces ExpNom
+  std::vector<std::string> overrides;  // "NAME=VALUE", applied in order after the study
+  // The records, in order: "RECORD" (read with the main study, replacing its ExpNom) or
+  // "STUDY.mas:RECORD" (read and simulated with that study). None: the main study's ExpNom.
+  std::vector<std::string> experiments;
   std::optional<std::array<double, 8>> init;
   int starts = 0;                     // extra starts beside the guess
   std::optional<std::uint32_t> seed;  // none: the calendar time
@@ -62,7 +67,8 @@ class FitSubcommand {
  private:
   CLI::App* fit_ = nullptr;
   FitRequest request_;
-  std::string init_, experiment_, save_, report_, residuals_ = "etat";
+  std::vector<std::string> experiments_;
+  std::string init_, save_, report_, residuals_ = "etat";
   long long seed_ = 0;
 };
 

@@ -161,7 +161,27 @@ std::string FormatFitReport(const FitResult& r, const FitReportContext& c) {
        (state ? " à la fin (1/2 somme des carrés, chaque signal rapporté à son niveau de bruit ; "
                 "le coût de départ avec les premiers poids)\n"
               : " à la fin (1/2 somme des carrés, chaque signal rapporté à son étendue mesurée)\n");
-  s += "Écart rms        : " + FitRmsText(r) + "\n";
+  s += "Écart rms        : " + FitRmsText(r) +
+       (r.records.size() > 1 ? " sur l'ensemble des enregistrements" : "") + "\n";
+  if (r.records.size() > 1) {
+    // One line per record: what it compared, its errors and (machine state) its weights.
+    std::size_t width = 16;
+    for (const RecordFit& rec : r.records) width = std::max(width, rec.name.size() + 4);
+    s += "\n" + Pad("Enregistrement", width) + Pad("Instants", 10) + Pad("Vitesse rms", 14) +
+         Pad("Courant rms", 14) + (state ? Pad("σ vitesse", 14) + "σ courant" : std::string()) +
+         "\n";
+    for (const RecordFit& rec : r.records) {
+      s += "  " + Pad(rec.name, width - 2) + Pad(std::to_string(rec.instants), 10) +
+           Pad(rec.speed_compared ? G(rec.speed_rms, 4) + " tr/mn" : "-", 14) +
+           Pad(rec.current_compared ? G(rec.current_rms, 4) + " A" : "-", 14);
+      if (state) {
+        s += Pad(G(rec.speed_noise, 4) + " tr/mn" + (rec.speed_noise_at_floor ? " (plancher)" : ""),
+                 14) +
+             G(rec.current_noise, 4) + " A" + (rec.current_noise_at_floor ? " (plancher)" : "");
+      }
+      s += "\n";
+    }
+  }
 
   if (r.statistics) s += "Intervalles      : " + IntervalMethodText(r) + "\n";
   s += "\n" + Pad("Paramètre", 11) + Pad("Valeur", 14) + Pad("Écart-type", 13) +
@@ -306,6 +326,24 @@ std::string FormatFitReportJson(const FitResult& r, const FitReportContext& c) {
     s += "  \"rms\": {\"speed\": " + JsonNumber(r.speed_compared ? r.speed_rms : kNoValue) +
          ", \"current\": " + JsonNumber(r.current_compared ? r.current_rms : kNoValue) +
          ", \"speed_unit\": \"tr/mn\", \"current_unit\": \"A\"},\n";
+    s += "  \"records\": [";
+    for (std::size_t k = 0; k < r.records.size(); ++k) {
+      const RecordFit& rec = r.records[k];
+      s += std::string(k > 0 ? ",\n    " : "\n    ") + "{\"record\": " + JsonString(rec.name) +
+           ", \"instants\": " + std::to_string(rec.instants) + ", \"compared\": [" +
+           JsonNumber(rec.compared_first) + ", " + JsonNumber(rec.compared_last) + "]" +
+           ", \"rms\": {\"speed\": " + JsonNumber(rec.speed_compared ? rec.speed_rms : kNoValue) +
+           ", \"current\": " + JsonNumber(rec.current_compared ? rec.current_rms : kNoValue) + "}" +
+           ", \"ranges\": {\"speed\": " + JsonNumber(rec.speed_range) +
+           ", \"current\": " + JsonNumber(rec.current_range) + "}" + ", \"weights\": " +
+           (state ? "{\"speed_noise\": " + JsonNumber(rec.speed_noise) +
+                        ", \"current_noise\": " + JsonNumber(rec.current_noise) +
+                        ", \"speed_at_floor\": " + JsonBool(rec.speed_noise_at_floor) +
+                        ", \"current_at_floor\": " + JsonBool(rec.current_noise_at_floor) + "}"
+                  : std::string("null")) +
+           "}";
+    }
+    s += r.records.empty() ? "],\n" : "\n  ],\n";
     s += "  \"ranges\": {\"speed\": " + JsonNumber(r.speed_range) +
          ", \"current\": " + JsonNumber(r.current_range) + "},\n";
     if (state) {

@@ -126,12 +126,84 @@ struct Coordinate {
 
 using Theta = std::vector<double>;
 
+// The residuals of one parameter set over every record, stacked record after record, and
+// the rms of each record's raw errors.
+struct JointResiduals {
+  bool complete = false;
+  bool diverged = false;
+  bool interrupted = false;
+  std::vector<double> r;
+  std::vector<double> speed_rms;  // per record
+  std::vector<double> current_rms;
+  double Cost() const {
+    double sum = 0.0;
+    for (double x : r) sum += x * x;
+    return 0.5 * sum;
+  }
+};
+
+// The records' evaluators seen as one: every parameter set is simulated once per record,
+// with that record's study and the common parameters.
+class JointEvaluator {
+ public:
+  explicit JointEvaluator(std::vector<std::unique_ptr<ResidualEvaluator>> records)
+      : records_(std::move(records)) {}
+  int records() const { return static_cast<int>(records_.size()); }
+  const ResidualLayout& layout(int k) const {
+    return records_[static_cast<std::size_t>(k)]->layout();
+  }
+  int Count() const {
+    int m = 0;
+    for (const auto& e : records_) m += e->layout().Count();
+    return m;
+  }
+  long long runs() const {
+    long long n = 0;
+    for (const auto& e : records_) n += e->runs();
+    return n;
+  }
+  void SetNoiseLevels(const std::vector<double>& speed, const std::vector<double>& current) {
+    for (std::size_t k = 0; k < records_.size(); ++k) {
+      records_[k]->SetNoiseLevels(speed[k], current[k]);
+    }
+  }
+  std::vector<JointResiduals> Evaluate(std::span<const Genes> sets, Platform& platform) {
+    std::vector<JointResiduals> out(sets.size());
+    for (JointResiduals& x : out) x.complete = true;
+    // Every record's batch is run even after a stop, so that the processes sharing the
+    // batches (MPI ranks) take part in the same number of them.
+    for (const auto& e : records_) {
+      std::vector<TrajectoryResiduals> part = e->Evaluate(sets, platform);
+      for (std::size_t i = 0; i < sets.size(); ++i) {
+        JointResiduals& x = out[i];
+        const TrajectoryResiduals& p = part[i];
+        x.complete = x.complete && p.complete;
+        x.diverged = x.diverged || p.diverged;
+        x.interrupted = x.interrupted || p.interrupted;
+        x.r.insert(x.r.end(), p.r.begin(), p.r.end());
+        x.speed_rms.push_back(p.speed_rms);
+        x.current_rms.push_back(p.current_rms);
+      }
+    }
+    for (JointResiduals& x : out) {
+      if (!x.complete || x.r.size() != static_cast<std::size_t>(Count())) {
+        x.complete = false;
+        x.r.clear();
+      }
+    }
+    return out;
+  }
+
+ private:
+  std::vector<std::unique_ptr<ResidualEvaluator>> records_;
+};
+
 // What the solver's cost function and the driver share: the residual evaluator, the
 // last point simulated (a Jacobian asked at the point just accepted reuses its
 // residuals), the best point so far, and the interruption.
 class FitProblem {
  public:
-  FitProblem(ResidualEvaluator& evaluator, Platform& platform, std::vector<Coordinate> coords,
+  FitProblem(JointEvaluator& evaluator, Platform& platform, std::vector<Coordinate> coords,
              const Genes& held, double relative_step)
       : evaluator_(evaluator),
         platform_(platform),
@@ -140,7 +212,7 @@ class FitProblem {
         relative_step_(relative_step) {}
 
   int n() const { return static_cast<int>(coords_.size()); }
-  int m() const { return evaluator_.layout().Count(); }
+  int m() const { return evaluator_.Count(); }
   const std::vector<Coordinate>& coords() const { return coords_; }
   bool interrupted() const { return interrupted_; }
   void Interrupt() { interrupted_ = true; }
@@ -161,7 +233,7 @@ class FitProblem {
     const Theta point(theta, theta + n());
     if (!(has_last_ && point == last_theta_)) {
       const Genes g = GenesOf(theta);
-      std::vector<TrajectoryResiduals> out = evaluator_.Evaluate({&g, 1}, platform_);
+      std::vector<JointResiduals> out = evaluator_.Evaluate({&g, 1}, platform_);
       Remember(point, std::move(out[0]));
     } else {
       NoteBest();
@@ -210,8 +282,8 @@ class FitProblem {
       sets.push_back(GenesOf(a.data()));
       sets.push_back(GenesOf(b.data()));
     }
-    std::vector<TrajectoryResiduals> out = evaluator_.Evaluate(sets, platform_);
-    for (const TrajectoryResiduals& x : out) {
+    std::vector<JointResiduals> out = evaluator_.Evaluate(sets, platform_);
+    for (const JointResiduals& x : out) {
       if (x.interrupted) interrupted_ = true;
       if (x.diverged) ++diverged_;
     }
@@ -228,8 +300,8 @@ class FitProblem {
     const std::vector<double>& r0 = last_.r;
     for (std::size_t j = 0; j < cols; ++j) {
       const Pair& p = pairs[j];
-      const TrajectoryResiduals& a = out[offset + 2 * j];
-      const TrajectoryResiduals& b = out[offset + 2 * j + 1];
+      const JointResiduals& a = out[offset + 2 * j];
+      const JointResiduals& b = out[offset + 2 * j + 1];
       for (std::size_t i = 0; i < rows; ++i) {
         double d = 0.0;
         if (p.forward || p.backward) {
@@ -269,11 +341,11 @@ class FitProblem {
   bool HasBest() const { return !best_theta_.empty(); }
   double best_cost() const { return best_cost_; }
   const Theta& best_theta() const { return best_theta_; }
-  const TrajectoryResiduals& best_residuals() const { return best_; }
+  const JointResiduals& best_residuals() const { return best_; }
 
-  // New noise levels: every residual simulated so far is stale.
-  void SetNoiseLevels(double speed_noise, double current_noise) {
-    evaluator_.SetNoiseLevels(speed_noise, current_noise);
+  // New noise levels (per record): every residual simulated so far is stale.
+  void SetNoiseLevels(const std::vector<double>& speed, const std::vector<double>& current) {
+    evaluator_.SetNoiseLevels(speed, current);
     has_last_ = false;
     jacobian_.clear();
     jacobian_theta_.clear();
@@ -281,7 +353,7 @@ class FitProblem {
   }
 
  private:
-  void Remember(const Theta& point, TrajectoryResiduals x) {
+  void Remember(const Theta& point, JointResiduals x) {
     if (x.interrupted) interrupted_ = true;
     if (x.diverged) ++diverged_;
     last_theta_ = point;
@@ -300,7 +372,7 @@ class FitProblem {
     }
   }
 
-  ResidualEvaluator& evaluator_;
+  JointEvaluator& evaluator_;
   Platform& platform_;
   std::vector<Coordinate> coords_;
   Genes held_;
@@ -309,12 +381,12 @@ class FitProblem {
   int diverged_ = 0;
   bool has_last_ = false;
   Theta last_theta_;
-  TrajectoryResiduals last_;
+  JointResiduals last_;
   Theta jacobian_theta_;
   std::vector<double> jacobian_;
   double best_cost_ = kInfinity;
   Theta best_theta_;
-  TrajectoryResiduals best_;
+  JointResiduals best_;
 };
 
 // The solver's view of the problem: residuals, and the Jacobian this fit computes
@@ -447,17 +519,25 @@ double IntegratedAutocorrelationTime(const double* x, Eigen::Index count) {
   return std::max(tau, 1.0);
 }
 
-// The residuals are laid out signal by signal, each over the same `instants`: the
-// scores g_t = sum over the signals at instant t of J_i^T r_i, and the long-run
-// covariance of the scores by the Bartlett kernel over `window` instants either way.
+// One record's residuals in the stacked vector: from row `offset`, `signals` series of
+// `instants` each (speed first, then current).
+struct RecordBlock {
+  Eigen::Index offset = 0;
+  Eigen::Index instants = 0;
+  Eigen::Index signals = 0;
+};
+
+// Within one record laid out signal by signal, each over the same instants: the scores
+// g_t = sum over the signals at instant t of J_i^T r_i, and the long-run covariance of
+// the scores by the Bartlett kernel over `window` instants either way.
 Eigen::MatrixXd LongRunScoreCovariance(const RowMajorMap& J, const std::vector<double>& r,
-                                       Eigen::Index instants, Eigen::Index window) {
+                                       const RecordBlock& block, Eigen::Index window) {
   const Eigen::Index n = J.cols();
-  const Eigen::Index blocks = instants > 0 ? J.rows() / instants : 0;
+  const Eigen::Index instants = block.instants;
   Eigen::MatrixXd G = Eigen::MatrixXd::Zero(instants, n);
-  for (Eigen::Index b = 0; b < blocks; ++b) {
+  for (Eigen::Index b = 0; b < block.signals; ++b) {
     for (Eigen::Index t = 0; t < instants; ++t) {
-      const Eigen::Index i = b * instants + t;
+      const Eigen::Index i = block.offset + b * instants + t;
       G.row(t) += J.row(i) * r[static_cast<std::size_t>(i)];
     }
   }
@@ -471,11 +551,12 @@ Eigen::MatrixXd LongRunScoreCovariance(const RowMajorMap& J, const std::vector<d
 }
 
 // Standard errors, intervals, correlations and identifiability at theta, from the
-// residuals r (m) and the Jacobian J (m x n, row-major) there; the residuals are laid
-// out signal by signal over the same `instants`.
+// residuals r (m) and the Jacobian J (m x n, row-major) there; the residuals are stacked
+// record after record (`blocks`). The records are independent: the long-run covariance
+// of the scores is the sum of each record's, each with its own window.
 Statistics ComputeStatistics(const std::vector<Coordinate>& coords, const Theta& theta,
                              const std::vector<double>& r, const std::vector<double>& jacobian,
-                             int instants) {
+                             const std::vector<RecordBlock>& blocks) {
   const auto n = static_cast<Eigen::Index>(coords.size());
   const auto m = static_cast<Eigen::Index>(r.size());
   Statistics st;
@@ -528,21 +609,32 @@ Statistics ComputeStatistics(const std::vector<Coordinate>& coords, const Theta&
   const Eigen::MatrixXd pinv = inv.asDiagonal() * C * inv.asDiagonal();
   const Eigen::MatrixXd white = s2 * pinv;
   Eigen::MatrixXd cov = white;
-  const Eigen::Index count = instants;
-  if (count >= kFewestInstantsForWindow && m % count == 0) {
-    double tau = 1.0;
-    for (Eigen::Index b = 0; b < m / count; ++b) {
-      tau = std::max(tau, IntegratedAutocorrelationTime(r.data() + b * count, count));
+  const bool windows =
+      !blocks.empty() && std::all_of(blocks.begin(), blocks.end(), [](const RecordBlock& b) {
+        return b.instants >= kFewestInstantsForWindow;
+      });
+  if (windows) {
+    Eigen::MatrixXd S = Eigen::MatrixXd::Zero(n, n);
+    double tau_max = 1.0;
+    Eigen::Index window_max = 0;
+    for (const RecordBlock& block : blocks) {
+      double tau = 1.0;
+      for (Eigen::Index b = 0; b < block.signals; ++b) {
+        tau = std::max(tau, IntegratedAutocorrelationTime(
+                                r.data() + block.offset + b * block.instants, block.instants));
+      }
+      const auto window = static_cast<Eigen::Index>(std::min(
+          std::ceil(kWindowPerCorrelationTime * tau), static_cast<double>(block.instants - 1)));
+      S += LongRunScoreCovariance(J, r, block, window);
+      tau_max = std::max(tau_max, tau);
+      window_max = std::max(window_max, window);
     }
-    const auto window = static_cast<Eigen::Index>(
-        std::min(std::ceil(kWindowPerCorrelationTime * tau), static_cast<double>(count - 1)));
-    const Eigen::MatrixXd S = LongRunScoreCovariance(J, r, count, window);
     const double small_sample =
         static_cast<double>(m) / static_cast<double>(std::max<Eigen::Index>(m - n, 1));
     cov = small_sample * (pinv * S * pinv);
     st.method = IntervalMethod::kNeweyWest;
-    st.window = static_cast<int>(window);
-    st.autocorrelation_time = tau;
+    st.window = static_cast<int>(window_max);
+    st.autocorrelation_time = tau_max;
   }
 
   for (Eigen::Index j = 0; j < n; ++j) {
@@ -717,10 +809,22 @@ MachineValues MachineValuesOf(const Genes& g, const SimulationSettings& s) {
 FitResult FitTrajectory(const Genes& guess, const SimulationSettings& s,
                         const CarriedState& carried, Platform& platform, const FitOptions& options,
                         const FitProgressFunction& progress) {
+  const FitRecord record{&s, &carried, {}};
+  return FitTrajectories(guess, {&record, 1}, platform, options, progress);
+}
+
+FitResult FitTrajectories(const Genes& guess, std::span<const FitRecord> records,
+                          Platform& platform, const FitOptions& options,
+                          const FitProgressFunction& progress) {
   const auto begin = std::chrono::steady_clock::now();
   FitResult result;
   result.guess = guess;
   result.genes = guess;
+  if (records.empty()) {
+    result.message = "Aucun enregistrement à ajuster";
+    return result;
+  }
+  const SimulationSettings& s = *records.front().study;
   for (int j = 0; j < NGenes; ++j) {
     result.optimised[static_cast<std::size_t>(j)] = s.GenX[static_cast<std::size_t>(j)];
   }
@@ -769,12 +873,29 @@ FitResult FitTrajectory(const Genes& guess, const SimulationSettings& s,
   }
 
   const int n = static_cast<int>(coords.size());
-  LayoutResult layout = MakeResidualLayout(guess, s, carried, n, options.residuals);
-  if (layout.status != LayoutStatus::kReady) return refuse(layout.message);
-  const ResidualLayout& lay = layout.layout;
+  const bool joint = records.size() > 1;
+  // Each record's compared instants; a record that cannot be used names itself.
+  std::vector<ResidualLayout> layouts;
+  for (const FitRecord& rec : records) {
+    LayoutResult layout =
+        MakeResidualLayout(guess, *rec.study, *rec.carried, joint ? 1 : n, options.residuals);
+    if (layout.status != LayoutStatus::kReady) {
+      return refuse(joint ? "Enregistrement " + rec.name + " : " + layout.message : layout.message);
+    }
+    layouts.push_back(std::move(layout.layout));
+  }
+  const ResidualLayout& lay = layouts.front();
   result.residual_kind = lay.kind;
-  result.instants = lay.Instants();
-  result.residuals = lay.Count();
+  result.instants = 0;
+  result.residuals = 0;
+  for (const ResidualLayout& l : layouts) {
+    result.instants += l.Instants();
+    result.residuals += l.Count();
+  }
+  if (result.residuals < n) {
+    return refuse("Trop peu de résidus (" + std::to_string(result.residuals) + ") pour " +
+                  std::to_string(n) + " paramètres");
+  }
   result.speed_compared = lay.speed_compared;
   result.current_compared = lay.current_compared;
   result.max_of_current = lay.kind == ResidualKind::kCost && lay.mode == 6;
@@ -784,30 +905,60 @@ FitResult FitTrajectory(const Genes& guess, const SimulationSettings& s,
   result.record_last = lay.record_last;
   result.compared_first = lay.times.front();
   result.compared_last = lay.times.back();
-  result.simulated_until = lay.kind == ResidualKind::kMachineState ? lay.times.back() : s.tf;
-  if (lay.kind == ResidualKind::kCost && lay.Instants() < lay.instants_in_tables) {
-    result.notes.push_back("Enregistrement plus court que l'étude : comparaison limitée à " +
-                           Number(result.compared_first) + " .. " + Number(result.compared_last) +
-                           " s (" + std::to_string(lay.Instants()) + " instants sur " +
-                           std::to_string(lay.instants_in_tables) + ")");
-  }
-  if (lay.kind == ResidualKind::kMachineState) {
-    if (lay.Instants() < lay.instants_in_tables) {
-      result.notes.push_back("Enregistrement comparé sur " + Number(result.compared_first) +
-                             " .. " + Number(result.compared_last) + " s (" +
-                             std::to_string(lay.Instants()) + " lignes de l'enregistrement sur " +
-                             std::to_string(lay.instants_in_tables) +
-                             ", les autres hors de [t0, tf])");
+  result.simulated_until = 0.0;
+  std::vector<RecordBlock> blocks;
+  Eigen::Index offset = 0;
+  for (std::size_t k = 0; k < records.size(); ++k) {
+    const ResidualLayout& l = layouts[k];
+    const SimulationSettings& sk = *records[k].study;
+    const std::string prefix = joint ? records[k].name + " : " : std::string();
+    RecordFit rf;
+    rf.name = records[k].name;
+    rf.instants = l.Instants();
+    rf.residuals = l.Count();
+    rf.speed_compared = l.speed_compared;
+    rf.current_compared = l.current_compared;
+    rf.speed_range = l.speed_range;
+    rf.current_range = l.current_range;
+    rf.compared_first = l.times.front();
+    rf.compared_last = l.times.back();
+    result.records.push_back(rf);
+    blocks.push_back(
+        {offset, l.Instants(),
+         static_cast<Eigen::Index>((l.speed_compared ? 1 : 0) + (l.current_compared ? 1 : 0))});
+    offset += l.Count();
+    const double until = l.kind == ResidualKind::kMachineState ? l.times.back() : sk.tf;
+    result.simulated_until = std::max(result.simulated_until, until);
+    if (l.kind == ResidualKind::kCost && l.Instants() < l.instants_in_tables) {
+      result.notes.push_back(prefix +
+                             "Enregistrement plus court que l'étude : comparaison limitée à " +
+                             Number(rf.compared_first) + " .. " + Number(rf.compared_last) +
+                             " s (" + std::to_string(l.Instants()) + " instants sur " +
+                             std::to_string(l.instants_in_tables) + ")");
     }
-    if (result.compared_last < s.tf - s.dt) {
-      result.notes.push_back("Simulations arrêtées au dernier instant comparé, " +
-                             Number(result.compared_last) + " s (tf = " + Number(s.tf) + " s)");
+    if (l.kind == ResidualKind::kMachineState) {
+      if (l.Instants() < l.instants_in_tables) {
+        result.notes.push_back(prefix + "Enregistrement comparé sur " + Number(rf.compared_first) +
+                               " .. " + Number(rf.compared_last) + " s (" +
+                               std::to_string(l.Instants()) + " lignes de l'enregistrement sur " +
+                               std::to_string(l.instants_in_tables) +
+                               ", les autres hors de [t0, tf])");
+      }
+      if (rf.compared_last < sk.tf - sk.dt) {
+        result.notes.push_back(prefix + "Simulations arrêtées au dernier instant comparé, " +
+                               Number(rf.compared_last) + " s (tf = " + Number(sk.tf) + " s)");
+      }
     }
   }
 
   QuietSolverLog();
   const int threads = options.threads > 0 ? options.threads : MachineThreads();
-  ResidualEvaluator evaluator(s, carried, layout.layout, threads, options.distributor);
+  std::vector<std::unique_ptr<ResidualEvaluator>> evaluators;
+  for (std::size_t k = 0; k < records.size(); ++k) {
+    evaluators.push_back(std::make_unique<ResidualEvaluator>(
+        *records[k].study, *records[k].carried, layouts[k], threads, options.distributor));
+  }
+  JointEvaluator evaluator(std::move(evaluators));
   FitProblem problem(evaluator, platform, coords, guess, options.relative_step);
 
   // A guess whose residuals or Jacobian are not finite numbers cannot start a fit: every
@@ -887,8 +1038,8 @@ FitResult FitTrajectory(const Genes& guess, const SimulationSettings& s,
 
   Theta best_theta;
   double best_cost = kInfinity;
-  TrajectoryResiduals best_residuals;
-  std::array<double, 2> best_noise = NoiseOf(evaluator.layout());
+  JointResiduals best_residuals;
+  std::array<double, 2> best_noise = NoiseOf(evaluator.layout(0));
   ceres::TerminationType best_termination = ceres::FAILURE;
   std::vector<Theta> ends;
   for (std::size_t k = 0; k < starts.size(); ++k) {
@@ -915,7 +1066,7 @@ FitResult FitTrajectory(const Genes& guess, const SimulationSettings& s,
         best_cost = problem.best_cost();
         best_theta = problem.best_theta();
         best_residuals = problem.best_residuals();
-        best_noise = NoiseOf(evaluator.layout());
+        best_noise = NoiseOf(evaluator.layout(0));
         best_termination = ceres_summary.termination_type;
         result.best_start = static_cast<int>(k);
         result.message = ceres_summary.message;
@@ -955,14 +1106,22 @@ FitResult FitTrajectory(const Genes& guess, const SimulationSettings& s,
            (best_termination == ceres::NO_CONVERGENCE &&
             options.max_iterations >= kIterationsForReweighting);
   };
+  const auto record_count = records.size();
   if (lay.kind == ResidualKind::kMachineState) {
     for (int pass = 1; pass <= options.reweights && !problem.interrupted() && converged(); ++pass) {
-      const ResidualLayout& now = evaluator.layout();
-      const double speed = std::max(best_residuals.speed_rms, now.speed_floor);
-      const double current = std::max(best_residuals.current_rms, now.current_floor);
-      const bool settled =
-          (!now.speed_compared || std::fabs(speed / now.speed_noise - 1.0) < kNoiseSettled) &&
-          (!now.current_compared || std::fabs(current / now.current_noise - 1.0) < kNoiseSettled);
+      std::vector<double> speed(record_count);
+      std::vector<double> current(record_count);
+      bool settled = true;
+      for (std::size_t k = 0; k < record_count; ++k) {
+        const ResidualLayout& now = evaluator.layout(static_cast<int>(k));
+        speed[k] = std::max(best_residuals.speed_rms[k], now.speed_floor);
+        current[k] = std::max(best_residuals.current_rms[k], now.current_floor);
+        settled =
+            settled &&
+            (!now.speed_compared || std::fabs(speed[k] / now.speed_noise - 1.0) < kNoiseSettled) &&
+            (!now.current_compared ||
+             std::fabs(current[k] / now.current_noise - 1.0) < kNoiseSettled);
+      }
       if (settled) break;
       problem.SetNoiseLevels(speed, current);
       Theta theta = best_theta;
@@ -977,26 +1136,55 @@ FitResult FitTrajectory(const Genes& guess, const SimulationSettings& s,
       best_theta = problem.best_theta();
       best_cost = problem.best_cost();
       best_residuals = problem.best_residuals();
-      best_noise = NoiseOf(evaluator.layout());
+      best_noise = NoiseOf(evaluator.layout(0));
       if (!problem.interrupted()) {
         best_termination = ceres_summary.termination_type;
         result.message = ceres_summary.message;
       }
     }
-    const ResidualLayout& final_layout = evaluator.layout();
-    result.speed_noise = final_layout.speed_noise;
-    result.current_noise = final_layout.current_noise;
-    result.speed_noise_at_floor = final_layout.speed_noise <= final_layout.speed_floor;
-    result.current_noise_at_floor = final_layout.current_noise <= final_layout.current_floor;
+    for (std::size_t k = 0; k < record_count; ++k) {
+      const ResidualLayout& l = evaluator.layout(static_cast<int>(k));
+      RecordFit& rf = result.records[k];
+      rf.speed_noise = l.speed_noise;
+      rf.current_noise = l.current_noise;
+      rf.speed_noise_at_floor = l.speed_noise <= l.speed_floor;
+      rf.current_noise_at_floor = l.current_noise <= l.current_floor;
+    }
+    result.speed_noise = result.records.front().speed_noise;
+    result.current_noise = result.records.front().current_noise;
+    result.speed_noise_at_floor = result.records.front().speed_noise_at_floor;
+    result.current_noise_at_floor = result.records.front().current_noise_at_floor;
   }
 
   result.genes = problem.GenesOf(best_theta.data());
   result.machine = MachineValuesOf(result.genes, s);
   result.cost = best_cost;
-  result.speed_rms = best_residuals.speed_rms;
-  result.current_rms = best_residuals.current_rms;
+  // The rms over every record, each record's squares weighted by its instants.
+  double speed_sq = 0.0;
+  double current_sq = 0.0;
+  for (std::size_t k = 0; k < record_count && k < best_residuals.speed_rms.size(); ++k) {
+    RecordFit& rf = result.records[k];
+    rf.speed_rms = best_residuals.speed_rms[k];
+    rf.current_rms = best_residuals.current_rms[k];
+    speed_sq += rf.instants * rf.speed_rms * rf.speed_rms;
+    current_sq += rf.instants * rf.current_rms * rf.current_rms;
+  }
+  if (record_count == 1 && !best_residuals.speed_rms.empty()) {
+    result.speed_rms = best_residuals.speed_rms.front();
+    result.current_rms = best_residuals.current_rms.front();
+  } else {
+    result.speed_rms = std::sqrt(speed_sq / std::max(result.instants, 1));
+    result.current_rms = std::sqrt(current_sq / std::max(result.instants, 1));
+  }
   if (lay.kind == ResidualKind::kMachineState) {
-    result.curves = CurvesOf(lay, best_residuals.r, best_noise);
+    // The curves are the first record's: its residuals come first in the stacked vector.
+    const ResidualLayout& first = evaluator.layout(0);
+    const auto count = static_cast<std::size_t>(first.Count());
+    if (best_residuals.r.size() >= count) {
+      const std::vector<double> own(best_residuals.r.begin(),
+                                    best_residuals.r.begin() + static_cast<std::ptrdiff_t>(count));
+      result.curves = CurvesOf(first, own, best_noise);
+    }
   }
   if (problem.interrupted()) {
     result.end = FitEnd::kInterrupted;
@@ -1020,7 +1208,7 @@ FitResult FitTrajectory(const Genes& guess, const SimulationSettings& s,
     if (problem.Jacobian(best_theta.data(), res.data(), jac.data())) r = res;
   }
   if (problem.HasJacobianAt(best_theta)) {
-    Statistics st = ComputeStatistics(coords, best_theta, r, problem.jacobian(), lay.Instants());
+    Statistics st = ComputeStatistics(coords, best_theta, r, problem.jacobian(), blocks);
     result.statistics = true;
     result.parameters = std::move(st.parameters);
     result.correlation = std::move(st.correlation);

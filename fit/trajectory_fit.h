@@ -52,6 +52,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -144,13 +145,40 @@ enum class IntervalMethod {
 
 // The record and the fitted machine at each compared instant (the best point), for
 // drawing the fit over the record. Machine-state residuals only (empty for the cost's):
-// a signal that is not compared has no fitted values.
+// a signal that is not compared has no fitted values. In a joint fit, the first record's.
 struct FitCurves {
   std::vector<double> times;           // s
   std::vector<double> measured_speed;  // tr/mn
   std::vector<double> fitted_speed;
   std::vector<double> measured_current;  // A
   std::vector<double> fitted_current;
+};
+
+// One record of a joint fit: its study (time base, control, cost weights; the machine
+// takes the fitted parameters) and its experimental tables.
+struct FitRecord {
+  const SimulationSettings* study = nullptr;
+  const CarriedState* carried = nullptr;
+  std::string name;  // the record's file, for the messages and the report
+};
+
+// What the fit made of one record.
+struct RecordFit {
+  std::string name;
+  int instants = 0;
+  int residuals = 0;
+  bool speed_compared = true;
+  bool current_compared = true;
+  double speed_rms = 0.0;  // tr/mn, at the best point
+  double current_rms = 0.0;
+  double speed_range = 0.0;
+  double current_range = 0.0;
+  double speed_noise = 0.0;  // machine state: the final weights' noise levels
+  double current_noise = 0.0;
+  bool speed_noise_at_floor = false;
+  bool current_noise_at_floor = false;
+  double compared_first = 0.0;  // s
+  double compared_last = 0.0;
 };
 
 struct FitResult {
@@ -176,7 +204,7 @@ struct FitResult {
   bool current_noise_at_floor = false;
   int reweights = 0;
   double simulated_until = 0.0;  // s: the last simulated instant the fit needed
-  double speed_rms = 0.0;        // tr/mn
+  double speed_rms = 0.0;        // tr/mn (over every record)
   double current_rms = 0.0;      // A
   double speed_range = 0.0;
   double current_range = 0.0;
@@ -195,6 +223,10 @@ struct FitResult {
   std::vector<std::string> notes;     // how the data were used
   FitCurves curves;
   std::vector<StartSummary> starts;
+  // Per record, in the order given (one for a single record). The fields above that
+  // describe a record (noise levels, ranges, record and compared spans) are the first
+  // record's; counts and rms are over all of them.
+  std::vector<RecordFit> records;
   int best_start = -1;
   int starts_reaching_best = 0;
   int iterations = 0;  // over all starts
@@ -209,5 +241,15 @@ struct FitResult {
 FitResult FitTrajectory(const Genes& guess, const SimulationSettings& s,
                         const CarriedState& carried, Platform& platform, const FitOptions& options,
                         const FitProgressFunction& progress = {});
+
+// Several records fitted jointly with one set of parameters: the residuals of every
+// record (each simulated with its own study and the common parameters) are stacked; the
+// fitted genes and the guess's domain are those of the first record's study (its GenX).
+// The noise levels are estimated per signal and per record; the Newey-West long-run
+// covariance is the sum of the records' (each record's window from its own residuals),
+// the records being independent of each other.
+FitResult FitTrajectories(const Genes& guess, std::span<const FitRecord> records,
+                          Platform& platform, const FitOptions& options,
+                          const FitProgressFunction& progress = {});
 
 }  // namespace mas

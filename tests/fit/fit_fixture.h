@@ -86,4 +86,28 @@ inline FitStudy MakeFitStudy(const Genes& truth, double tf = 0.25, double dt = 1
   return f;
 }
 
+// The same machine at speed taking a load step: a start-up over tf with a constant load
+// `step_load` (N m) added at `step_time`, recorded clean ten times finer as above, so
+// that a second record shows the machine under load beside the start-up.
+inline FitStudy MakeLoadStepStudy(const Genes& truth, double tf, double step_time, double step_load,
+                                  double dt = 1e-4, int out_step = 5) {
+  FitStudy f;
+  f.s = StartUpStudy(tf, dt, out_step);
+  f.s.CostFunction = 0;
+  f.s.Crt[0] = step_time;
+  f.s.da3ref[0] = step_load;
+  MapGenesOntoMachine(truth, f.s);
+  SimulationSettings measuring = f.s;
+  measuring.tf = f.s.tf + 10 * f.s.dt * f.s.OutStep;
+  measuring.dt = f.s.dt / kRecordFiner;
+  measuring.PushStep();
+  measuring.OutStep = f.s.OutStep * kRecordFiner;
+  measuring.CreateOutputFile = true;
+  RecordSink sink(f.carried.experiment);
+  SilentPlatform quiet;
+  RunSimulation(measuring, f.carried, quiet, &sink, false, 0);
+  BuildExperimentalTables(f.s, f.carried, quiet, nullptr);
+  return f;
+}
+
 }  // namespace mas::testing

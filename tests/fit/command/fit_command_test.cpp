@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -164,6 +165,70 @@ TEST_F(MasIdentifyFit, TheJsonReportParsesAndSaysWhatTheTextSays) {
     }
   }
   EXPECT_EQ(parameters, 6);
+}
+
+TEST_F(MasIdentifyFit, SeveralRecordsEachWithItsStudyAreFittedTogether) {
+  // A second study (the start-up 20 ms shorter) with a copy of the record: the record read
+  // with the main study and the copy with its own study.
+  SimulationSettings other;
+  other.ParamFileName = study_;
+  ReadParameterFile(other, platform_, Path("echo.dat"));
+  other.tf -= 0.02;
+  WriteParameterFile(other, Path("other.mas"));
+  std::ofstream(Path("rec2.dat")) << ReadAll(Path("rec.dat"));
+  const std::string pair = Path("other.mas") + ":" + Path("rec2.dat");
+  ASSERT_EQ(Mas(Fit({"--exp", pair, "--init", "1.8,0.16,0.1,0.08,0.017,0,0,2.6", "--report",
+                     Path("fit.json"), "--save-best", Path("best.mas")})),
+            0)
+      << err_.str() << out_.str();
+  const std::string out = out_.str();
+  EXPECT_NE(out.find("  " + Path("rec.dat") + "  "), std::string::npos) << out;
+  EXPECT_NE(out.find("  " + Path("rec2.dat") + "  "), std::string::npos) << out;
+  EXPECT_NE(out.find("sur l'ensemble des enregistrements"), std::string::npos);
+  // The second record is simulated with its own study: it stops 20 ms earlier.
+  const std::string report = ReadAll(Path("fit.json"));
+  std::ofstream(Path("records.py"))
+      << "import json,sys\n"
+         "d=json.load(open(sys.argv[1]))\n"
+         "r=d['records']\n"
+         "assert len(r)==2, r\n"
+         "assert r[0]['record'].endswith('rec.dat') and r[1]['record'].endswith('rec2.dat')\n"
+         "assert abs(r[0]['compared'][1]-r[1]['compared'][1]-0.02)<1e-9, r\n"
+         "assert d['instants']==r[0]['instants']+r[1]['instants']\n"
+         "assert all(x['rms']['speed']>0 and x['weights']['current_noise']>0 for x in r)\n";
+  EXPECT_EQ(std::system(("python3 " + Path("records.py") + " " + Path("fit.json")).c_str()), 0)
+      << report;
+  SimulationSettings saved;
+  saved.ParamFileName = Path("best.mas");
+  ReadParameterFile(saved, platform_, Path("echo.dat"));
+  EXPECT_NEAR(saved.dq.Rs, 1.405, 1e-3);
+  EXPECT_NEAR(saved.tf, other.tf + 0.02, 1e-12);  // the main study is the one saved
+
+  // What cannot be used is refused before anything runs, and named.
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string said;
+  };
+  const std::vector<Case> cases = {
+      {{"--exp", ".mas:" + Path("rec2.dat")}, kExitUsage, "ETUDE.mas:FICHIER attendu"},
+      {{"--exp", Path("other.mas") + ":"}, kExitUsage, "ETUDE.mas:FICHIER attendu"},
+      {{"--exp", Path("other.mas") + ":" + Path("none.dat")}, kExitParameterFile, "none.dat"},
+      {{"--exp", Path("none.mas") + ":" + Path("rec2.dat")}, kExitParameterFile, "none.mas"},
+      {{"--exp", pair, "--report", Path("rec2.dat")}, kExitParameterFile, "rec2.dat"},
+      {{"--exp", pair, "--save-best", Path("other.mas")}, kExitParameterFile, "other.mas"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.said);
+    platform_.messages.clear();
+    err_.str("");
+    out_.str("");
+    EXPECT_EQ(Mas(Fit(c.args)), c.status);
+    std::string said = err_.str();
+    for (const auto& m : platform_.messages) said += m.text;
+    EXPECT_NE(said.find(c.said), std::string::npos) << said;
+    EXPECT_EQ(out_.str().find("itération"), std::string::npos);
+  }
 }
 
 TEST_F(MasIdentifyFit, AShorterRecordIsFittedOnItsSpanWithoutAnAlarm) {
