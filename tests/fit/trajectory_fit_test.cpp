@@ -11,6 +11,7 @@
 #include "fit/fit_report.h"
 #include "fit/trajectory_residuals.h"
 #include "fit_fixture.h"
+#include "fit_result_checks.h"
 
 namespace mas {
 namespace {
@@ -18,28 +19,10 @@ namespace {
 using testing::Bits;
 using testing::LoadedMachineGenes;
 using testing::MakeFitStudy;
+using testing::Param;
 using testing::Scaled;
-
-FitOptions Threads(int threads) {
-  FitOptions o;
-  o.threads = threads;
-  return o;
-}
-
-const FittedParameter& Param(const FitResult& r, int gene) {
-  for (const FittedParameter& p : r.parameters) {
-    if (p.gene == gene) return p;
-  }
-  ADD_FAILURE() << "gene " << gene << " not fitted";
-  return r.parameters.front();
-}
-
-bool Warned(const FitResult& r, const std::string& name) {
-  for (const std::string& w : r.warnings) {
-    if (w.find(name) != std::string::npos) return true;
-  }
-  return false;
-}
+using testing::Threads;
+using testing::Warned;
 
 // The parameters a start-up identifies well, and how close a clean record made another
 // way gives them.
