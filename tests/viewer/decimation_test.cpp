@@ -145,6 +145,9 @@ TEST(Decimation, PixelColumnsAndVisibleSamples) {
   EXPECT_EQ(PixelColumnOf(kNaN, 0, 1, 10), -1);
   EXPECT_EQ(PixelColumnOf(HUGE_VAL, 0, 1, 10), -1);
   EXPECT_EQ(PixelColumnOf(1e308, -1e308, 1e308, 10), 9);
+  // Infinite bounds (a table holding inf): no finite fraction, the sample goes to an edge.
+  EXPECT_EQ(PixelColumnOf(0, -HUGE_VAL, HUGE_VAL, 10), 0);
+  EXPECT_EQ(PixelColumnOf(HUGE_VAL, -HUGE_VAL, HUGE_VAL, 10), 9);
   const std::vector<double> t{0, 1, 2, 3, 4, 5};
   std::size_t first = 0, last = 0;
   VisibleSamples(t, 1.5, 3.5, first, last);

@@ -76,6 +76,9 @@ int PixelColumnOf(double x, double x0, double x1, int width) {
   double fraction = (x - x0) / (x1 - x0);
   // A range wider than the largest double: the same fraction from halved bounds.
   if (!std::isfinite(x1 - x0)) fraction = (0.5 * x - 0.5 * x0) / (0.5 * x1 - 0.5 * x0);
+  // An infinite bound leaves no finite fraction (inf / inf): the sample goes to the edge
+  // it stands at, the first column otherwise.
+  if (std::isnan(fraction)) return x == x1 ? width - 1 : 0;
   const double p = std::floor(std::clamp(fraction, 0.0, 1.0) * width);
   // p lies in [0, width] (x1 itself maps to width): the conversion is defined.
   return std::min(static_cast<int>(p), width - 1);
