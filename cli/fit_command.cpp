@@ -136,17 +136,9 @@ std::optional<int> PrepareFit(const FitRequest& r, const RecordSource& source,
   }
   if (!r.cost_residuals) return std::nullopt;
   TableBuildPlatform quiet(env.platform);
-  const RunOutcome tables = BuildExperimentalTables(s, carried, quiet, nullptr);
-  if (!s.ExpTableReady) {
-    quiet.Release();
-    if (tables.status == RunStatus::kDiverged) return kExitDiverged;
-    if (tables.status == RunStatus::kInterrupted) return kExitInterrupted;
-    return kExitRefused;
-  }
-  env.out << "Tables expérimentales : " << carried.experiment.ExpWmTable.size()
-          << " pas enregistrés de " << s.tf - s.t0 << " s\n"
-          << std::flush;
-  return std::nullopt;
+  const std::optional<int> failed = BuildAnnouncedTables(s, carried, quiet, env.out);
+  if (failed) quiet.Release();
+  return failed;
 }
 
 int FitOnRanks(const FitRequest& r, CliEnvironment& env, const OptimisationRanks& ranks) {

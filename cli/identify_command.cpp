@@ -245,16 +245,20 @@ std::optional<int> PrepareIdentification(const std::string& study,
   ApplyOverrides(s, genes);
   env.out << "Fichier expérimental : " << read.path << " (" << read.complete_rows << " lignes)\n";
   if (!build_tables) return std::nullopt;
-  // The tables are built without an output table: the candidates are scored against them.
-  const RunOutcome tables = BuildExperimentalTables(s, carried, env.platform, nullptr);
+  return BuildAnnouncedTables(s, carried, env.platform, env.out);
+}
+
+std::optional<int> BuildAnnouncedTables(SimulationSettings& s, CarriedState& carried,
+                                        Platform& platform, std::ostream& out) {
+  const RunOutcome tables = BuildExperimentalTables(s, carried, platform, nullptr);
   if (!s.ExpTableReady) {
     if (tables.status == RunStatus::kDiverged) return kExitDiverged;
     if (tables.status == RunStatus::kInterrupted) return kExitInterrupted;
     return kExitRefused;
   }
-  env.out << "Tables expérimentales : " << carried.experiment.ExpWmTable.size()
-          << " pas enregistrés de " << s.tf - s.t0 << " s\n"
-          << std::flush;
+  out << "Tables expérimentales : " << carried.experiment.ExpWmTable.size()
+      << " pas enregistrés de " << s.tf - s.t0 << " s\n"
+      << std::flush;
   return std::nullopt;
 }
 

@@ -52,6 +52,12 @@ std::optional<int> PrepareIdentification(const std::string& study,
                                          SimulationSettings& s, CarriedState& carried,
                                          CliEnvironment& env, bool build_tables = true);
 
+// Builds the experimental tables of the study read (without an output table: the
+// candidates are scored against them), the run's messages going to `platform`, and prints
+// their size on `out`. Returns the exit status of a failure; nothing when they are ready.
+std::optional<int> BuildAnnouncedTables(SimulationSettings& s, CarriedState& carried,
+                                        Platform& platform, std::ostream& out);
+
 struct IdentifyRequest {
   enum class Method { kGenetic, kSwarm };
   Method method = Method::kGenetic;
