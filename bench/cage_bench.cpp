@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bench/bench_ratio.h"
+#include "bench/example_cage.h"
 #include "bench/supply.h"
 #include "engine/cage_machine_model.h"
 #include "engine/numeric.h"
@@ -20,26 +21,10 @@ constexpr double kDt = 1e-4;
 constexpr int kNr = 28;
 constexpr int kN = kNr + 3;
 
-// The 28-bar cage of the examples (the geometry of the model's tests) at rated load.
-mas::CageMachineModel ExampleCage() {
-  mas::CageMachineModel m;
-  m.SetElectricalParameters(1.405);
-  m.SetMechanicalParameters(2, 0.0131, 0.0, 0.0, 26.0);
-  m.SetStep(kDt);
-  m.SetCageParameters(0.05, 0.12, 0.35e-3, 130, kNr, 2.9e-3, 1.64e-4, 1.64e-2, 3.5e-6, 3.5e-4, 2e-8,
-                      8.2e-7);
-  m.AllocateArrays();
-  m.ResetBars();
-  m.ResetRings();
-  m.SetDumpPath("");
-  m.ResetForRun();
-  return m;
-}
-
 void BM_CageStep(benchmark::State& state) {
   const mas::bench::SupplySamples v = mas::bench::OnePeriodOfSupply(200, kDt);
   const int period = v.size();
-  mas::CageMachineModel m = ExampleCage();
+  mas::CageMachineModel m = mas::bench::ExampleCage(kNr, kDt);
   m.Rb[0] = m.RbCasse;
   for (auto _ : state) {
     double sum = 0;
@@ -56,7 +41,7 @@ BENCHMARK(BM_CageStep)->Unit(benchmark::kMillisecond);
 // The cage's inverse inductance matrix and a right-hand side of the size of a run's.
 struct Product {
   Product() : a(kN * kN), x(kN), y(kN + 1) {
-    const mas::CageMachineModel m = ExampleCage();
+    const mas::CageMachineModel m = mas::bench::ExampleCage(kNr, kDt);
     for (int i = 0; i < kN; ++i) {
       for (int j = 0; j < kN; ++j) a[i * kN + j] = m.InvML(i, j);
       x[i] = std::sin(0.1 * i);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bench/bench_ratio.h"
+#include "bench/example_cage.h"
 #include "bench/supply.h"
 #include "engine/cage_machine_model.h"
 #include "engine/numeric.h"
@@ -20,27 +21,11 @@ constexpr int kSteps = 20000;
 constexpr double kDt = 1e-4;
 constexpr int kBars[] = {16, 28, 40, 64};
 
-// The cage of the examples (the geometry of the model's tests) with nr bars, rated load.
-mas::CageMachineModel Cage(int nr) {
-  mas::CageMachineModel m;
-  m.SetElectricalParameters(1.405);
-  m.SetMechanicalParameters(2, 0.0131, 0.0, 0.0, 26.0);
-  m.SetStep(kDt);
-  m.SetCageParameters(0.05, 0.12, 0.35e-3, 130, nr, 2.9e-3, 1.64e-4, 1.64e-2, 3.5e-6, 3.5e-4, 2e-8,
-                      8.2e-7);
-  m.AllocateArrays();
-  m.ResetBars();
-  m.ResetRings();
-  m.SetDumpPath("");
-  m.ResetForRun();
-  return m;
-}
-
 void BM_CageStepBars(benchmark::State& state) {
   const int nr = static_cast<int>(state.range(0));
   const mas::bench::SupplySamples v = mas::bench::OnePeriodOfSupply(200, kDt);
   const int period = v.size();
-  mas::CageMachineModel m = Cage(nr);
+  mas::CageMachineModel m = mas::bench::ExampleCage(nr, kDt);
   for (auto _ : state) {
     double sum = 0;
     for (int i = 0, k = 0; i < kSteps; ++i) {
@@ -58,7 +43,7 @@ void BM_FourColumnProductsBars(benchmark::State& state) {
   const int nr = static_cast<int>(state.range(0));
   const int n = nr + 3;
   const int rows = (n + 3) / 4 * 4;
-  const mas::CageMachineModel m = Cage(nr);
+  const mas::CageMachineModel m = mas::bench::ExampleCage(nr, kDt);
   std::vector<double> columns(static_cast<std::size_t>(rows) * n, 0.0), x(n), y(rows);
   for (int j = 0; j < n; ++j) {
     for (int i = 0; i < n; ++i) columns[j * rows + i] = m.InvML(i, j);
