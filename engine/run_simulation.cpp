@@ -106,6 +106,10 @@ class SimulationRun {
   void Interrupt();
   void StepMachine();
   void CheckDivergence();
+  // True once t lies half a step or more beyond tf. The distance is doubled rather than dt
+  // halved: doubling is exact (or overflows to infinity, still past the end), while half of
+  // the smallest subnormal dt rounds to zero and would end the run one step early.
+  bool PastEnd() const { return 2 * (st_.t - s_.tf) >= s_.dt; }
   void Stop() {
     st_.t = s_.tf + 1;
     stop_ = true;
@@ -238,11 +242,10 @@ RunOutcome SimulationRun::Run() {
     // tf a hair above it: with half a step of tolerance the last step is the one nearest tf
     // (the earlier one when tf lies midway between two steps). The distance to tf is compared
     // rather than t with tf + dt/2, a sum whose own rounding could drop the step at tf.
-    const double half_step = s_.dt / 2;
     do {
       Step();
       if (st_.steps % kInterruptPollSteps == 0 && !stop_) PollProgressAndInterrupt();
-    } while (!stop_ && st_.t - s_.tf < half_step);
+    } while (!stop_ && !PastEnd());
   }
   // A stop asked after the last poll still ends the run as interrupted: the user asked for
   // it, and a script must not read it as success.
@@ -320,7 +323,7 @@ void SimulationRun::RunTraced() {
     w_prev = st_.Wm;
     i_prev = st_.Ias;
     if (st_.steps % kInterruptPollSteps == 0) PollProgressAndInterrupt();
-    if (stop_ || st_.t - s_.tf >= 0.5 * s_.dt) break;
+    if (stop_ || PastEnd()) break;
   }
 }
 

@@ -192,20 +192,22 @@ TEST(RunSimulation, EndTimeBeforeStartStillRunsOneStep) {
 
 // A step just above the spacing of the doubles at t is rounded at every addition, down as
 // well as up: the run still ends, after at most 2 (tf - t0)/dt + 1 steps (the bound the
-// step-count counters rely on). Found by fuzzing, with dt = 1.45 spacings.
+// step-count counters rely on). Found by fuzzing, with dt = 1.45 spacings; and near zero,
+// where the smallest subnormal step has no half and the run must still reach past tf.
 TEST(RunSimulation, StepNearTheSpacingOfTheTimeEndsWithinTwiceThePlannedSteps) {
-  for (const double spacings : {1.0, 1.45, 1.5, 1.99, 2.5}) {
-    Harness h;
-    h.s.t0 = 1000.0;
-    const double spacing = std::nextafter(1000.0, 2000.0) - 1000.0;
-    h.s.dt = spacings * spacing;
-    h.s.tf = h.s.t0 + 100 * h.s.dt;
-    const RunOutcome out = h.Run();
-    EXPECT_EQ(out.status, RunStatus::kReachedEnd) << spacings;
-    EXPECT_GT(out.t_end, h.s.tf) << spacings;
-    EXPECT_GE(out.steps, 1) << spacings;
-    EXPECT_LE(out.steps, 2 * (h.s.tf - h.s.t0) / h.s.dt + 1) << spacings;
-  }
+  for (const double t0 : {1000.0, 0.0})
+    for (const double spacings : {1.0, 1.45, 1.5, 1.99, 2.5}) {
+      Harness h;
+      h.s.t0 = t0;
+      const double spacing = std::nextafter(t0, 2000.0) - t0;
+      h.s.dt = spacings * spacing;
+      h.s.tf = h.s.t0 + 100 * h.s.dt;
+      const RunOutcome out = h.Run();
+      EXPECT_EQ(out.status, RunStatus::kReachedEnd) << spacings;
+      EXPECT_GT(out.t_end, h.s.tf) << spacings;
+      EXPECT_GE(out.steps, 1) << spacings;
+      EXPECT_LE(out.steps, 2 * (h.s.tf - h.s.t0) / h.s.dt + 1) << spacings;
+    }
 }
 
 TEST(RunSimulation, EventsAreLevelsAppliedFromTheirTimeOnLaterOnesOverriding) {
