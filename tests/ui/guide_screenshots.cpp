@@ -101,9 +101,14 @@ TEST(GuidePictures, WorkbenchAndViewerOnTheRunOfTheDefaultStudy) {
   const QImage workbench = Shoot(window, QStringLiteral("atelier"), {760, 540});
   EXPECT_GT(Colours(workbench, workbench.rect()), 20) << "the diagram is not drawn";
 
-  SettingsForm events(DialogById("TDIALOG_CRREF"));
-  events.Load(window.Settings());
-  Shoot(events, QStringLiteral("evenements_couple"));
+  // The dialogs the guide walks through: the machine, the time base, the load events.
+  for (const auto& [id, name] :
+       {std::pair{"TDIALOG_MACHINE", "machine"}, std::pair{"TDIALOG_TIMESIMUL", "temps"},
+        std::pair{"TDIALOG_CRREF", "evenements_couple"}}) {
+    SettingsForm form(DialogById(id));
+    form.Load(window.Settings());
+    Shoot(form, QString::fromLatin1(name));
+  }
 
   // The viewer as the run starts it, with the example session: speed, torques, current.
   viewer::ViewerOptions options;
