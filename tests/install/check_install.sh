@@ -16,6 +16,7 @@ bin="$prefix/bin"
 doc="$prefix/share/doc/mas-workbench"
 site="$prefix/lib/python3/dist-packages"
 for f in "$bin/mas" "$bin/mas-gui" "$bin/tracix" "$doc/examples/default.mas" "$doc/LICENSE" \
+         "$doc/guide.md" "$doc/img/atelier.png" \
          "$prefix/share/bash-completion/completions/mas" "$prefix/share/man/man1/mas.1" \
          "$prefix/share/man/man1/mas-run.1" "$prefix/share/man/man1/tracix.1" \
          "$prefix/share/man/man1/mas-gui.1"; do
