@@ -46,7 +46,7 @@ using testing::ExamplePath;
 using testing::ScratchDir;
 
 QString GuideDir() {
-  const QString dir = QCoreApplication::applicationDirPath() + QStringLiteral("/guide_img");
+  QString dir = QCoreApplication::applicationDirPath() + QStringLiteral("/guide_img");
   QDir().mkpath(dir);
   return dir;
 }
@@ -56,7 +56,7 @@ QImage Shoot(QWidget& w, const QString& name, QSize size = {}) {
   if (size.isValid()) w.resize(size);
   w.show();
   QApplication::processEvents();
-  const QImage image = w.grab().toImage();
+  QImage image = w.grab().toImage();
   EXPECT_TRUE(image.save(GuideDir() + "/" + name + ".png")) << name.toStdString();
   return image;
 }
