@@ -1,15 +1,17 @@
 // The pictures of the user guide, taken from the real windows on the examples: the
 // workbench on a study and one of its event dialogs, the curve viewer on the table of a
 // run started from the workbench (zoomed on the load step, two cursors, the spectrum),
-// the trajectory fit of the identification with its intervals, and the tuning of the IP
-// speed regulator. They go to guide_img/ beside the binary; scripts/guide_screenshots.sh
-// copies them into docs/img/. Each picture is also checked for what a reader of the guide
-// relies on: the study read, the curves drawn, the fit ended with its intervals.
+// the trajectory fit of the identification with its intervals, the genetic algorithm's
+// window, and the tuning of the IP speed regulator. They go to guide_img/ beside the binary;
+// scripts/guide_screenshots.sh copies them into docs/img/. Each picture is also checked for what a
+// reader of the guide relies on: the study read, the curves drawn, the fit ended with its
+// intervals.
 
 #include <gtest/gtest.h>
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
@@ -133,9 +135,10 @@ TEST(GuidePictures, WorkbenchAndViewerOnTheRunOfTheDefaultStudy) {
   Shoot(*spectrum, QStringLiteral("tracix_spectre"), {640, 400});
 }
 
-// "&Ajustement (moindres carrés)" from a guess 10-15 % off the machine that made the
-// record: the cost per iteration and the parameters with their intervals.
-TEST(GuidePictures, TrajectoryFitOfTheExampleRecord) {
+// "&Ajustement (moindres carrés)" from a guess 10-20 % off the machine that made the
+// record (the cost per iteration, the parameters with their intervals, the trajectories),
+// then the genetic algorithm's window on the same record.
+TEST(GuidePictures, IdentificationOfTheExampleRecord) {
   const fs::path dir = ScratchDir("guide_fit");
   TSimulWindow host;
   Recorded recorded(host);
@@ -178,6 +181,24 @@ TEST(GuidePictures, TrajectoryFitOfTheExampleRecord) {
   fit.Tabs()->setCurrentIndex(2);
   const QImage paths = Shoot(fit, QStringLiteral("ajustement_trajectoires"), size);
   EXPECT_GT(Colours(paths, paths.rect()), 20) << "no trajectory drawn";
+
+  // Then ten generations of the genetic algorithm from a drawn population, the best set
+  // shown (its candidates go through the study's machine: the fit above came first).
+  ApplyOverrides(host.MutableSettings(), ParseOverrides({"gA=200", "gt0=0.03"}));
+  gen.seed_source = [] { return 7u; };
+  ASSERT_TRUE(gen.CmRandomize());
+  gen.TimesEdit()->setText(QStringLiteral("10"));
+  QSignalSpy generations(&gen, &TGenDemWindow::jobFinished);
+  ASSERT_TRUE(gen.CmRunT());
+  ASSERT_TRUE(generations.count() > 0 || generations.wait(300000));
+  ASSERT_TRUE(recorded.messages.empty()) << recorded.messages[0];
+  EXPECT_EQ(gen.GenerationText().toStdString(), "10");
+  gen.show();
+  gen.ParamCheck()->setChecked(true);
+  const QImage genetic = Shoot(gen, QStringLiteral("identification_ga"));
+  EXPECT_GT(Colours(genetic, genetic.rect()), 10);
+  ASSERT_NE(hub.ParamWindow(), nullptr);
+  Shoot(*hub.ParamWindow(), QStringLiteral("identification_parametres"));
 }
 
 // "Régulateur &IP de vitesse": a population drawn, five generations, the result window.
