@@ -58,31 +58,32 @@ std::vector<ParameterRecord> ParameterRecords(SimulationSettings& s) {
   };
   add(1, {Real("Rs", dq.Rs), Real("Rr", dq.Rr), Real("Ls", dq.Ls), Real("Lr", dq.Lr),
           Real("M", dq.M)});
-  add(2, {Int("p", dq.p), Real("J", dq.J), Real("a10", dq.a10), Real("a20", dq.a20),
-          Real("a30", dq.a30)});
-  add(3, {Real("t0", s.t0), Real("tf", s.tf), Real("td0", s.td0), Real("dt", s.dt),
-          Real("TMLI", s.TMLI)});
+  add(2, {Int("p", dq.p).Limited(FieldRule::kCount), Real("J", dq.J), Real("a10", dq.a10),
+          Real("a20", dq.a20), Real("a30", dq.a30)});
+  add(3, {Real("t0", s.t0), Real("tf", s.tf), Real("td0", s.td0),
+          Real("dt", s.dt).Limited(FieldRule::kStep), Real("TMLI", s.TMLI)});
   add(4, {Real("E2", s.E2), Real("fs", s.fs)});
-  add(5, {Int("NTregI", s.NTregI), Real("IqsrefM", s.IqsrefM), Real("Kpq", s.Kpq),
-          Real("Kiq", s.Kiq), Real("VqsrefMax", s.VqsrefMax), Real("IqsFE", s.IqsFE),
-          Real("IqsFdE", s.IqsFdE), Real("IqsFdU", s.IqsFdU)});
+  add(5, {Int("NTregI", s.NTregI).Limited(FieldRule::kCount), Real("IqsrefM", s.IqsrefM),
+          Real("Kpq", s.Kpq), Real("Kiq", s.Kiq), Real("VqsrefMax", s.VqsrefMax),
+          Real("IqsFE", s.IqsFE), Real("IqsFdE", s.IqsFdE), Real("IqsFdU", s.IqsFdU)});
   add(26, {Flag("IqsPI", s.IqsPI), Flag("IqsIP", s.IqsIP), Flag("IqsFlou", s.IqsFlou)});
   add(6, {Real("Kpd", s.Kpd), Real("Kid", s.Kid), Real("VdsrefMax", s.VdsrefMax),
           Real("IdsFE", s.IdsFE), Real("IdsFdE", s.IdsFdE), Real("IdsFdU", s.IdsFdU)});
   add(27, {Flag("IdsPI", s.IdsPI), Flag("IdsIP", s.IdsIP), Flag("IdsFlou", s.IdsFlou)});
-  add(7, {Int("NTregW", s.NTregW), Real("KpW", s.KpW), Real("KiW", s.KiW), Real("TtW", s.TtW),
-          Real("WFErr", s.WFErr), Real("WFdErr", s.WFdErr), Real("WFdU", s.WFdU)});
+  add(7,
+      {Int("NTregW", s.NTregW).Limited(FieldRule::kCount), Real("KpW", s.KpW), Real("KiW", s.KiW),
+       Real("TtW", s.TtW), Real("WFErr", s.WFErr), Real("WFdErr", s.WFdErr), Real("WFdU", s.WFdU)});
   add(9,
       {Flag("WPI", s.WPI), Flag("WIP", s.WIP), Flag("WFlou", s.WFlou), Flag("ChangeK", s.ChangeK)});
   add(10, {Int("OutOpt", s.OutOpt), Int("OutStep", s.OutStep)});
   add(11, {Real("mRs", s.mRs), Real("mRr", s.mRr), Real("mLs", s.mLs), Real("mLr", s.mLr),
            Real("mM", s.mM)});
-  add(12, {Int("mp", s.mp), Real("mJ", s.mJ), Real("ma10", s.ma10), Real("ma20", s.ma20),
-           Real("ma30", s.ma30)});
-  add(14,
-      {IntFlag("MLI", s.MLI), IntFlag("VectCtrl", s.VectCtrl), IntFlag("Courant", s.Courant),
-       IntFlag("Statique", s.Statique), IntFlag("Decouple", s.Decouple),
-       Int("Flux_typ", s.Flux_typ), IntFlag("DTC", s.DTC), Flag("SpecialModel", s.SpecialModel)});
+  add(12, {Int("mp", s.mp).Limited(FieldRule::kCount), Real("mJ", s.mJ), Real("ma10", s.ma10),
+           Real("ma20", s.ma20), Real("ma30", s.ma30)});
+  add(14, {IntFlag("MLI", s.MLI), IntFlag("VectCtrl", s.VectCtrl), IntFlag("Courant", s.Courant),
+           IntFlag("Statique", s.Statique), IntFlag("Decouple", s.Decouple),
+           Int("Flux_typ", s.Flux_typ).Limited(FieldRule::kFluxType), IntFlag("DTC", s.DTC),
+           Flag("SpecialModel", s.SpecialModel)});
   add(15, Four({"Wmt1", "Wmt2", "Wmt3", "Wmt4"}, s.Wmt));
   add(16, Four({"Wmref1", "Wmref2", "Wmref3", "Wmref4"}, s.Wmref));
   add(17, Four({"Crt1", "Crt2", "Crt3", "Crt4"}, s.Crt));
@@ -105,10 +106,11 @@ std::vector<ParameterRecord> ParameterRecords(SimulationSettings& s) {
   }
   add(24, {Real("Wmlim1", s.Wmlim1), Real("Wmlim2", s.Wmlim2), Real("Wmlim3", s.Wmlim3)});
   add(25, {Real("Idsref1", s.Idsref1), Real("Idsref2", s.Idsref2), Real("Idsref3", s.Idsref3)});
-  add(28, {Real("Rayon", cage.Rayon), Real("Long", cage.Long), Real("efer", cage.efer),
-           Int("Ns", cage.Ns), Int("Nr", cage.Nr), Real("Lsl", cage.Lsl),
-           Real("RbSain", cage.RbSain), Real("RbCasse", cage.RbCasse), Real("ReSain", cage.ReSain),
-           Real("ReCasse", cage.ReCasse), Real("Le", cage.Le), Real("Lb", cage.Lb)});
+  add(28,
+      {Real("Rayon", cage.Rayon), Real("Long", cage.Long), Real("efer", cage.efer),
+       Int("Ns", cage.Ns), Int("Nr", cage.Nr).Limited(FieldRule::kBarCount), Real("Lsl", cage.Lsl),
+       Real("RbSain", cage.RbSain), Real("RbCasse", cage.RbCasse), Real("ReSain", cage.ReSain),
+       Real("ReCasse", cage.ReCasse), Real("Le", cage.Le), Real("Lb", cage.Lb)});
   add(29, {Flag("VoltDrop", s.VoltDrop), Real("dVtf", s.dVtf), Real("dVA", s.dVA),
            Real("dVB", s.dVB), Real("dVC", s.dVC), Real("VsPh", s.VsPh)});
   add(30, Four({"RbCasset1", "RbCasset2", "RbCasset3", "RbCasset4"}, s.RbCasset));
@@ -119,7 +121,8 @@ std::vector<ParameterRecord> ParameterRecords(SimulationSettings& s) {
   add(35, Four({"ReCasset1", "ReCasset2", "ReCasset3", "ReCasset4"}, s.ReCasset));
   add(36, Four({"Ren1", "Ren2", "Ren3", "Ren4"}, s.Ren));
   add(37, Four({"ReRef1", "ReRef2", "ReRef3", "ReRef4"}, s.ReRef));
-  add(38, {Int("Flag", s.Flag), Real("Kdeflux", s.Kdeflux), Real("WmBase", s.WmBase)});
+  add(38, {Int("Flag", s.Flag).Limited(FieldRule::kWeakening), Real("Kdeflux", s.Kdeflux),
+           Real("WmBase", s.WmBase)});
   return records;
 }
 
@@ -242,15 +245,15 @@ std::vector<SettableField> SettableFields(SimulationSettings& s) {
   group = "Identification (hors fichier)";
   plain(Text("ExpNom", s.ExpNom));
   plain(Text("SimNom", s.SimNom));
-  plain(Int("ExpCol", s.ExpCol));
-  plain(Int("SimCol", s.SimCol));
-  plain(Int("ExpWmCol", s.ExpWmCol));
-  plain(Int("ExpIasCol", s.ExpIasCol));
+  plain(Int("ExpCol", s.ExpCol).Limited(FieldRule::kColumn));
+  plain(Int("SimCol", s.SimCol).Limited(FieldRule::kColumn));
+  plain(Int("ExpWmCol", s.ExpWmCol).Limited(FieldRule::kColumn));
+  plain(Int("ExpIasCol", s.ExpIasCol).Limited(FieldRule::kColumn));
   plain(Real("gWmF", s.gWmF));
   plain(Real("gIasF", s.gIasF));
   plain(Real("gA", s.gA));
   plain(Real("gt0", s.gt0));
-  plain(Int("CostFunction", s.CostFunction));
+  plain(Int("CostFunction", s.CostFunction).Limited(FieldRule::kCost));
   static constexpr std::array<const char*, 8> kGenes = {
       "GenX.Rs", "GenX.Ts", "GenX.Tr", "GenX.sigma", "GenX.J", "GenX.a10", "GenX.a20", "GenX.a30"};
   for (int i = 0; i < 8; ++i) plain(Flag(kGenes[i], s.GenX[i]));
@@ -308,6 +311,39 @@ void FinishSettingsChange(SimulationSettings& s, const SimulationSettings& befor
   if (weights) s.UpdateNeuroFuzzyWeights();
   if (touched[28]) ResetCageArrays(s, /*reallocate=*/false);
   MarkExperimentalTablesStale(s, before);
+}
+
+std::string FieldValueProblem(const FieldRef& ref, double value) {
+  const std::string name(ref.name);
+  auto at_least = [&](double low, const char* what) {
+    return value >= low ? std::string() : "valeur invalide pour " + name + " (" + what + ")";
+  };
+  auto within = [&](int low, int high) {
+    return value >= low && value <= high
+               ? std::string()
+               : "valeur invalide pour " + name + " (" + std::to_string(low) + " à " +
+                     std::to_string(high) + " attendu)";
+  };
+  switch (ref.rule) {
+    case FieldRule::kAny:
+      return {};
+    case FieldRule::kStep:
+      return IsUsableStep(value) ? std::string() : std::string(kStepMessage);
+    case FieldRule::kBarCount:
+      return CageBarCountProblem(static_cast<int>(value));
+    case FieldRule::kCount:
+      return at_least(1, "entier >= 1 attendu");
+    case FieldRule::kColumn:
+      return at_least(0, "numéro de colonne >= 0 attendu");
+    case FieldRule::kFluxType:
+      return within(static_cast<int>(FluxType::kIndirectRotor),
+                    static_cast<int>(FluxType::kSensorlessDirIndStator));
+    case FieldRule::kCost:
+      return within(0, 1);
+    case FieldRule::kWeakening:
+      return within(0, 2);
+  }
+  return {};
 }
 
 std::string_view ValueTypeName(ValueType type) {

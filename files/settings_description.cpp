@@ -15,8 +15,27 @@
 namespace mas {
 namespace {
 
-std::string ValuesText(ValueType type) {
-  switch (type) {
+// What a field accepts: its rule's range when it has one, else what its type accepts.
+std::string ValuesText(const FieldRef& ref) {
+  switch (ref.rule) {
+    case FieldRule::kAny:
+      break;
+    case FieldRule::kStep:
+      return "réel fini > 0";
+    case FieldRule::kBarCount:
+      return "entier de 3 à " + std::to_string(CageMachineModel::kMaxBars);
+    case FieldRule::kCount:
+      return "entier >= 1";
+    case FieldRule::kColumn:
+      return "entier >= 0";
+    case FieldRule::kFluxType:
+      return "entier de 0 à 10";
+    case FieldRule::kCost:
+      return "0 ou 1";
+    case FieldRule::kWeakening:
+      return "0, 1 ou 2";
+  }
+  switch (ref.type) {
     case ValueType::kReal:
       return "réel fini";
     case ValueType::kInt:
@@ -84,8 +103,8 @@ std::vector<SettingDescription> Describe(std::string_view pattern, bool exact) {
   for (const auto& field : SettableFields(defaults)) {
     const bool chosen = exact ? field.ref.name == pattern : Selects(pattern, field.ref.name);
     if (!chosen) continue;
-    out.push_back({std::string(field.ref.name), field.group, ValuesText(field.ref.type),
-                   ValueText(field.ref)});
+    out.push_back(
+        {std::string(field.ref.name), field.group, ValuesText(field.ref), ValueText(field.ref)});
   }
   // The cage model's per-bar selections: lists of bars, none selected in a new study.
   for (const auto& name : BarSelectionNames()) {

@@ -40,7 +40,19 @@ TEST(SettingDescriptions, DescribeEverySettableNameOnceAndItsDefaultReadsBackAsI
     EXPECT_EQ(d.name, fields[i].ref.name);
     EXPECT_FALSE(d.group.empty());
     EXPECT_FALSE(d.values.empty());
-    // The default is printed in the form --set takes, and storing it gives the same value.
+    // The default is printed in the form --set takes, and storing it gives the same value,
+    // except the zeros of a study no file has filled where a run needs more (dt, p, Nr...):
+    // those are refused, as every value the field's rule refuses.
+    const FieldRef& ref = fields[i].ref;
+    const double number = ref.type == ValueType::kReal   ? ref.real()
+                          : ref.type == ValueType::kFlag ? ref.flag()
+                          : ref.type == ValueType::kText ? 0.0
+                                                         : ref.integer();
+    if (ref.type != ValueType::kText && !FieldValueProblem(ref, number).empty()) {
+      EXPECT_NE(ref.rule, FieldRule::kAny);
+      EXPECT_THROW(ParseOverride(d.name + "=" + d.default_value), OverrideError);
+      continue;
+    }
     SimulationSettings s;
     ASSERT_NO_THROW(ApplyOverride(s, ParseOverride(d.name + "=" + d.default_value)));
     const FieldRef stored = SettableFields(s)[i].ref;
@@ -68,8 +80,12 @@ TEST(SettingDescriptions, GroupAndValuesFollowTheFieldAndItsRecord) {
   const auto dt = DescribeSetting("dt");
   ASSERT_TRUE(dt.has_value());
   EXPECT_EQ(dt->group, "enregistrement 3 du fichier d'étude");
-  EXPECT_EQ(dt->values, "réel fini");
-  EXPECT_EQ(DescribeSetting("p")->values, "entier (32 bits)");
+  EXPECT_EQ(dt->values, "réel fini > 0");
+  EXPECT_EQ(DescribeSetting("Rs")->values, "réel fini");
+  EXPECT_EQ(DescribeSetting("Ns")->values, "entier (32 bits)");
+  EXPECT_EQ(DescribeSetting("p")->values, "entier >= 1");
+  EXPECT_EQ(DescribeSetting("Nr")->values, "entier de 3 à 1000");
+  EXPECT_EQ(DescribeSetting("Flag")->values, "0, 1 ou 2");
   EXPECT_EQ(DescribeSetting("Triangle")->values, "0 ou 1");
   EXPECT_EQ(DescribeSetting("OutFileName")->values, "texte");
   EXPECT_EQ(DescribeSetting("IFiltT")->group, "Filtres et estimateur de vitesse (hors fichier)");
