@@ -97,8 +97,12 @@ study file. Settings are read and written by name::
     r["Vitesse(tr/mn)"]          # numpy array
 
 A value is checked and stored exactly as ``--set NAME=VALUE`` stores it, with the same
-dependent updates; a refused value leaves the study unchanged (mas.SettingError, with
-the workbench's message).)doc";
+dependent updates; a refused value leaves the study unchanged (mas.SettingError, a
+ValueError, with the workbench's message). A value no run can use is refused where it
+is set: s["dt"] = -1 raises with the run's own message, as do NaN, a bar count below 3,
+a sampling period below 1 or a Flux_typ above 10 (mas.describe(name)["values"] gives each
+range). What depends on other settings (t0 before tf, dt against tf - t0) is judged by
+run().)doc";
 
 constexpr const char* kRunDoc = R"doc(Runs the study once and returns its RunResult.
 

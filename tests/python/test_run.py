@@ -110,7 +110,7 @@ def test_refused_runs_raise_before_anything_runs(examples, tmp_path):
     with pytest.raises(mas.RunError) as e:
         s.run()
     assert str(e.value).startswith("Paramètres temporels invalides : plus d'un milliard de pas")
-    s["dt"] = 1e-5
+    s["tf"] = 0.1
     with pytest.raises(mas.RunError) as e:
         s.run(output=tmp_path / "no" / "out.dat")
     assert str(e.value) == f"Impossible d'ouvrir le fichier {tmp_path / 'no' / 'out.dat'}"
