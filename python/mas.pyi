@@ -171,10 +171,14 @@ def identify(
 def tune(
     study: Study,
     regulator: str = "ip",
-    generations: int = 10,
+    iterations: int = 10,
     seed: Optional[int] = None,
     recover: bool = False,
     threads: int = 0,
     logs: Optional[PathLike] = None,
     progress: Optional[Callable[[int, float, dict[str, float]], object]] = None,
-) -> OptimisationResult: ...
+    *,
+    generations: Optional[int] = None,
+) -> OptimisationResult:
+    """iterations: the genetic algorithm's generations, the word identify() uses;
+    generations= is its former name, deprecated (DeprecationWarning)."""
