@@ -41,6 +41,20 @@ struct FieldRef {
   ValueType type;
   void* target;
   FieldRule rule = FieldRule::kAny;
+  // What the field is, as `mas settings` and the Python module's describe() show it: its
+  // unit ("s", "Ω", "tr/mn"...; empty for a count, a choice, a 0/1 flag, a text, a
+  // weight or a gain whose unit depends on the regulator's scaling) and its meaning in
+  // French (empty where nothing in the workbench says what the field does).
+  std::string_view unit = {};
+  std::string_view meaning = {};
+
+  // The same reference with its unit and meaning.
+  FieldRef Says(std::string_view u, std::string_view m) const {
+    FieldRef out = *this;
+    out.unit = u;
+    out.meaning = m;
+    return out;
+  }
 
   // The same reference with a rule on its values.
   FieldRef Limited(FieldRule r) const {

@@ -13,7 +13,8 @@ Array = npt.NDArray[np.float64]
 __version__: str
 
 def describe(name: str) -> dict[str, str]:
-    """The setting's "name", "group", accepted "values" and "default" (mas settings)."""
+    """The setting's "name", "group", accepted "values", "default", "unit" ("" for none)
+    and "meaning" in French, as `mas settings` lists them."""
 
 class Error(Exception):
     """A failure of the workbench, with its French message and its caption."""

@@ -214,9 +214,14 @@ def test_describe_and_version_say_what_the_command_line_says(mas_cli, tmp_path):
         name = row.split()[0]
         d = mas.describe(name)
         assert d["name"] == name
-        # The listing's line holds the same values, default and group.
-        assert d["values"] in row and row.endswith(d["group"])
+        # The listing's line holds the same unit, values, default, group and meaning.
+        assert d["values"] in row and d["group"] in row and row.endswith(d["meaning"])
         assert (d["default"] or '""') in row
+        assert row.split()[1] == (d["unit"] or "-")
+    dt = mas.describe("dt")
+    assert (dt["unit"], dt["meaning"], dt["values"]) == ("s", "pas d'intégration fixe", "réel fini > 0")
+    assert mas.describe("Rs")["unit"] == "Ω" and mas.describe("Wmref2")["unit"] == "tr/mn"
+    assert mas.describe("p")["unit"] == ""
     # Every default is a value the study takes back as it is.
     s = mas.Study()
     assert float(mas.describe("dt")["default"]) == s["dt"]
