@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -609,7 +610,9 @@ std::string FieldValueProblem(const FieldRef& ref, double value) {
     case FieldRule::kStep:
       return IsUsableStep(value) ? std::string() : std::string(kStepMessage);
     case FieldRule::kBarCount:
-      return CageBarCountProblem(static_cast<int>(value));
+      // Counts come as integers; anything else is kept within int before it is named.
+      return CageBarCountProblem(
+          static_cast<int>(std::isnan(value) ? 0.0 : std::clamp(value, -1e9, 1e9)));
     case FieldRule::kCount:
       return at_least(1, "entier >= 1 attendu");
     case FieldRule::kColumn:

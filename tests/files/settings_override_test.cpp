@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 #include <string>
 #include <vector>
@@ -97,6 +98,7 @@ TEST(SetOverride, RefusesBadInputNamingTheFieldAndWhatWasExpected) {
 }
 
 TEST(SetOverride, RefusesValuesNoRunCanUseWithTheRunsOwnMessage) {
+  double step = 0.0;
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"dt=0", "--set dt=0 : " + std::string(kStepMessage)},
       {"dt=-1", std::string(kStepMessage)},
@@ -120,6 +122,12 @@ TEST(SetOverride, RefusesValuesNoRunCanUseWithTheRunsOwnMessage) {
   // The smallest positive step and the edges of each range are stored.
   EXPECT_EQ(ErrorOf({"dt=4.9e-324", "Nr=3", "NTregI=1", "Flag=0", "CostFunction=1"}), "");
   EXPECT_EQ(ErrorOf({"Nr=1000", "Flux_typ=0", "Flag=2"}), "");
+  // The rule itself, asked of any number: beyond int and NaN are refused too.
+  int bars = 28;
+  const FieldRef nr = Int("Nr", bars).Limited(FieldRule::kBarCount);
+  EXPECT_NE(FieldValueProblem(nr, 1e12).find("au plus 1000"), std::string::npos);
+  EXPECT_NE(FieldValueProblem(nr, std::nan("")), "");
+  EXPECT_NE(FieldValueProblem(Real("dt", step).Limited(FieldRule::kStep), std::nan("")), "");
 }
 
 TEST(SetOverride, UnknownNameSuggestsCloseNamesOnly) {
