@@ -303,8 +303,8 @@ std::vector<ParameterRecord> ParameterRecords(SimulationSettings& s) {
            Real("Idsref3", s.Idsref3)
                .Says("A", "référence de courant d du troisième palier de défluxage")});
   add(28,
-      {Real("Rayon", cage.Rayon).Says("m", "rayon de la machine à cage"),
-       Real("Long", cage.Long).Says("m", "longueur de la machine à cage"),
+      {Real("Rayon", cage.Rayon).Says("m", "rayon du rotor de la machine à cage"),
+       Real("Long", cage.Long).Says("m", "longueur du paquet de tôles de la machine à cage"),
        Real("efer", cage.efer).Says("m", "épaisseur de l'entrefer de la machine à cage"),
        Int("Ns", cage.Ns).Says("", "nombre de spires statoriques par phase de la machine à cage"),
        Int("Nr", cage.Nr)
@@ -315,8 +315,8 @@ std::vector<ParameterRecord> ParameterRecords(SimulationSettings& s) {
        Real("RbCasse", cage.RbCasse).Says("Ω", "résistance d'une barre cassée"),
        Real("ReSain", cage.ReSain).Says("Ω", "résistance d'une portion d'anneau saine"),
        Real("ReCasse", cage.ReCasse).Says("Ω", "résistance d'une portion d'anneau cassée"),
-       Real("Le", cage.Le).Says("H", "inductance d'une portion d'anneau de court-circuit"),
-       Real("Lb", cage.Lb).Says("H", "inductance d'une barre rotorique")});
+       Real("Le", cage.Le).Says("H", "inductance de fuite d'une portion d'anneau de court-circuit"),
+       Real("Lb", cage.Lb).Says("H", "inductance de fuite d'une barre rotorique")});
   add(29, {Flag("VoltDrop", s.VoltDrop)
                .Says("", "creux de tension au démarrage en boucle ouverte (« Active »)"),
            Real("dVtf", s.dVtf).Says("s", "fin du creux de tension"),
@@ -526,8 +526,15 @@ std::vector<SettableField> SettableFields(SimulationSettings& s) {
   plain(Int("ExpIasCol", s.ExpIasCol)
             .Limited(FieldRule::kColumn)
             .Says("", "colonne du courant Ias (A) dans l'enregistrement expérimental, depuis 0"));
-  plain(Real("gWmF", s.gWmF).Says("", "poids de l'erreur de vitesse dans le coût"));
-  plain(Real("gIasF", s.gIasF).Says("", "poids de l'erreur de courant dans le coût"));
+  plain(
+      Real("gWmF", s.gWmF)
+          .Says(
+              "",
+              "poids de l'erreur de vitesse dans le coût de l'identification et de l'ajustement"));
+  plain(Real("gIasF", s.gIasF)
+            .Says("",
+                  "poids du courant dans le coût : erreur de Ias (identification), variation de "
+                  "Iqsref (ajustement)"));
   plain(
       Real("gA", s.gA).Says("1/s", "raideur de la sigmoïde de pondération dans le temps du coût"));
   plain(Real("gt0", s.gt0).Says("s", "centre de la sigmoïde de pondération dans le temps du coût"));
