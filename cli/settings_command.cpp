@@ -9,8 +9,9 @@ namespace mas {
 SettingsSubcommand::SettingsSubcommand(CLI::App& app) {
   settings_ = app.add_subcommand(
       "settings",
-      "Liste les paramètres que --set accepte : nom, valeurs admises, valeur par défaut "
-      "(étude sans fichier) et groupe (enregistrement du fichier d'étude ou thème).");
+      "Liste les paramètres que --set accepte : nom, unité (- sans unité), valeurs admises, "
+      "valeur par défaut (étude sans fichier), groupe (enregistrement du fichier d'étude ou "
+      "thème) et signification.");
   settings_
       ->add_option("pattern", pattern_,
                    "Ne liste que les noms choisis : motif du shell avec * ou ? (« OutSel.* »), "

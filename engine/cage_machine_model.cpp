@@ -78,6 +78,18 @@ MeshSums MeshTerms(int nr, const double* ir, double ie, const double* loop, cons
 
 }  // namespace
 
+std::string CageBarCountProblem(int bars) {
+  if (bars < 3) {
+    return "Le modèle à cage demande au moins 3 barres rotoriques (Nr = " + std::to_string(bars) +
+           ")";
+  }
+  if (bars > CageMachineModel::kMaxBars) {
+    return "Le modèle à cage accepte au plus " + std::to_string(CageMachineModel::kMaxBars) +
+           " barres rotoriques (Nr = " + std::to_string(bars) + ")";
+  }
+  return {};
+}
+
 char* FormatExp5(char* out, double value) {
   // std::to_chars in scientific form with a precision writes exactly what "%.5e" writes
   // in the C locale (two exponent digits at least, "inf", "nan", "-nan"); only the
@@ -195,19 +207,12 @@ void CageMachineModel::ResetForRun() {
   n_ = 0;
   n_pad_ = 0;
   dump_failed_ = false;
-  if (Nr < 3) {
+  if (std::string problem = CageBarCountProblem(Nr); !problem.empty()) {
+    // Too many bars is said as the limit that keeps the (Nr + 3)^2 matrices within memory.
+    const bool too_many = Nr > kMaxBars;
     throw CageModelError(
-        CageModelError::Kind::kInvalidCage,
-        "Le modèle à cage demande au moins 3 barres rotoriques (Nr = " + std::to_string(Nr) + ")",
-        kCaptionError);
-  }
-  // The limit that keeps the (Nr + 3)^2 matrices within memory: said as a limit, with the
-  // number asked for, rather than as memory that ran out.
-  if (Nr > kMaxBars) {
-    throw CageModelError(CageModelError::Kind::kAllocation,
-                         "Le modèle à cage accepte au plus " + std::to_string(kMaxBars) +
-                             " barres rotoriques (Nr = " + std::to_string(Nr) + ")",
-                         kCaptionAllocation);
+        too_many ? CageModelError::Kind::kAllocation : CageModelError::Kind::kInvalidCage, problem,
+        too_many ? kCaptionAllocation : kCaptionError);
   }
   const std::size_t bars = static_cast<std::size_t>(Nr);
   if (Rb.size() != bars || Re.size() != bars) {

@@ -31,6 +31,10 @@ namespace mas {
 // A cage run that cannot start: the user's message and the caption of its message box.
 // The front end shows it (exclamation icon); `kind` tells it which exit status the
 // command line reports (1 for an invalid cage or a singular matrix, -1 for memory).
+// Why the cage model cannot run with `bars` rotor bars (fewer than 3, or more than
+// CageMachineModel::kMaxBars), or empty when it can.
+std::string CageBarCountProblem(int bars);
+
 struct CageModelError : std::runtime_error {
   enum class Kind { kInvalidCage, kSingularMatrix, kAllocation };
   CageModelError(Kind kind_in, const std::string& message, std::string caption_in)

@@ -10,6 +10,7 @@
 #include "engine/machine_trace.h"
 #include "engine/numeric.h"
 #include "engine/regulators.h"
+#include "engine/settings_fields.h"
 
 namespace mas {
 namespace {
@@ -152,10 +153,9 @@ std::string SimulationRun::RefusalReason() const {
   // that spacing passes a test at tf (rounded up to the even neighbour) and then rounds
   // back to t at every even t, for ever.
   const double t_span = std::max(std::fabs(s.t0), std::fabs(s.tf));
-  if (!std::isfinite(s.dt) || !(s.dt > 0.0) || !std::isfinite(s.t0) || !std::isfinite(s.tf) ||
+  if (!IsUsableStep(s.dt) || !std::isfinite(s.t0) || !std::isfinite(s.tf) ||
       !(s.dt >= std::nextafter(t_span, kNever) - t_span)) {
-    return "Paramètres temporels invalides : le pas dt doit être positif, fini et assez grand "
-           "pour faire avancer le temps de t0 à tf";
+    return std::string(kStepMessage);
   }
   // With dt at least that spacing each step advances t by at least dt/2, so a run has at
   // most 2 (tf - t0)/dt + 1 steps: the bound keeps them countable by the int counters and

@@ -3,6 +3,7 @@
 // the parameter-file reader and writer (records in file order, each naming its fields
 // once), the command line's --set overrides and the round-trip tests.
 
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,11 +20,48 @@ enum class ValueType {
   kText,     // text
 };
 
+// What a field accepts beyond its type: the values a run, or the part of the workbench
+// that reads the field, cannot use whatever the other settings are. Rules that can only be
+// judged with other fields (t0 before tf, dt small enough for tf - t0, a column within a
+// measured record's header) stay with the run or the reader that judges them.
+enum class FieldRule {
+  kAny,
+  kStep,       // the integration step: finite and above 0 (the run refuses the others)
+  kBarCount,   // the cage's bar count: 3 to CageMachineModel::kMaxBars, as the cage model asks
+  kCount,      // a number of sampling periods or of pole pairs: at least 1
+  kColumn,     // a column number of a table: 0 or more
+  kFluxType,   // a FluxType: 0 to 10
+  kCost,       // the identification cost: 0 ("Ias") or 1 ("Max de Ias")
+  kWeakening,  // the field weakening: 0 "Aucun", 1 "Par paliers", 2 "Continu"
+};
+
 // A reference to one field of a settings record.
 struct FieldRef {
   std::string_view name;
   ValueType type;
   void* target;
+  FieldRule rule = FieldRule::kAny;
+  // What the field is, as `mas settings` and the Python module's describe() show it: its
+  // unit ("s", "Ω", "tr/mn"...; empty for a count, a choice, a 0/1 flag, a text, a
+  // weight or a gain whose unit depends on the regulator's scaling) and its meaning in
+  // French (empty where nothing in the workbench says what the field does).
+  std::string_view unit = {};
+  std::string_view meaning = {};
+
+  // The same reference with its unit and meaning.
+  FieldRef Says(std::string_view u, std::string_view m) const {
+    FieldRef out = *this;
+    out.unit = u;
+    out.meaning = m;
+    return out;
+  }
+
+  // The same reference with a rule on its values.
+  FieldRef Limited(FieldRule r) const {
+    FieldRef out = *this;
+    out.rule = r;
+    return out;
+  }
 
   double& real() const { return *static_cast<double*>(target); }
   int& integer() const { return *static_cast<int*>(target); }
@@ -36,6 +74,19 @@ inline FieldRef Int(std::string_view name, int& v) { return {name, ValueType::kI
 inline FieldRef IntFlag(std::string_view name, int& v) { return {name, ValueType::kIntFlag, &v}; }
 inline FieldRef Flag(std::string_view name, bool& v) { return {name, ValueType::kFlag, &v}; }
 inline FieldRef Text(std::string_view name, std::string& v) { return {name, ValueType::kText, &v}; }
+
+// The run's refusal of an unusable step; the run adds that dt must also be large enough
+// for the span of t0 to tf.
+inline constexpr std::string_view kStepMessage =
+    "Paramètres temporels invalides : le pas dt doit être positif, fini et assez grand pour "
+    "faire avancer le temps de t0 à tf";
+
+// Whether dt can be the integration step at all: finite and above 0.
+inline bool IsUsableStep(double dt) { return dt > 0.0 && dt <= std::numeric_limits<double>::max(); }
+
+// Why `value` cannot be stored in `ref` under its rule, or empty when it can. The message
+// is the one the run gives for the same value where it refuses it.
+std::string FieldValueProblem(const FieldRef& ref, double value);
 
 // One value record of the parameter file.
 struct ParameterRecord {

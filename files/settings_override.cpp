@@ -280,6 +280,11 @@ Override ParseOverride(std::string_view text) {
         o.text_value = std::string(value);
         break;
     }
+    // A value the run cannot use whatever the study is refused here, where it is typed.
+    const double number = o.type == ValueType::kReal ? o.real : o.integer;
+    if (std::string problem = FieldValueProblem(field->ref, number); !problem.empty()) {
+      Fail(text, problem);
+    }
     return o;
   }
   if (FindBarSelection(o.name) != nullptr) {

@@ -20,6 +20,14 @@
 //                                                 0 .. allocated bars - 1; an empty list
 //                                                 or "none" clears, "all" selects every bar
 //
+// Beyond its form, a value the run or the part of the workbench that reads it can never
+// use is refused by ParseOverride with the message the run gives for it (FieldRule,
+// engine/settings_fields.h): dt=0 or dt=-1 ("Paramètres temporels invalides : ..."),
+// Nr=2 (the cage model's "au moins 3 barres"), NTregI, NTregW, p, mp below 1, a
+// negative column number, Flux_typ, Flag or CostFunction outside their choices. What
+// depends on several fields (t0 before tf, dt against tf - t0, a column within a record's
+// header) is still judged by the run or the reader.
+//
 // Names are case-sensitive (M and mM, Rs and mRs are different settings). Once every
 // override of a set is stored, the follow-ups that a file read of the same values runs
 // are applied once, in file order (FinishSettingsChange, engine/settings_fields.h): Rs

@@ -13,7 +13,8 @@ Array = npt.NDArray[np.float64]
 __version__: str
 
 def describe(name: str) -> dict[str, str]:
-    """The setting's "name", "group", accepted "values" and "default" (mas settings)."""
+    """The setting's "name", "group", accepted "values", "default", "unit" ("" for none)
+    and "meaning" in French, as `mas settings` lists them."""
 
 class Error(Exception):
     """A failure of the workbench, with its French message and its caption."""
@@ -101,7 +102,11 @@ class Study:
     def read(path: PathLike, echo: Optional[PathLike] = None) -> Study: ...
     def save(self, path: PathLike) -> None: ...
     def __getitem__(self, name: str) -> Any: ...
-    def __setitem__(self, name: str, value: Value) -> None: ...
+    def __setitem__(self, name: str, value: Value) -> None:
+        """Stores one setting as --set does. A value no run can use (dt <= 0, NaN, Nr < 3,
+        NTregI < 1, Flux_typ > 10, a float for an integer...) raises SettingError, a
+        ValueError, here, and the setting keeps its value; what depends on other settings
+        (t0 before tf, dt against tf - t0) is judged by run()."""
     def set(self, values: Optional[Mapping[str, Value]] = None, /, **kwargs: Value) -> None: ...
     def get(self, name: str, default: Any = None) -> Any: ...
     def __contains__(self, name: str) -> bool: ...
@@ -167,10 +172,14 @@ def identify(
 def tune(
     study: Study,
     regulator: str = "ip",
-    generations: int = 10,
+    iterations: int = 10,
     seed: Optional[int] = None,
     recover: bool = False,
     threads: int = 0,
     logs: Optional[PathLike] = None,
     progress: Optional[Callable[[int, float, dict[str, float]], object]] = None,
-) -> OptimisationResult: ...
+    *,
+    generations: Optional[int] = None,
+) -> OptimisationResult:
+    """iterations: the genetic algorithm's generations, the word identify() uses;
+    generations= is its former name, deprecated (DeprecationWarning)."""

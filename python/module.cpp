@@ -97,8 +97,12 @@ study file. Settings are read and written by name::
     r["Vitesse(tr/mn)"]          # numpy array
 
 A value is checked and stored exactly as ``--set NAME=VALUE`` stores it, with the same
-dependent updates; a refused value leaves the study unchanged (mas.SettingError, with
-the workbench's message).)doc";
+dependent updates; a refused value leaves the study unchanged (mas.SettingError, a
+ValueError, with the workbench's message). A value no run can use is refused where it
+is set: s["dt"] = -1 raises with the run's own message, as do NaN, a bar count below 3,
+a sampling period below 1 or a Flux_typ above 10 (mas.describe(name)["values"] gives each
+range). What depends on other settings (t0 before tf, dt against tf - t0) is judged by
+run().)doc";
 
 constexpr const char* kRunDoc = R"doc(Runs the study once and returns its RunResult.
 
@@ -386,13 +390,18 @@ fault; with partial=True the rows before that line are returned, with a RuntimeW
         out["group"] = d->group;
         out["values"] = d->values;
         out["default"] = d->default_value;
+        out["unit"] = d->unit;
+        out["meaning"] = d->meaning;
         return out;
       },
       "name"_a,
       R"doc(What a setting is, as ``mas settings NAME`` lists it: a dict with its "name", its
 "group" (the study file's record that stores it, or its theme), the "values" it accepts
-("réel fini", "entier (32 bits)", "0 ou 1", "texte") and its "default" in a study that no
-file has filled, as text in the form ``mas run --set`` takes it. Raises KeyError for a name
+("réel fini", "entier (32 bits)", "0 ou 1", "texte", or the range a run can use, such as
+"réel fini > 0" for dt), its "default" in a study that no file has filled, as text in the
+form ``mas run --set`` takes it, its "unit" ("s", "Ω", "tr/mn"...; "" for a count, a
+choice, a 0/1 flag, a text, or a gain whose unit depends on the regulator's scaling) and
+its "meaning" in French. Raises KeyError for a name
 that is no setting (mas.UnknownSettingError, a KeyError, with the close names).)doc");
 
   AddOptimisers(m);

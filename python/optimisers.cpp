@@ -437,13 +437,26 @@ OptimisationResult Identify(const Study& study, const std::optional<Path>& recor
   return result;
 }
 
-OptimisationResult Tune(const Study& study, const std::string& regulator, int generations,
+// The count of optimiser rounds is `iterations` in identify() and tune() alike; tune()
+// called it `generations` before, still taken with a DeprecationWarning.
+int IterationsOrOldName(int iterations, const py::object& generations) {
+  if (generations.is_none()) return iterations;
+  if (PyErr_WarnEx(PyExc_DeprecationWarning,
+                   "tune(generations=N) devient tune(iterations=N), comme identify()", 2) != 0) {
+    throw py::error_already_set();
+  }
+  return generations.cast<int>();
+}
+
+OptimisationResult Tune(const Study& study, const std::string& regulator, int iterations,
                         std::optional<std::uint32_t> seed, bool recover, int threads,
-                        const std::optional<Path>& logs, const py::object& progress) {
+                        const std::optional<Path>& logs, const py::object& progress,
+                        const py::object& old_generations) {
   if (regulator != "ip" && regulator != "fuzzy") {
     Raise(Errors().setting_error, "régulateur « " + regulator + " » inconnu : ip ou fuzzy attendu");
   }
-  if (generations < 0) Raise(Errors().setting_error, "generations : nombre positif attendu");
+  const int generations = IterationsOrOldName(iterations, old_generations);
+  if (generations < 0) Raise(Errors().setting_error, "iterations : nombre positif attendu");
   if (threads < 0 || threads > 1024) Raise(Errors().setting_error, "threads : 0..1024 attendu");
   const TunedRegulator kind = regulator == "ip" ? TunedRegulator::kIP : TunedRegulator::kFuzzy;
   SimulationSettings s = study.settings;
@@ -572,7 +585,8 @@ method: "ga" (genetic algorithm, 55 individuals), "pso" (particle swarm of n1
     `starts` extra starts drawn around the guess; its score is 1/2 the sum of the
     squared residuals, and the result also gives the 95 % intervals, the standard
     errors and the warnings about what the record cannot identify).
-iterations: generations, epochs or solver iterations per start; seed: the generator's
+iterations: rounds of the method (the GA's generations, the swarm's epochs, the
+    solver's iterations per start); seed: the generator's
     seed (None: the clock); threads: candidates scored at once (0: one per core).
 init: eight values; the GA's whole population starts there, the swarm's global best,
     the fit's guess (the study's machine when None, for the fit only).
@@ -587,13 +601,16 @@ progress: None or a callable (iteration, cost, best) called after each iteration
 Raises mas.FileError when the record cannot be read, mas.RunError when the tables
 cannot be built, KeyboardInterrupt on Ctrl-C.)doc");
 
-  m.def("tune", &Tune, "study"_a, "regulator"_a = "ip", "generations"_a = 10, "seed"_a = py::none(),
+  m.def("tune", &Tune, "study"_a, "regulator"_a = "ip", "iterations"_a = 10, "seed"_a = py::none(),
         "recover"_a = false, "threads"_a = 0, "logs"_a = py::none(), "progress"_a = py::none(),
+        py::kw_only(), "generations"_a = py::none(),
         R"doc(Tunes the speed regulator (IP: KpW, KiW, TtW; fuzzy: WFErr, WFdErr, WFdU) on
 the study's own scenario by the genetic algorithm, as ``mas tune ip|fuzzy`` does.
 
+iterations: the genetic algorithm's generations (the word of identify(); the former
+    keyword generations= is still taken, with a DeprecationWarning).
 recover: start from a population around the study's present settings instead of a
-    random one. progress: None or a callable (generation, fitness, best); returning a
+    random one. progress: None or a callable (iteration, fitness, best); returning a
     false value (None goes on) stops. Raises mas.RunError when the study cannot be tuned for that regulator (no
     speed loop, another regulator type) with the workbench's message.)doc");
 }

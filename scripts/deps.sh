@@ -8,6 +8,8 @@
 #   scripts/deps.sh test   (the default) all that, plus what ./test needs: the test and
 #                          benchmark libraries, the format and lint tools, the fuzzing
 #                          compiler, the virtual display and the checks of the install
+#                          (pip's install of the Python module in a virtual environment
+#                          included)
 set -euo pipefail
 run_packages=(g++ cmake ninja-build pkg-config libcli11-dev
               qt6-base-dev libqt6opengl6-dev libqt6svg6-dev libgl-dev libceres-dev
@@ -17,7 +19,8 @@ package_packages=(help2man dpkg-dev file)
 test_packages=(libgtest-dev libgmock-dev libbenchmark-dev clang-format clang-tidy
                clang libfuzzer-14-dev libclang-rt-14-dev qt6-charts-dev python3-pytest
                xvfb x11-apps imagemagick xdotool procps
-               desktop-file-utils libxml2-utils)
+               desktop-file-utils libxml2-utils
+               python3-venv python3-pip python3-setuptools)
 case "${1:-test}" in
   run) packages=("${run_packages[@]}") ;;
   package) packages=("${run_packages[@]}" "${package_packages[@]}") ;;

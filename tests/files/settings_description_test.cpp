@@ -40,7 +40,19 @@ TEST(SettingDescriptions, DescribeEverySettableNameOnceAndItsDefaultReadsBackAsI
     EXPECT_EQ(d.name, fields[i].ref.name);
     EXPECT_FALSE(d.group.empty());
     EXPECT_FALSE(d.values.empty());
-    // The default is printed in the form --set takes, and storing it gives the same value.
+    // The default is printed in the form --set takes, and storing it gives the same value,
+    // except the zeros of a study no file has filled where a run needs more (dt, p, Nr...):
+    // those are refused, as every value the field's rule refuses.
+    const FieldRef& ref = fields[i].ref;
+    const double number = ref.type == ValueType::kReal   ? ref.real()
+                          : ref.type == ValueType::kFlag ? ref.flag()
+                          : ref.type == ValueType::kText ? 0.0
+                                                         : ref.integer();
+    if (ref.type != ValueType::kText && !FieldValueProblem(ref, number).empty()) {
+      EXPECT_NE(ref.rule, FieldRule::kAny);
+      EXPECT_THROW(ParseOverride(d.name + "=" + d.default_value), OverrideError);
+      continue;
+    }
     SimulationSettings s;
     ASSERT_NO_THROW(ApplyOverride(s, ParseOverride(d.name + "=" + d.default_value)));
     const FieldRef stored = SettableFields(s)[i].ref;
@@ -68,8 +80,12 @@ TEST(SettingDescriptions, GroupAndValuesFollowTheFieldAndItsRecord) {
   const auto dt = DescribeSetting("dt");
   ASSERT_TRUE(dt.has_value());
   EXPECT_EQ(dt->group, "enregistrement 3 du fichier d'étude");
-  EXPECT_EQ(dt->values, "réel fini");
-  EXPECT_EQ(DescribeSetting("p")->values, "entier (32 bits)");
+  EXPECT_EQ(dt->values, "réel fini > 0");
+  EXPECT_EQ(DescribeSetting("Rs")->values, "réel fini");
+  EXPECT_EQ(DescribeSetting("Ns")->values, "entier (32 bits)");
+  EXPECT_EQ(DescribeSetting("p")->values, "entier >= 1");
+  EXPECT_EQ(DescribeSetting("Nr")->values, "entier de 3 à 1000");
+  EXPECT_EQ(DescribeSetting("Flag")->values, "0, 1 ou 2");
   EXPECT_EQ(DescribeSetting("Triangle")->values, "0 ou 1");
   EXPECT_EQ(DescribeSetting("OutFileName")->values, "texte");
   EXPECT_EQ(DescribeSetting("IFiltT")->group, "Filtres et estimateur de vitesse (hors fichier)");
@@ -106,8 +122,8 @@ std::size_t ColumnOf(const std::string& line, const std::string& field) {
 
 TEST(SettingDescriptions, ListingAlignsItsColumnsWhateverTheAccents) {
   const std::vector<SettingDescription> rows = {
-      {"dt", "enregistrement 3 du fichier d'étude", "réel fini", "1e-05"},
-      {"OutFileName", "Sorties (hors fichier)", "texte", ""},
+      {"dt", "enregistrement 3 du fichier d'étude", "réel fini", "1e-05", "s", "pas fixe"},
+      {"OutFileName", "Sorties (hors fichier)", "texte", "", "", "fichier écrit"},
   };
   std::istringstream text(FormatSettings(rows));
   std::string header, first, second;
@@ -119,8 +135,63 @@ TEST(SettingDescriptions, ListingAlignsItsColumnsWhateverTheAccents) {
   EXPECT_EQ(ColumnOf(first, "réel"), ColumnOf(second, "texte"));
   EXPECT_EQ(ColumnOf(header, "GROUPE"), ColumnOf(first, "enregistrement"));
   EXPECT_EQ(ColumnOf(first, "enregistrement"), ColumnOf(second, "Sorties"));
-  // An empty text default is shown, so that the columns stay readable.
+  // An empty text default is shown, so that the columns stay readable; so is no unit.
   EXPECT_NE(second.find("\"\""), std::string::npos);
+  EXPECT_EQ(ColumnOf(header, "UNITÉ"), ColumnOf(first, "s "));
+  EXPECT_EQ(ColumnOf(first, "s "), ColumnOf(second, "- "));
+  // The meaning ends the line, after the group, aligned too.
+  EXPECT_EQ(ColumnOf(header, "SIGNIFICATION"), ColumnOf(first, "pas fixe"));
+  EXPECT_EQ(ColumnOf(first, "pas fixe"), ColumnOf(second, "fichier écrit"));
+  EXPECT_EQ(first.substr(first.size() - 8), "pas fixe");
+}
+
+TEST(SettingDescriptions, EverySettingSaysWhatItIsAndInWhichUnit) {
+  // The units a setting may have; "" is a number without unit: a count, a choice, a 0/1
+  // flag, a text, a weight, or a regulator gain whose unit depends on its scaling.
+  const std::set<std::string> units = {"",      "s",      "Ω", "H",   "kg·m²",  "N·m",
+                                       "N·m·s", "N·m·s²", "V", "A",   "Hz",     "tr/mn",
+                                       "rad",   "rad/s",  "m", "1/s", "A·tr/mn"};
+  std::size_t without_meaning = 0;
+  for (const auto& d : DescribeSettings("")) {
+    SCOPED_TRACE(d.name);
+    EXPECT_EQ(units.count(d.unit), 1u) << d.unit;
+    if (d.meaning.empty()) ++without_meaning;
+  }
+  EXPECT_EQ(without_meaning, 0u);
+  const std::vector<std::pair<std::string, std::string>> expected = {{"dt", "s"},
+                                                                     {"tf", "s"},
+                                                                     {"TMLI", "s"},
+                                                                     {"Rs", "Ω"},
+                                                                     {"mRr", "Ω"},
+                                                                     {"Ls", "H"},
+                                                                     {"M", "H"},
+                                                                     {"J", "kg·m²"},
+                                                                     {"a30", "N·m"},
+                                                                     {"E2", "V"},
+                                                                     {"fs", "Hz"},
+                                                                     {"IqsrefM", "A"},
+                                                                     {"Wmref1", "tr/mn"},
+                                                                     {"Wmt4", "s"},
+                                                                     {"Rrref2", "Ω"},
+                                                                     {"WmBase", "tr/mn"},
+                                                                     {"Idssref3", "A"},
+                                                                     {"VsPh", "rad"},
+                                                                     {"WmEstMax", "rad/s"},
+                                                                     {"Rayon", "m"},
+                                                                     {"p", ""},
+                                                                     {"Nr", ""},
+                                                                     {"OutSel.Wm", ""},
+                                                                     {"ExpNom", ""},
+                                                                     {"BarreSel", ""}};
+  for (const auto& [name, unit] : expected) {
+    const auto d = DescribeSetting(name);
+    ASSERT_TRUE(d.has_value()) << name;
+    EXPECT_EQ(d->unit, unit) << name;
+  }
+  EXPECT_EQ(DescribeSetting("dt")->meaning, "pas d'intégration fixe");
+  // Each of four numbered event settings has the meaning of its quantity.
+  EXPECT_EQ(DescribeSetting("Wmref1")->meaning, DescribeSetting("Wmref4")->meaning);
+  EXPECT_NE(DescribeSetting("OutSel.Wm")->meaning.find("Vitesse(tr/mn)"), std::string::npos);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 #include <string>
 #include <vector>
@@ -37,7 +38,9 @@ TEST(SetOverride, StoresEachValueFormOfItsFieldType) {
       {"Wmt1=.5", [](const auto& s) { return s.Wmt[0]; }, 0.5},
       {"Idst4=5.", [](const auto& s) { return s.Idst[3]; }, 5.0},
       {"p=2", [](const auto& s) { return s.dq.p; }, 2},
-      {"NTregI=-7", [](const auto& s) { return s.NTregI; }, -7},
+      {"NTregI=7", [](const auto& s) { return s.NTregI; }, 7},
+      {"Flux_typ=10", [](const auto& s) { return s.Flux_typ; }, 10},
+      {"ExpWmCol=0", [](const auto& s) { return s.ExpWmCol; }, 0},
       {"Rbn3=2147483647", [](const auto& s) { return s.Rbn[2]; }, 2147483647.0},
       {"Triangle=1", [](const auto& s) { return s.Triangle; }, 1},
       {"CheckOverflow=0", [](const auto& s) { return s.CheckOverflow; }, 0},
@@ -92,6 +95,39 @@ TEST(SetOverride, RefusesBadInputNamingTheFieldAndWhatWasExpected) {
     const std::string error = ErrorOf({text});
     EXPECT_NE(error.find(message), std::string::npos) << error;
   }
+}
+
+TEST(SetOverride, RefusesValuesNoRunCanUseWithTheRunsOwnMessage) {
+  double step = 0.0;
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"dt=0", "--set dt=0 : " + std::string(kStepMessage)},
+      {"dt=-1", std::string(kStepMessage)},
+      {"dt=-4.9e-324", std::string(kStepMessage)},
+      {"Nr=2", "Le modèle à cage demande au moins 3 barres rotoriques (Nr = 2)"},
+      {"Nr=1001", "Le modèle à cage accepte au plus 1000 barres rotoriques (Nr = 1001)"},
+      {"NTregI=0", "valeur invalide pour NTregI (entier >= 1 attendu)"},
+      {"NTregW=-3", "valeur invalide pour NTregW"},
+      {"p=0", "valeur invalide pour p"},
+      {"mp=-2", "valeur invalide pour mp"},
+      {"ExpIasCol=-1", "valeur invalide pour ExpIasCol (numéro de colonne >= 0 attendu)"},
+      {"Flux_typ=11", "valeur invalide pour Flux_typ (0 à 10 attendu)"},
+      {"Flux_typ=-1", "(0 à 10 attendu)"},
+      {"CostFunction=2", "valeur invalide pour CostFunction (0 à 1 attendu)"},
+      {"Flag=3", "valeur invalide pour Flag (0 à 2 attendu)"},
+  };
+  for (const auto& [text, message] : cases) {
+    SCOPED_TRACE(text);
+    EXPECT_NE(ErrorOf({text}).find(message), std::string::npos) << ErrorOf({text});
+  }
+  // The smallest positive step and the edges of each range are stored.
+  EXPECT_EQ(ErrorOf({"dt=4.9e-324", "Nr=3", "NTregI=1", "Flag=0", "CostFunction=1"}), "");
+  EXPECT_EQ(ErrorOf({"Nr=1000", "Flux_typ=0", "Flag=2"}), "");
+  // The rule itself, asked of any number: beyond int and NaN are refused too.
+  int bars = 28;
+  const FieldRef nr = Int("Nr", bars).Limited(FieldRule::kBarCount);
+  EXPECT_NE(FieldValueProblem(nr, 1e12).find("au plus 1000"), std::string::npos);
+  EXPECT_NE(FieldValueProblem(nr, std::nan("")), "");
+  EXPECT_NE(FieldValueProblem(Real("dt", step).Limited(FieldRule::kStep), std::nan("")), "");
 }
 
 TEST(SetOverride, UnknownNameSuggestsCloseNamesOnly) {

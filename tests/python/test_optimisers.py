@@ -2,6 +2,7 @@
 their history, the best parameters and a progress callback."""
 
 import re
+import warnings
 
 import numpy as np
 import pytest
@@ -80,7 +81,7 @@ def test_bad_identification_requests(identification, kwargs, error, message):
 
 def test_tuning_matches_mas_tune(examples, mas_cli, tmp_path):
     s = mas.Study(examples / "tuning_ip.mas")
-    result = mas.tune(s, "ip", generations=1, seed=7, recover=True, threads=2)
+    result = mas.tune(s, "ip", iterations=1, seed=7, recover=True, threads=2)
     cli = mas_cli(
         ["tune", "ip", examples / "tuning_ip.mas", "--generations", 1, "--seed", 7, "--recover",
          "--threads", 2, "--logs", tmp_path],
@@ -96,7 +97,7 @@ def test_tuning_matches_mas_tune(examples, mas_cli, tmp_path):
 def test_tuning_refuses_a_study_without_the_regulator(examples):
     # default.mas runs no mode with a speed loop: refused for that, before any generation.
     with pytest.raises(mas.RunError) as e:
-        mas.tune(mas.Study(examples / "default.mas"), "fuzzy", generations=1)
+        mas.tune(mas.Study(examples / "default.mas"), "fuzzy", iterations=1)
     assert e.value.message == (
         "L'étude n'a pas de boucle de vitesse : choisissez le contrôle vectoriel, la DTC "
         "ou la commande V/f")
@@ -107,10 +108,24 @@ def test_tuning_refuses_a_study_without_the_regulator(examples):
     study["NTregW"] = 1
     study["WFlou"] = 0
     with pytest.raises(mas.RunError) as e:
-        mas.tune(study, "fuzzy", generations=1)
+        mas.tune(study, "fuzzy", iterations=1)
     assert e.value.message == (
         "Le régulateur de vitesse de l'étude n'est pas le régulateur flou : "
         "sélectionnez-le (WFlou) avant de l'ajuster")
+
+
+def test_tune_still_takes_the_former_generations_keyword_with_a_warning(examples):
+    study = mas.Study(examples / "tuning_ip.mas")
+    # The old name's value is the one used: a negative count is refused under the new name.
+    with pytest.warns(DeprecationWarning, match="iterations"):
+        with pytest.raises(mas.SettingError, match="^iterations : nombre positif attendu"):
+            mas.tune(study, "ip", generations=-1)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        with pytest.raises(mas.SettingError, match="^iterations"):
+            mas.tune(study, "ip", iterations=-1)
+    with pytest.raises(TypeError):
+        mas.tune(study, "ip", 1, None, False, 0, None, None, 1)  # the old name is keyword-only
 
 
 def test_the_trajectory_fit_gives_intervals_around_its_best(identification, examples):

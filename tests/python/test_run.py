@@ -105,11 +105,12 @@ def test_a_diverging_run_says_so(examples):
 
 
 def test_refused_runs_raise_before_anything_runs(examples, tmp_path):
-    s = short(examples, "default.mas", dt=0)
+    # dt against the span of t0 to tf is judged by the run (dt alone where it is set).
+    s = short(examples, "default.mas", dt=1e-5, tf=1e6)
     with pytest.raises(mas.RunError) as e:
         s.run()
-    assert str(e.value).startswith("Paramètres temporels invalides")
-    s["dt"] = 1e-5
+    assert str(e.value).startswith("Paramètres temporels invalides : plus d'un milliard de pas")
+    s["tf"] = 0.1
     with pytest.raises(mas.RunError) as e:
         s.run(output=tmp_path / "no" / "out.dat")
     assert str(e.value) == f"Impossible d'ouvrir le fichier {tmp_path / 'no' / 'out.dat'}"

@@ -84,6 +84,12 @@ def test_groups_and_bar_selections(examples):
         ({"BarreSel": [0, 99]}, mas.SettingError, "barre 99 hors de 0..27"),
         ({"BarreSel": [0, "a"]}, mas.SettingError, "liste de numéros de barre attendue"),
         ({"Rs": None}, mas.SettingError, "valeur invalide"),
+        # values no run can use, with the run's own message
+        ({"dt": -1}, mas.SettingError, "dt=-1 : Paramètres temporels invalides : le pas dt doit être positif"),
+        ({"dt": float("nan")}, mas.SettingError, "dt=nan : valeur invalide pour dt (réel fini attendu)"),
+        ({"Nr": 2}, mas.SettingError, "Nr=2 : Le modèle à cage demande au moins 3 barres rotoriques (Nr = 2)"),
+        ({"NTregI": -1}, mas.SettingError, "NTregI=-1 : valeur invalide pour NTregI (entier >= 1 attendu)"),
+        ({"Flux_typ": 11}, mas.SettingError, "Flux_typ=11 : valeur invalide pour Flux_typ (0 à 10 attendu)"),
         # all or nothing: the good value before the bad one is not stored either
         ({"Rs": 9.0, "p": "x"}, mas.SettingError, "p=x : valeur invalide pour p (entier attendu)"),
     ],
@@ -96,6 +102,12 @@ def test_bad_names_and_values_change_nothing(examples, values, error, message):
     assert message in str(e.value)
     assert isinstance(e.value, ValueError) and isinstance(e.value, mas.Error)
     assert s.to_dict() == before
+    if len(values) == 1:  # an item assignment refuses it the same way, where it is written
+        [(name, value)] = values.items()
+        with pytest.raises(error) as e:
+            s[name] = value
+        assert message in str(e.value)
+        assert s.to_dict() == before
 
 
 def test_an_unknown_name_is_a_key_error_when_read(study):
@@ -202,9 +214,14 @@ def test_describe_and_version_say_what_the_command_line_says(mas_cli, tmp_path):
         name = row.split()[0]
         d = mas.describe(name)
         assert d["name"] == name
-        # The listing's line holds the same values, default and group.
-        assert d["values"] in row and row.endswith(d["group"])
+        # The listing's line holds the same unit, values, default, group and meaning.
+        assert d["values"] in row and d["group"] in row and row.endswith(d["meaning"])
         assert (d["default"] or '""') in row
+        assert row.split()[1] == (d["unit"] or "-")
+    dt = mas.describe("dt")
+    assert (dt["unit"], dt["meaning"], dt["values"]) == ("s", "pas d'intégration fixe", "réel fini > 0")
+    assert mas.describe("Rs")["unit"] == "Ω" and mas.describe("Wmref2")["unit"] == "tr/mn"
+    assert mas.describe("p")["unit"] == ""
     # Every default is a value the study takes back as it is.
     s = mas.Study()
     assert float(mas.describe("dt")["default"]) == s["dt"]
