@@ -80,7 +80,7 @@ class SimulationRun {
   void RunTraced();
   template <Mode M>
   void ApplyEvents();
-  void OpenLoopSupply();
+  [[gnu::always_inline]] inline void OpenLoopSupply();
   // Sampling instants: a PWM tick every TMLI, a current sample every NTregI ticks, a
   // speed sample every NTregW current samples. The counters are incremented before the
   // comparison, so a period of 0 never samples.
@@ -112,10 +112,10 @@ class SimulationRun {
   void PollProgressAndInterrupt();
   // Ends the run as interrupted, marking the optimisers' costs.
   void Interrupt();
-  void StepMachine();
-  // Ends the run as diverged when the torque or the current left its bounds; the ending
-  // itself is apart (Diverge), so that the test stays small enough to inline in the step.
-  void CheckDivergence();
+  // The machine's step and the divergence test are inlined in each mode's step, so that
+  // the step's values stay in registers; the ending of a diverged run is apart (Diverge).
+  [[gnu::always_inline]] inline void StepMachine();
+  [[gnu::always_inline]] inline void CheckDivergence();
   [[gnu::noinline, gnu::cold]] void Diverge();
   // True once t lies half a step or more beyond tf. The distance is doubled rather than dt
   // halved: doubling is exact (or overflows to infinity, still past the end), while half of
@@ -154,9 +154,10 @@ class SimulationRun {
   double two_pi_fs_ = 0.0;
   double supply_phase_ = 0.0;          // VsPh in radians
   double supply_sample_offset_ = 0.0;  // s: where in the step the open-loop sine is taken
-  // The direct flux estimator and the back-EMF filter feed only the output table and the
-  // controls that orient on a flux or decouple the axes (vector control, current control,
-  // direct torque control): a run with neither skips them.
+  // The direct flux estimator and the back-EMF and current filters feed only the output
+  // table and the controls that orient on a flux, decouple the axes or regulate filtered
+  // currents (vector control, current control, direct torque control): a run with
+  // neither skips them.
   bool estimates_needed_ = true;
 };
 
@@ -342,8 +343,8 @@ void SimulationRun::Initialise() {
   two_pi_fs_ = kTwoPi * s_.fs;
   supply_phase_ = SupplyPhaseRadians(s_.VsPh);
   inverter_.ResetForRun(s_, carried_.dsvpwm, st_.est.thetas);
-  estimates_needed_ = (sink_ != nullptr && sink_->ReadsFluxEstimates(s_)) ||
-                      mode_ == Mode::kVectCtrl || mode_ == Mode::kCourant || mode_ == Mode::kDtc;
+  estimates_needed_ = (sink_ != nullptr && sink_->ReadsEstimates(s_)) || mode_ == Mode::kVectCtrl ||
+                      mode_ == Mode::kCourant || mode_ == Mode::kDtc;
 }
 
 template <Mode M>
@@ -582,7 +583,7 @@ void SimulationRun::Step() {
 
   // Filters: measured currents (when enabled) and the machine's back-EMF.
   EstimatorState& est = st_.est;
-  if (s_.IFiltOn) {
+  if (s_.IFiltOn && estimates_needed_) {
     est.IasF = est.kI * est.IasF + (1 - est.kI) * st_.IasMeas;
     est.IbsF = est.kI * est.IbsF + (1 - est.kI) * st_.IbsMeas;
   }

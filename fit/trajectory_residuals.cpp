@@ -51,7 +51,7 @@ class ComparisonSink : public OutputSink {
   }
   void Close() override {}
   // The comparison reads the measured speed and current and the tables only.
-  bool ReadsFluxEstimates(const SimulationSettings&) const override { return false; }
+  bool ReadsEstimates(const SimulationSettings&) const override { return false; }
 
  protected:
   virtual void Compared(const RunView& v, int k) = 0;

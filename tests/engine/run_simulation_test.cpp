@@ -495,15 +495,15 @@ TEST(RunSimulation, PwmInvertersDriveTheMachineLikeTheIdealSource) {
 namespace mas {
 namespace {
 
-// A run leaves out the direct flux estimator and the back-EMF filter when neither its
-// control nor its table reads them. Leaving them out must not move anything else: in each
+// A run leaves out the direct flux estimator and the back-EMF and current filters when
+// neither its control nor its table reads them. Leaving them out must not move anything else: in each
 // mode that does so and through each inverter, a run whose sink reads no estimate, and a
 // run without sink, end in the very state of the run whose sink reads them all, having
 // recorded the same lines on the way.
 TEST(RunSimulation, UnreadFluxEstimatesAreLeftOutWithoutChangingTheRun) {
   class SinkReadingNoEstimate : public MemorySink {
    public:
-    bool ReadsFluxEstimates(const SimulationSettings&) const override { return false; }
+    bool ReadsEstimates(const SimulationSettings&) const override { return false; }
   };
   struct Mode {
     const char* name;
@@ -536,6 +536,7 @@ TEST(RunSimulation, UnreadFluxEstimatesAreLeftOutWithoutChangingTheRun) {
         s.dt = 1e-5;
         s.PushStep();
         s.OutStep = 7;
+        s.IFiltOn = true;
         s.MLI = inverter == 1 ? 1 : 0;
         s.dsvPWM = inverter == 2;
         mode.select(s);

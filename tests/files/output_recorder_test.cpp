@@ -509,16 +509,17 @@ std::map<std::string, std::vector<std::string>> ColumnsOf(const std::string& tab
   return columns;
 }
 
-// A run computes the flux estimates only for a table that shows them, so every column
-// must tell the table whether it does: each column selected alone holds the same cells as
-// in the table of every column, where all the estimates are computed. A column reading an
-// estimate without saying so would show the estimate's starting value instead.
+// An open-loop run computes the flux estimates and the filters only for a table that shows
+// them, so every column must tell the table whether it reads them: each column selected
+// alone holds the same cells as in the table of every column, where they are all computed.
+// A column reading one without saying so would show its starting value instead.
 TEST(OutputRecorder, EachColumnAloneHoldsTheCellsOfTheFullTable) {
   const std::string path = TempPath("column.dat");
   auto table = [&](const std::function<void(SimulationSettings&)>& select) {
     SimulationSettings s = example::ExampleStudy(0.02, 1e-5);
     s.CreateOutputFile = true;
     s.OutStep = 13;
+    s.IFiltOn = true;
     select(s);
     CarriedState carried;
     SilentPlatform platform;
