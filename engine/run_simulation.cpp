@@ -34,6 +34,17 @@ constexpr const char* kCaptionError = "Erreur";
 // The simulation selected by the five mode flags.
 enum class Mode { kOpenLoop, kVectCtrl, kCourant, kStatique, kDtc, kVf, kSeveral };
 
+// Events are levels: from its time on an event is applied at every step, and a later event
+// of the same kind overrides an earlier one while both are due. Applying only the last due
+// event of each kind gives the same result: its index, -1 when none is due at t.
+int LastDue(const Events4& times, double t) {
+  int last = -1;
+  for (int i = 0; i < 4; ++i) {
+    if (t >= times[i]) last = i;
+  }
+  return last;
+}
+
 Mode SelectedMode(const SimulationSettings& s) {
   const int count =
       (s.VectCtrl != 0) + (s.Courant != 0) + (s.Statique != 0) + (s.DTC != 0) + (s.Vf != 0);
@@ -78,8 +89,12 @@ class SimulationRun {
   // until the trace is complete or the run ends.
   template <Mode M>
   void RunTraced();
+  // The references due at this step, then the other events when the time passes one of
+  // theirs (ApplyDueEvents, apart from the step).
   template <Mode M>
-  void ApplyEvents();
+  [[gnu::always_inline]] inline void ApplyEvents();
+  template <Mode M>
+  [[gnu::noinline]] void ApplyDueEvents();
   [[gnu::always_inline]] inline void OpenLoopSupply();
   // Sampling instants: a PWM tick every TMLI, a current sample every NTregI ticks, a
   // speed sample every NTregW current samples. The counters are incremented before the
@@ -373,44 +388,39 @@ void SimulationRun::RunTraced() {
 template <Mode M>
 void SimulationRun::ApplyEvents() {
   const double t = st_.t;
-  // Events are levels: from its time on an event is applied at every step, and a later
-  // event of the same kind overrides an earlier one while both are due. Applying only
-  // the last due event of each kind gives the same result.
-  auto last_due = [t](const Events4& times) {
-    int last = -1;
-    for (int i = 0; i < 4; ++i) {
-      if (t >= times[i]) last = i;
-    }
-    return last;
-  };
   // The current references are set again at every step: in current control the d reference
   // is also moved by the stator-flux correction between events. The speed reference is set
-  // by its events alone, so it goes with the events below. With several modes selected the
-  // one step that runs takes the references as current control would.
-  constexpr bool kCurrentReferences = M == Mode::kCourant;
-  constexpr bool kEitherReference = M == Mode::kSeveral;
-  if constexpr (kCurrentReferences) {
-    if (int i = last_due(s_.Idst); i >= 0) st_.Idsref = s_.Idssref[i];
-    if (int i = last_due(s_.Iqst); i >= 0) st_.Iqsref = s_.Iqsref[i];
-  } else if constexpr (kEitherReference) {
+  // by its events alone, so it goes with the events below. With several modes selected,
+  // the one step that runs takes the current references when current control is among
+  // them, else the speed reference.
+  if constexpr (M == Mode::kCourant) {
+    if (int i = LastDue(s_.Idst, t); i >= 0) st_.Idsref = s_.Idssref[i];
+    if (int i = LastDue(s_.Iqst, t); i >= 0) st_.Iqsref = s_.Iqsref[i];
+  } else if constexpr (M == Mode::kSeveral) {
     if (s_.Courant != 0) {
-      if (int i = last_due(s_.Idst); i >= 0) st_.Idsref = s_.Idssref[i];
-      if (int i = last_due(s_.Iqst); i >= 0) st_.Iqsref = s_.Iqsref[i];
-    } else if (int i = last_due(s_.Wmt); i >= 0) {
+      if (int i = LastDue(s_.Idst, t); i >= 0) st_.Idsref = s_.Idssref[i];
+      if (int i = LastDue(s_.Iqst, t); i >= 0) st_.Iqsref = s_.Iqsref[i];
+    } else if (int i = LastDue(s_.Wmt, t); i >= 0) {
       st_.Wmref = s_.Wmref[i] * kRpmToRadS;
     }
   }
   // Speed, load, rotor-resistance, bar and ring events only change what they set when the
   // set of due events changes, that is when the time passes one of their times: between
   // two such instants applying them again would write the same values.
-  if (!(t >= next_event_time_)) return;
+  if (t >= next_event_time_) ApplyDueEvents<M>();
+}
+
+template <Mode M>
+void SimulationRun::ApplyDueEvents() {
+  const double t = st_.t;
+  auto last_due = [t](const Events4& times) { return LastDue(times, t); };
   next_event_time_ = kNever;
   auto note_future = [&](const Events4& times) {
     for (double time : times) {
       if (!(t >= time) && time < next_event_time_) next_event_time_ = time;
     }
   };
-  if constexpr (!kCurrentReferences && !kEitherReference) {
+  if constexpr (M != Mode::kCourant && M != Mode::kSeveral) {
     note_future(s_.Wmt);
     if (int i = last_due(s_.Wmt); i >= 0) st_.Wmref = s_.Wmref[i] * kRpmToRadS;
   }
