@@ -496,11 +496,11 @@ namespace mas {
 namespace {
 
 // A run leaves out the direct flux estimator and the back-EMF and current filters when
-// neither its control nor its table reads them. Leaving them out must not move anything else: in each
-// mode that does so and through each inverter, a run whose sink reads no estimate, and a
-// run without sink, end in the very state of the run whose sink reads them all, having
-// recorded the same lines on the way.
-TEST(RunSimulation, UnreadFluxEstimatesAreLeftOutWithoutChangingTheRun) {
+// neither its control nor its table reads them. Leaving them out must not move anything
+// else: in each mode that does so and through each inverter, a run whose sink reads no
+// estimate, and a run without sink, end in the very state of the run whose sink reads them
+// all, having recorded the same lines on the way.
+TEST(RunSimulation, UnreadEstimatesAreLeftOutWithoutChangingTheRun) {
   class SinkReadingNoEstimate : public MemorySink {
    public:
     bool ReadsEstimates(const SimulationSettings&) const override { return false; }
