@@ -47,6 +47,7 @@
 // writing the file never converts it.
 
 #include "dsvpwm/double_svpwm.h"
+#include "engine/numeric.h"
 #include "engine/settings.h"
 
 namespace mas {
@@ -74,16 +75,50 @@ inline double SupplyPhaseRadians(double VsPh) { return VsPh * kDegreesToRadians;
 
 // Time within the carrier period T: tau = t - n T with n = trunc(t/T) (saturating), plus T
 // when negative (times before 0).
-double CarrierTime(double t, double T);
+inline double CarrierTime(double t, double T) {
+  double tau = t - static_cast<double>(TruncToInt64(t / T)) * T;
+  if (tau < 0) tau = tau + T;
+  return tau;
+}
+
+// The sine-triangle carrier's constants, shared by the three legs and by every step of a
+// run.
+struct SineTriangleCarrier {
+  static constexpr double kMinEdge = 1e-6;  // shortest notch and half pulse (s)
+  SineTriangleCarrier() = default;
+  SineTriangleCarrier(double period, double e2)
+      : T(period), quarter(period / 4), longest(period / 2 - kMinEdge), E2(e2) {}
+
+  // The edge l of the leg's pulse, held between kMinEdge and T/2 - kMinEdge: the leg is
+  // high for l <= tau <= T - l. Dividing T by 4 first gives the same edge to the bit: a
+  // division by 4 is exact.
+  double Pole(double tau, double ref) const {
+    double l = (1 - ref / E2) * quarter;
+    if (l > longest) l = longest;
+    if (l < kMinEdge) l = kMinEdge;
+    return (l <= tau && tau <= T - l) ? E2 : -E2;
+  }
+
+  double T = 0.0;
+  double quarter = 0.0;  // T / 4
+  double longest = 0.0;  // T / 2 - kMinEdge, the longest half pulse
+  double E2 = 0.0;
+};
 
 // Sine-triangle decision for one leg at carrier time tau: +E2 or -E2.
-double SineTrianglePole(double tau, double ref, double E2, double T);
+inline double SineTrianglePole(double tau, double ref, double E2, double T) {
+  return SineTriangleCarrier(T, E2).Pole(tau, ref);
+}
 
 // Pole voltages the sine-triangle PWM applies at time t for the given references. This is
 // the decision of the inverter in MLI mode, also used by the speed estimator to know the
 // voltages actually applied.
-PoleVoltages SineTrianglePoleVoltages(double t, double T, double E2, double VasRef, double VbsRef,
-                                      double VcsRef);
+inline PoleVoltages SineTrianglePoleVoltages(double t, double T, double E2, double VasRef,
+                                             double VbsRef, double VcsRef) {
+  const double tau = CarrierTime(t, T);
+  const SineTriangleCarrier c(T, E2);
+  return {c.Pole(tau, VasRef), c.Pole(tau, VbsRef), c.Pole(tau, VcsRef)};
+}
 
 class Inverter {
  public:
@@ -98,14 +133,30 @@ class Inverter {
   // Applied pole voltages for the references of this step, at time t. Allocates nothing;
   // in the double space-vector mode with a control mode, recomputes the modulator at the
   // first step of each switching period (see above).
-  PoleVoltages ModulateVoltages(double t, double VasRef, double VbsRef, double VcsRef);
+  PoleVoltages ModulateVoltages(double t, double VasRef, double VbsRef, double VcsRef) {
+    switch (mode_) {
+      case InverterMode::kSineTriangle: {
+        const double tau = CarrierTime(t, carrier_.T);
+        return {carrier_.Pole(tau, VasRef), carrier_.Pole(tau, VbsRef), carrier_.Pole(tau, VcsRef)};
+      }
+      case InverterMode::kDoubleSvpwm:
+        return DoubleSvpwmVoltages(t, VasRef, VbsRef, VcsRef);
+      case InverterMode::kIdeal:
+        break;
+    }
+    return {VasRef, VbsRef, VcsRef};
+  }
 
   // Period step of the open-loop supply, to call at every step in the open-loop mode. When
   // t - 2 MliCount TMLI >= 2 TMLI a new switching period begins: in the double
   // space-vector mode the supply angle thetas advances by 2 pi fs 2 TMLI; in every mode the
   // modulator takes Thetas = thetas and recomputes. Returns true when a period began; the
   // caller then adds one to MliCount (at most one per step).
-  bool OpenLoopPeriodStep(double t, long long MliCount, double& thetas);
+  bool OpenLoopPeriodStep(double t, long long MliCount, double& thetas) {
+    if (!(t - static_cast<double>(MliCount) * two_tmli_ >= two_tmli_)) return false;
+    BeginOpenLoopPeriod(thetas);
+    return true;
+  }
 
   InverterMode mode() const { return mode_; }
   // True when the legs come from the double space-vector modulator (dsvPWM set, MLI off).
@@ -114,12 +165,14 @@ class Inverter {
   bool UsesDoubleSvpwm() const { return mode_ == InverterMode::kDoubleSvpwm; }
 
  private:
+  PoleVoltages DoubleSvpwmVoltages(double t, double VasRef, double VbsRef, double VcsRef);
   void FollowReferences(double t, double VasRef, double VbsRef, double VcsRef);
+  void BeginOpenLoopPeriod(double& thetas);
 
   InverterMode mode_ = InverterMode::kIdeal;
   DoubleSvpwm* modulator_ = nullptr;
   bool follow_references_ = false;  // double SVPWM driven by a control mode
-  double TMLI_ = 0.0;
+  SineTriangleCarrier carrier_;
   double E2_ = 0.0;
   double two_tmli_ = 0.0;
   double angle_per_period_ = 0.0;  // 2 pi fs 2 TMLI

@@ -35,6 +35,17 @@ constexpr const char* kCaptionError = "Erreur";
 // The simulation selected by the five mode flags.
 enum class Mode { kOpenLoop, kVectCtrl, kCourant, kStatique, kDtc, kVf, kSeveral };
 
+// Events are levels: from its time on an event is applied at every step, and a later event
+// of the same kind overrides an earlier one while both are due. Applying only the last due
+// event of each kind gives the same result: its index, -1 when none is due at t.
+int LastDue(const Events4& times, double t) {
+  int last = -1;
+  for (int i = 0; i < 4; ++i) {
+    if (t >= times[i]) last = i;
+  }
+  return last;
+}
+
 Mode SelectedMode(const SimulationSettings& s) {
   const int count =
       (s.VectCtrl != 0) + (s.Courant != 0) + (s.Statique != 0) + (s.DTC != 0) + (s.Vf != 0);
@@ -68,12 +79,24 @@ class SimulationRun {
   RunOutcome Refuse(std::string message, MessageIcon icon,
                     const std::string& caption = kCaptionError);
   void Initialise();
+  // The step loop of the run's mode, chosen once per run: each mode has its own copy of
+  // the step, so that the mode is never tested again within the loop.
+  void RunSteps();
+  template <Mode M>
+  void RunStepsOf();
+  template <Mode M>
   void Step();
   // The traced loop: the same steps, the machine's state handed to the trace after each,
   // until the trace is complete or the run ends.
+  template <Mode M>
   void RunTraced();
-  void ApplyEvents();
-  void OpenLoopSupply();
+  // The references due at this step, then the other events when the time passes one of
+  // theirs (ApplyDueEvents, apart from the step).
+  template <Mode M>
+  [[gnu::always_inline]] inline void ApplyEvents();
+  template <Mode M>
+  [[gnu::noinline]] void ApplyDueEvents();
+  [[gnu::always_inline]] inline void OpenLoopSupply();
   // Sampling instants: a PWM tick every TMLI, a current sample every NTregI ticks, a
   // speed sample every NTregW current samples. The counters are incremented before the
   // comparison, so a period of 0 never samples.
@@ -105,8 +128,11 @@ class SimulationRun {
   void PollProgressAndInterrupt();
   // Ends the run as interrupted, marking the optimisers' costs.
   void Interrupt();
-  void StepMachine();
-  void CheckDivergence();
+  // The machine's step and the divergence test are inlined in each mode's step, so that
+  // the step's values stay in registers; the ending of a diverged run is apart (Diverge).
+  [[gnu::always_inline]] inline void StepMachine();
+  [[gnu::always_inline]] inline void CheckDivergence();
+  [[gnu::noinline, gnu::cold]] void Diverge();
   // True once t lies half a step or more beyond tf. The distance is doubled rather than dt
   // halved: doubling is exact (or overflows to infinity, still past the end), while half of
   // the smallest subnormal dt rounds to zero and would end the run one step early.
@@ -144,6 +170,11 @@ class SimulationRun {
   double two_pi_fs_ = 0.0;
   double supply_phase_ = 0.0;          // VsPh in radians
   double supply_sample_offset_ = 0.0;  // s: where in the step the open-loop sine is taken
+  // The direct flux estimator and the back-EMF and current filters feed only the output
+  // table and the controls that orient on a flux, decouple the axes or regulate filtered
+  // currents (vector control, current control, direct torque control): a run with
+  // neither skips them.
+  bool estimates_needed_ = true;
 };
 
 std::string SimulationRun::RefusalReason() const {
@@ -234,19 +265,7 @@ RunOutcome SimulationRun::Run() {
   st_.ModeSelected = false;
   outcome_.status = RunStatus::kReachedEnd;
 
-  if (trace_ != nullptr) {
-    RunTraced();
-  } else {
-    // The end test comes after the step, so a run with tf < t0 still executes one step.
-    // Time is accumulated step by step (t += dt), whose rounding may leave the step meant for
-    // tf a hair above it: with half a step of tolerance the last step is the one nearest tf
-    // (the earlier one when tf lies midway between two steps). The distance to tf is compared
-    // rather than t with tf + dt/2, a sum whose own rounding could drop the step at tf.
-    do {
-      Step();
-      if (st_.steps % kInterruptPollSteps == 0 && !stop_) PollProgressAndInterrupt();
-    } while (!stop_ && !PastEnd());
-  }
+  RunSteps();
   // A stop asked after the last poll still ends the run as interrupted: the user asked for
   // it, and a script must not read it as success.
   if (!stop_ && platform_.EscapePressed()) Interrupt();
@@ -272,6 +291,42 @@ RunOutcome SimulationRun::Run() {
   outcome_.steps = st_.steps;
   outcome_.t_end = st_.t;
   return outcome_;
+}
+
+void SimulationRun::RunSteps() {
+  switch (mode_) {
+    case Mode::kOpenLoop:
+      return RunStepsOf<Mode::kOpenLoop>();
+    case Mode::kVectCtrl:
+      return RunStepsOf<Mode::kVectCtrl>();
+    case Mode::kCourant:
+      return RunStepsOf<Mode::kCourant>();
+    case Mode::kStatique:
+      return RunStepsOf<Mode::kStatique>();
+    case Mode::kDtc:
+      return RunStepsOf<Mode::kDtc>();
+    case Mode::kVf:
+      return RunStepsOf<Mode::kVf>();
+    case Mode::kSeveral:
+      return RunStepsOf<Mode::kSeveral>();
+  }
+}
+
+template <Mode M>
+void SimulationRun::RunStepsOf() {
+  if (trace_ != nullptr) {
+    RunTraced<M>();
+    return;
+  }
+  // The end test comes after the step, so a run with tf < t0 still executes one step.
+  // Time is accumulated step by step (t += dt), whose rounding may leave the step meant for
+  // tf a hair above it: with half a step of tolerance the last step is the one nearest tf
+  // (the earlier one when tf lies midway between two steps). The distance to tf is compared
+  // rather than t with tf + dt/2, a sum whose own rounding could drop the step at tf.
+  do {
+    Step<M>();
+    if (st_.steps % kInterruptPollSteps == 0 && !stop_) PollProgressAndInterrupt();
+  } while (!stop_ && !PastEnd());
 }
 
 void SimulationRun::Initialise() {
@@ -303,8 +358,11 @@ void SimulationRun::Initialise() {
   two_pi_fs_ = kTwoPi * s_.fs;
   supply_phase_ = SupplyPhaseRadians(s_.VsPh);
   inverter_.ResetForRun(s_, carried_.dsvpwm, st_.est.thetas);
+  estimates_needed_ = (sink_ != nullptr && sink_->ReadsEstimates(s_)) || mode_ == Mode::kVectCtrl ||
+                      mode_ == Mode::kCourant || mode_ == Mode::kDtc;
 }
 
+template <Mode M>
 void SimulationRun::RunTraced() {
   MachineTrace& trace = *trace_;
   trace.filled = 0;
@@ -315,7 +373,7 @@ void SimulationRun::RunTraced() {
   double w_prev = st_.Wm;
   double i_prev = st_.Ias;
   while (!trace.Complete()) {
-    Step();
+    Step<M>();
     if (stop_) break;
     const double t = st_.t;
     trace.Advance(t_prev, w_prev, i_prev, t, st_.Wm, st_.Ias);
@@ -327,36 +385,45 @@ void SimulationRun::RunTraced() {
   }
 }
 
+template <Mode M>
 void SimulationRun::ApplyEvents() {
   const double t = st_.t;
-  // Events are levels: from its time on an event is applied at every step, and a later
-  // event of the same kind overrides an earlier one while both are due. Applying only
-  // the last due event of each kind gives the same result.
-  auto last_due = [t](const Events4& times) {
-    int last = -1;
-    for (int i = 0; i < 4; ++i) {
-      if (t >= times[i]) last = i;
+  // The current references are set again at every step: in current control the d reference
+  // is also moved by the stator-flux correction between events. The speed reference is set
+  // by its events alone, so it goes with the events below. With several modes selected,
+  // the one step that runs takes the current references when current control is among
+  // them, else the speed reference.
+  if constexpr (M == Mode::kCourant) {
+    if (int i = LastDue(s_.Idst, t); i >= 0) st_.Idsref = s_.Idssref[i];
+    if (int i = LastDue(s_.Iqst, t); i >= 0) st_.Iqsref = s_.Iqsref[i];
+  } else if constexpr (M == Mode::kSeveral) {
+    if (s_.Courant != 0) {
+      if (int i = LastDue(s_.Idst, t); i >= 0) st_.Idsref = s_.Idssref[i];
+      if (int i = LastDue(s_.Iqst, t); i >= 0) st_.Iqsref = s_.Iqsref[i];
+    } else if (int i = LastDue(s_.Wmt, t); i >= 0) {
+      st_.Wmref = s_.Wmref[i] * kRpmToRadS;
     }
-    return last;
-  };
-  // References are set again at every step: in current control the d reference is also
-  // moved by the stator-flux correction between events.
-  if (s_.Courant != 0) {
-    if (int i = last_due(s_.Idst); i >= 0) st_.Idsref = s_.Idssref[i];
-    if (int i = last_due(s_.Iqst); i >= 0) st_.Iqsref = s_.Iqsref[i];
-  } else if (int i = last_due(s_.Wmt); i >= 0) {
-    st_.Wmref = s_.Wmref[i] * kRpmToRadS;
   }
-  // Load, rotor-resistance, bar and ring events only change what they set when the set of
-  // due events changes, that is when the time passes one of their times: between two
-  // such instants applying them again would write the same values.
-  if (!(t >= next_event_time_)) return;
+  // Speed, load, rotor-resistance, bar and ring events only change what they set when the
+  // set of due events changes, that is when the time passes one of their times: between
+  // two such instants applying them again would write the same values.
+  if (t >= next_event_time_) ApplyDueEvents<M>();
+}
+
+template <Mode M>
+void SimulationRun::ApplyDueEvents() {
+  const double t = st_.t;
+  auto last_due = [t](const Events4& times) { return LastDue(times, t); };
   next_event_time_ = kNever;
   auto note_future = [&](const Events4& times) {
     for (double time : times) {
       if (!(t >= time) && time < next_event_time_) next_event_time_ = time;
     }
   };
+  if constexpr (M != Mode::kCourant && M != Mode::kSeveral) {
+    note_future(s_.Wmt);
+    if (int i = last_due(s_.Wmt); i >= 0) st_.Wmref = s_.Wmref[i] * kRpmToRadS;
+  }
   note_future(s_.Crt);
   note_future(s_.Rrt);
   note_future(s_.RbCasset);
@@ -451,7 +518,6 @@ void SimulationRun::VectorControl() {
     SpeedFilterSlipAndAngle(s_, st_);
     CorrectedStatorFluxStep(s_, st_);
   }
-  st_.ModeSelected = true;
 }
 
 // Current control: the current references come from the events; no speed loop and no
@@ -466,7 +532,6 @@ void SimulationRun::CurrentControl() {
     SpeedFilterSlipAndAngle(s_, st_);
     CorrectedStatorFluxStep(s_, st_);
   }
-  st_.ModeSelected = true;
 }
 
 void SimulationRun::VfControl() {
@@ -474,7 +539,6 @@ void SimulationRun::VfControl() {
     if (SpeedSample()) SpeedRegulatorStep(s_, st_);
     VfStep(s_, st_);
   }
-  st_.ModeSelected = true;
 }
 
 // Direct torque control sets the pole voltages itself; between samples they stay.
@@ -486,68 +550,57 @@ void SimulationRun::DirectTorqueControl() {
     }
     DtcStep(s_, st_);
   }
-  st_.ModeSelected = true;
 }
 
+template <Mode M>
 void SimulationRun::Step() {
-  ApplyEvents();
+  ApplyEvents<M>();
 
-  switch (mode_) {
-    case Mode::kOpenLoop:
-      OpenLoopSupply();
-      st_.ModeSelected = true;
-      break;
-    case Mode::kStatique:
-      // DC test: phase a at +Vcss, b and c at -Vcss, until tfss.
-      if (st_.t > s_.tfss) {
-        st_.VasRef = st_.VbsRef = st_.VcsRef = 0.0;
-      } else {
-        st_.VasRef = s_.Vcss;
-        st_.VbsRef = -s_.Vcss;
-        st_.VcsRef = -s_.Vcss;
-      }
-      st_.ModeSelected = true;
-      break;
-    case Mode::kVectCtrl:
-      VectorControl();
-      break;
-    case Mode::kCourant:
-      CurrentControl();
-      break;
-    case Mode::kVf:
-      VfControl();
-      break;
-    case Mode::kDtc:  // runs after the inverter, below
-    case Mode::kSeveral:
-      break;
+  if constexpr (M == Mode::kOpenLoop) {
+    OpenLoopSupply();
+  } else if constexpr (M == Mode::kStatique) {
+    // DC test: phase a at +Vcss, b and c at -Vcss, until tfss.
+    if (st_.t > s_.tfss) {
+      st_.VasRef = st_.VbsRef = st_.VcsRef = 0.0;
+    } else {
+      st_.VasRef = s_.Vcss;
+      st_.VbsRef = -s_.Vcss;
+      st_.VcsRef = -s_.Vcss;
+    }
+  } else if constexpr (M == Mode::kVectCtrl) {
+    VectorControl();
+  } else if constexpr (M == Mode::kCourant) {
+    CurrentControl();
+  } else if constexpr (M == Mode::kVf) {
+    VfControl();
   }
+  // Direct torque control runs after the inverter, below; several modes run no control.
+  if constexpr (M != Mode::kSeveral) st_.ModeSelected = true;
 
-  DirectFluxEstimatorStep(s_, st_);
-  if (mode_ == Mode::kDtc) {
+  if (estimates_needed_) DirectFluxEstimatorStep(s_, st_);
+  if constexpr (M == Mode::kDtc) {
     DirectTorqueControl();
-  } else if (s_.DTC != 0) {
-    // DTC with another mode (refused after this step): direct torque control sets the pole
-    // voltages itself, so the inverter is skipped and they stay as they are.
-  } else if (inverter_.mode() == InverterMode::kIdeal) {
-    // The ideal source applies the references as they are.
-    st_.Vas = st_.VasRef;
-    st_.Vbs = st_.VbsRef;
-    st_.Vcs = st_.VcsRef;
   } else {
-    const PoleVoltages v = inverter_.ModulateVoltages(st_.t, st_.VasRef, st_.VbsRef, st_.VcsRef);
-    st_.Vas = v.Vas;
-    st_.Vbs = v.Vbs;
-    st_.Vcs = v.Vcs;
+    // DTC with another mode (refused after this step): direct torque control sets the
+    // pole voltages itself, so the inverter is skipped and they stay as they are.
+    if (M != Mode::kSeveral || s_.DTC == 0) {
+      const PoleVoltages v = inverter_.ModulateVoltages(st_.t, st_.VasRef, st_.VbsRef, st_.VcsRef);
+      st_.Vas = v.Vas;
+      st_.Vbs = v.Vbs;
+      st_.Vcs = v.Vcs;
+    }
   }
 
   // Filters: measured currents (when enabled) and the machine's back-EMF.
   EstimatorState& est = st_.est;
-  if (s_.IFiltOn) {
+  if (s_.IFiltOn && estimates_needed_) {
     est.IasF = est.kI * est.IasF + (1 - est.kI) * st_.IasMeas;
     est.IbsF = est.kI * est.IbsF + (1 - est.kI) * st_.IbsMeas;
   }
-  est.EsalphaF = (1 - est.kE) * s_.dq.Esalpha() + est.kE * est.EsalphaF;
-  est.EsbetaF = (1 - est.kE) * s_.dq.Esbeta() + est.kE * est.EsbetaF;
+  if (estimates_needed_) {
+    est.EsalphaF = (1 - est.kE) * s_.dq.Esalpha() + est.kE * est.EsalphaF;
+    est.EsbetaF = (1 - est.kE) * s_.dq.Esbeta() + est.kE * est.EsbetaF;
+  }
 
   if (st_.StepCount == 0) OutputStep();
   if (++st_.StepCount == s_.OutStep) st_.StepCount = 0;
@@ -557,7 +610,7 @@ void SimulationRun::Step() {
   st_.t += s_.dt;
   ++st_.steps;
 
-  if (!st_.ModeSelected) {
+  if constexpr (M == Mode::kSeveral) {
     // A refusal, not news: the user has something to fix.
     const char* text = "Aucune simulation n'a été sélectionnée";
     platform_.ShowMessage(text, kCaptionError, MessageIcon::kExclamation);
@@ -697,7 +750,11 @@ void SimulationRun::CheckDivergence() {
   const bool diverged = (s_.CheckOverflow != 0 && torque >= kTorqueLimit) ||
                         std::fabs(st_.IasMeas) > kCurrentLimit || !std::isfinite(torque) ||
                         !std::isfinite(st_.IasMeas);
-  if (!diverged) return;
+  if (diverged) [[unlikely]]
+    Diverge();
+}
+
+void SimulationRun::Diverge() {
   const char* text = "La simulation a divergée";
   if (s_.DisplayProgressBar) platform_.ShowMessage(text, kCaptionError, MessageIcon::kError);
   carried_.CostIdent = kDivergedCost;

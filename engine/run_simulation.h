@@ -37,6 +37,11 @@ class OutputSink {
   // first step (several modes selected): the previous table stays in place. A sink that
   // keeps nothing of a previous table may simply close.
   virtual void Discard() { Close(); }
+  // Whether the lines of a run of these settings read the direct flux estimator's fluxes,
+  // the filtered back-EMF or the filtered currents: a run whose control needs none of them
+  // skips them when its sink does not read them either. A sink that does not say may read
+  // anything.
+  virtual bool ReadsEstimates(const SimulationSettings& /*settings*/) const { return true; }
 };
 
 // How a run ended.

@@ -128,6 +128,9 @@ constexpr ColumnDef kColumns[] = {
     Real(9, "Vdsref(V)", Sel(kOutVdsref), [](V v) { return v.state.Vdsref; }),
     Real(10, "Vqsref(V)", Sel(kOutVqsref), [](V v) { return v.state.Vqsref; }),
     // Back-EMF of the simulated machine, raw and filtered; one flag per axis writes both.
+    // Rows 13, 14, 20 to 26, 29 and 30 read the direct flux estimator, the filtered
+    // back-EMF or the filtered currents, which a run computes only for a sink that reads
+    // them (kEstimateColumns).
     Real(11, "Esalpha(V)", Sel(kOutEsalpha), [](V v) { return v.dq.Esalpha(); }),
     Real(12, "Esbeta(V)", Sel(kOutEsbeta), [](V v) { return v.dq.Esbeta(); }),
     Real(13, "EasF(V)", Sel(kOutEsalpha), [](V v) { return v.state.est.EsalphaF; }),
@@ -222,6 +225,13 @@ constexpr bool RowsIncrease() {
 static_assert(RowsIncrease(), "the column table must stay in row order");
 
 constexpr std::string_view kTimeHeader = "time(s)     ";
+
+// The flags of the columns that read the direct flux estimator, the filtered back-EMF or
+// the filtered currents.
+constexpr OutSelIndex kEstimateColumns[] = {
+    kOutEsalpha,     kOutEsbeta,     kOutangphi_s, kOutangphi_r, kOutPhi_alpha_s, kOutPhi_beta_s,
+    kOutPhi_alpha_r, kOutPhi_beta_r, kOutPhidr,    kOutIasF,     kOutIbsF,
+};
 
 // One per-bar pass: its header prefix(es), its selection and its value.
 struct PerBarPass {
@@ -505,6 +515,13 @@ bool OutputRecorder::Open(const std::string& file_name) {
 }
 
 void OutputRecorder::Discard() { file_.Abandon(); }
+
+bool OutputRecorder::ReadsEstimates(const SimulationSettings& settings) const {
+  for (OutSelIndex flag : kEstimateColumns) {
+    if (settings.OutSel[flag] != 0) return true;
+  }
+  return false;
+}
 
 void OutputRecorder::WriteHeader(const RunView& view) {
   columns_.clear();

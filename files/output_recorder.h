@@ -119,6 +119,9 @@ class OutputRecorder : public OutputSink {
   void Close() override;
   // A run refused after its first step: the new table is dropped, the previous one kept.
   void Discard() override;
+  // True when a column of the flux estimator or of the filtered back-EMF or currents is
+  // selected.
+  bool ReadsEstimates(const SimulationSettings& settings) const override;
 
   // A write to the table failed during the run (for instance a full disk); the front end
   // may warn the user, the run itself went on.

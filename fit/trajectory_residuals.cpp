@@ -50,6 +50,8 @@ class ComparisonSink : public OutputSink {
     Compared(v, index - 1);
   }
   void Close() override {}
+  // The comparison reads the measured speed and current and the tables only.
+  bool ReadsEstimates(const SimulationSettings&) const override { return false; }
 
  protected:
   virtual void Compared(const RunView& v, int k) = 0;

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "engine/numeric.h"
@@ -486,6 +487,89 @@ TEST(RunSimulation, PwmInvertersDriveTheMachineLikeTheIdealSource) {
   // E2 is the amplitude of the sine source but the bus of the modulator, whose phase
   // voltage at the full reference sqrt(3) E2 is E2 too: the same machine flux.
   EXPECT_NEAR(final_speed(0, true, 0), ideal, 5.0);
+}
+
+}  // namespace
+}  // namespace mas
+
+namespace mas {
+namespace {
+
+// A run leaves out the direct flux estimator and the back-EMF and current filters when
+// neither its control nor its table reads them. Leaving them out must not move anything
+// else: in each mode that does so and through each inverter, a run whose sink reads no
+// estimate, and a run without sink, end in the very state of the run whose sink reads them
+// all, having recorded the same lines on the way.
+TEST(RunSimulation, UnreadEstimatesAreLeftOutWithoutChangingTheRun) {
+  class SinkReadingNoEstimate : public MemorySink {
+   public:
+    bool ReadsEstimates(const SimulationSettings&) const override { return false; }
+  };
+  struct Mode {
+    const char* name;
+    void (*select)(SimulationSettings&);
+  };
+  const Mode modes[] = {
+      {"open loop", [](SimulationSettings&) {}},
+      {"static test",
+       [](SimulationSettings& s) {
+         s.Statique = 1;
+         s.Vcss = 20.0;
+         s.tfss = 0.02;
+       }},
+      {"V/f",
+       [](SimulationSettings& s) {
+         example::SetExampleVectorControl(s);
+         s.VectCtrl = 0;
+         s.Vf = 1;
+         s.Wmt = {0.0, 0.015, 100.0, 100.0};
+         s.Wmref = {600.0, 1200.0, 0.0, 0.0};
+       }},
+  };
+  auto bits = [](double x) { return std::bit_cast<std::uint64_t>(x); };
+  for (const Mode& mode : modes) {
+    for (int inverter = 0; inverter < 3; ++inverter) {
+      SCOPED_TRACE(std::string(mode.name) + ", inverter " + std::to_string(inverter));
+      auto study = [&] {
+        SimulationSettings s = OpenLoopStudy();
+        s.tf = 0.03;
+        s.dt = 1e-5;
+        s.PushStep();
+        s.OutStep = 7;
+        s.IFiltOn = true;
+        s.MLI = inverter == 1 ? 1 : 0;
+        s.dsvPWM = inverter == 2;
+        mode.select(s);
+        return s;
+      };
+      auto state = [&](const SimulationSettings& s) {
+        return std::vector<std::uint64_t>{bits(s.dq.isAlpha()), bits(s.dq.isBeta()),
+                                          bits(s.dq.PhisAlpha()), bits(s.dq.PhisBeta()),
+                                          bits(s.dq.w())};
+      };
+      RecordingPlatform platform;
+      auto run = [&](SimulationSettings& s, OutputSink* sink) {
+        CarriedState carried;
+        return RunSimulation(s, carried, platform, sink, false, 0).status;
+      };
+      SimulationSettings reading = study();
+      MemorySink all;
+      ASSERT_EQ(run(reading, &all), RunStatus::kReachedEnd);
+      SimulationSettings skipping = study();
+      SinkReadingNoEstimate none;
+      EXPECT_EQ(run(skipping, &none), RunStatus::kReachedEnd);
+      SimulationSettings silent = study();
+      silent.CreateOutputFile = false;
+      EXPECT_EQ(run(silent, nullptr), RunStatus::kReachedEnd);
+
+      EXPECT_EQ(state(skipping), state(reading));
+      EXPECT_EQ(state(silent), state(reading));
+      ASSERT_EQ(none.vas.size(), all.vas.size());
+      for (std::size_t i = 0; i < all.vas.size(); ++i) {
+        ASSERT_EQ(bits(none.vas[i]), bits(all.vas[i])) << "line " << i;
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <functional>
 #include <limits>
+#include <map>
 #include <new>
 #include <random>
 #include <sstream>
@@ -18,6 +19,9 @@
 #include <vector>
 
 #include "engine/numeric.h"
+#include "engine/run_simulation.h"
+#include "examples/example_machine.h"
+#include "platform/platform.h"
 #include "tests/file_size_limit.h"
 
 namespace mas {
@@ -484,3 +488,61 @@ void operator delete(void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 #pragma GCC diagnostic pop
 #endif
+
+namespace mas {
+namespace {
+
+// The cells of a table by column name.
+std::map<std::string, std::vector<std::string>> ColumnsOf(const std::string& table) {
+  std::istringstream in(table);
+  std::string line;
+  std::getline(in, line);
+  const std::vector<std::string> names = Words(line);
+  std::map<std::string, std::vector<std::string>> columns;
+  while (std::getline(in, line)) {
+    const std::vector<std::string> cells = Words(line);
+    EXPECT_EQ(cells.size(), names.size());
+    for (std::size_t i = 0; i < names.size() && i < cells.size(); ++i) {
+      columns[names[i]].push_back(cells[i]);
+    }
+  }
+  return columns;
+}
+
+// An open-loop run computes the flux estimates and the filters only for a table that shows
+// them, so every column must tell the table whether it reads them: each column selected
+// alone holds the same cells as in the table of every column, where they are all computed.
+// A column reading one without saying so would show its starting value instead.
+TEST(OutputRecorder, EachColumnAloneHoldsTheCellsOfTheFullTable) {
+  const std::string path = TempPath("column.dat");
+  auto table = [&](const std::function<void(SimulationSettings&)>& select) {
+    SimulationSettings s = example::ExampleStudy(0.02, 1e-5);
+    s.CreateOutputFile = true;
+    s.OutStep = 13;
+    s.IFiltOn = true;
+    select(s);
+    CarriedState carried;
+    SilentPlatform platform;
+    OutputRecorder recorder;
+    s.OutFileName = path;
+    EXPECT_EQ(RunSimulation(s, carried, platform, &recorder, false, 0).status,
+              RunStatus::kReachedEnd);
+    recorder.Close();
+    const std::string text = ReadFile(path);
+    std::remove(path.c_str());
+    return ColumnsOf(text);
+  };
+  const auto all = table([](SimulationSettings& s) { s.OutSel.fill(1); });
+  ASSERT_GT(all.size(), 40u);
+  for (int flag = 0; flag < kOutSelCount; ++flag) {
+    SCOPED_TRACE(kOutSelNames[flag]);
+    const auto alone = table([flag](SimulationSettings& s) { s.OutSel[flag] = 1; });
+    for (const auto& [name, cells] : alone) {
+      ASSERT_EQ(all.count(name), 1u) << name;
+      EXPECT_EQ(cells, all.at(name)) << name;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace mas
