@@ -58,6 +58,8 @@ constexpr double kChiSquare95 = 3.841458820694124;
 constexpr double kProfileFirstStep = 0.1;
 constexpr int kProfileDoublings = 10;
 constexpr int kProfileBisections = 6;
+// The first trust region of the refits from the best point (the solver library's default).
+constexpr double kRefitTrustRegion = 1e4;
 
 enum class Scale { kLog, kLogit, kNonNegative };
 
@@ -1116,7 +1118,8 @@ FitResult FitTrajectories(const Genes& guess, std::span<const FitRecord> records
 
   // One solver run from `theta` (updated to the solver's end); the best point it
   // simulated is then in `problem`.
-  auto solve = [&](Theta& theta, const FitProgress& base, int held = -1) {
+  auto solve = [&](Theta& theta, const FitProgress& base, int held = -1,
+                   double trust_region = 0.0) {
     problem.ResetBest();
     problem.Hold(held);
     ceres::Problem ceres_problem;
@@ -1141,7 +1144,11 @@ FitResult FitTrajectories(const Genes& guess, std::span<const FitRecord> records
     // A start-up's residuals are far from linear in the parameters: the first steps are
     // kept short (a damped start) so that a guess 30 % off does not leap into another
     // valley; the region grows as the steps succeed.
-    so.initial_trust_region_radius = options.initial_trust_region;
+    // A refit from the best point (bootstrap, profile) starts where the problem is nearly
+    // linear: an undamped first step, or its steps along the correlated directions would
+    // be so short that the parameter tolerance ends it before it has moved.
+    so.initial_trust_region_radius =
+        trust_region > 0.0 ? trust_region : options.initial_trust_region;
     // A step that crosses a bound is projected onto it and tried as it is: the projected
     // line search would ask a Jacobian (2n simulations) per trial.
     so.max_num_line_search_step_size_iterations = 0;
@@ -1382,7 +1389,7 @@ FitResult FitTrajectories(const Genes& guess, std::span<const FitRecord> records
       base.resample = k;
       base.resamples = options.bootstrap;
       const int diverged_before = problem.diverged();
-      const ceres::Solver::Summary summary = solve(theta, base);
+      const ceres::Solver::Summary summary = solve(theta, base, -1, kRefitTrustRegion);
       if (problem.interrupted()) break;
       if ((summary.termination_type == ceres::CONVERGENCE ||
            summary.termination_type == ceres::USER_SUCCESS) &&
@@ -1451,7 +1458,8 @@ FitResult FitTrajectories(const Genes& guess, std::span<const FitRecord> records
           base.start = result.best_start;
           base.starts = static_cast<int>(starts.size());
           base.profiled = coords[j].gene;
-          const ceres::Solver::Summary summary = solve(theta, base, static_cast<int>(j));
+          const ceres::Solver::Summary summary =
+              solve(theta, base, static_cast<int>(j), kRefitTrustRegion);
           ++pp.refits;
           if (!problem.HasBest()) return kNaN;
           if (summary.termination_type == ceres::NO_CONVERGENCE) ++pp.unconverged;

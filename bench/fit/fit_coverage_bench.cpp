@@ -330,6 +330,7 @@ void Coverage(const std::array<Mode, 2>& modes, int seeds, int boot_seeds, int r
 }  // namespace mas
 
 int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each line as it comes: the run is long
   const int seeds = argc > 1 ? std::max(std::atoi(argv[1]), 1) : 3;
   const int boot_seeds = argc > 2 ? std::max(std::atoi(argv[2]), 0) : 1;
   const int resamples = argc > 3 ? std::clamp(std::atoi(argv[3]), 1, 10000) : 30;
