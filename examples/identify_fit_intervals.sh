@@ -3,7 +3,7 @@
 # does, and adds the two optional intervals: a moving-block bootstrap of 100 refits and
 # the profile likelihood of the parameters correlated above 0.99 with another. Each gets
 # its own table after the parameter table; the result as JSON in
-# identify_fit_intervals.json in the current folder. Runs in a minute or two.
+# identify_fit_intervals.json in the current folder. Runs in a few minutes.
 #   examples/identify_fit_intervals.sh [path/to/mas]
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"

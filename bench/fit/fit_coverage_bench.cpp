@@ -9,7 +9,7 @@
 //   - coverage: noisy copies of records integrated a hundred times finer and taken every
 //     0.2 ms, in two control modes (the direct start-up above, and the vector-controlled
 //     start of examples/vector_control_pi.mas to 1000 tr/mn with its 20 N m load step at
-//     0.5 s, over 0.7 s at dt = 5e-5 s), on two machines (the example machine and one with
+//     0.5 s, over 0.7 s at its own dt = 1e-5 s), on two machines (the example machine and one with
 //     twice its resistances and half its inertia; the vector controller keeps its model
 //     of the first), with the example record's sensor levels (1.5 tr/mn, 0.08 A rms) and
 //     twice them, white or coloured (AR(1), time constant 5 ms), SEEDS records each: per
@@ -19,8 +19,10 @@
 //     moving-block bootstrap (RESAMPLES refits): how often its interval holds the truth
 //     and the median ratio of its half-width to the default one.
 //
-//   fit_coverage_bench [SEEDS [BOOT_SEEDS [RESAMPLES]]]   (default 3 1 30: 48 records,
-//                                                          16 of them bootstrapped)
+//   fit_coverage_bench [SEEDS [BOOT_SEEDS [RESAMPLES [VECTOR_DT [MODES]]]]]
+//     default 3 1 30 1e-5 dv: 48 records, 16 of them bootstrapped; VECTOR_DT the step of
+//     the vector-controlled study; MODES d (direct start-up, with the accuracy part), v
+//     (vector-controlled start) or dv (both).
 
 #include <algorithm>
 #include <array>
@@ -48,20 +50,18 @@ constexpr std::array<int, 5> kMachineGenes = {kGeneRs, kGeneTs, kGeneTr, kGeneSi
 constexpr std::array<int, 6> kCoverageGenes = {kGeneRs,    kGeneTs, kGeneTr,
                                                kGeneSigma, kGeneJ,  kGeneA30};
 
-// An example study (`tf` > 0 replaces its end, at dt = 5e-5 s), every gene fitted but the
-// quadratic and linear load terms (the examples' loads are constant).
-SimulationSettings StudyOf(const char* file, double tf) {
+// An example study (`tf` > 0 replaces its end, `dt` > 0 its step), every gene fitted but
+// the quadratic and linear load terms (the examples' loads are constant).
+SimulationSettings StudyOf(const char* file, double tf, double dt) {
   SimulationSettings s;
   SilentPlatform quiet;
   s.ParamFileName = std::string(MAS_SOURCE_DIR) + "/examples/" + file;
   ReadParameterFile(s, quiet,
                     (std::filesystem::temp_directory_path() / "fit_coverage_echo.dat").string());
   s.DisplayProgressBar = false;
-  if (tf > 0.0) {
-    s.tf = tf;
-    s.dt = 5e-5;
-    s.PushStep();
-  }
+  if (tf > 0.0) s.tf = tf;
+  if (dt > 0.0) s.dt = dt;
+  s.PushStep();
   s.GenX.fill(true);
   s.GenX[kGeneA10] = false;
   s.GenX[kGeneA20] = false;
@@ -252,7 +252,7 @@ struct Mode {
   SimulationSettings study;
 };
 
-void Coverage(const std::array<Mode, 2>& modes, int seeds, int boot_seeds, int resamples) {
+void Coverage(const std::vector<Mode>& modes, int seeds, int boot_seeds, int resamples) {
   const Genes example = GenesOfMachine(modes[0].study.dq);
   Genes second = example;
   second[kGeneRs] *= 2.0;  // twice both resistances: Ts and Tr halved
@@ -272,7 +272,7 @@ void Coverage(const std::array<Mode, 2>& modes, int seeds, int boot_seeds, int r
       "bootstrap (%d refits) on the first %d of each\n",
       seeds, resamples, boot_seeds);
   const auto begin = Clock::now();
-  std::array<std::array<Tally, 4>, 2> tallies;  // [mode][noise]
+  std::vector<std::array<Tally, 4>> tallies(modes.size());  // [mode][noise]
   for (std::size_t k = 0; k < modes.size(); ++k) {
     for (int m = 0; m < 2; ++m) {
       const Genes truth = m == 0 ? example : second;
@@ -334,12 +334,17 @@ int main(int argc, char** argv) {
   const int seeds = argc > 1 ? std::max(std::atoi(argv[1]), 1) : 3;
   const int boot_seeds = argc > 2 ? std::max(std::atoi(argv[2]), 0) : 1;
   const int resamples = argc > 3 ? std::clamp(std::atoi(argv[3]), 1, 10000) : 30;
-  const mas::SimulationSettings study = mas::StudyOf("identification.mas", 0.0);
-  const mas::Genes truth = mas::GenesOfMachine(study.dq);
-  mas::Accuracy(study, truth);
-  const std::array<mas::Mode, 2> modes = {
-      mas::Mode{"démarrage direct", study},
-      mas::Mode{"vectoriel", mas::StudyOf("vector_control_pi.mas", 0.7)}};
+  const double vector_dt = argc > 4 ? std::atof(argv[4]) : 1e-5;
+  const std::string which = argc > 5 ? argv[5] : "dv";
+  const mas::SimulationSettings study = mas::StudyOf("identification.mas", 0.0, 0.0);
+  std::vector<mas::Mode> modes;
+  if (which.find('d') != std::string::npos) {
+    mas::Accuracy(study, mas::GenesOfMachine(study.dq));
+    modes.push_back({"démarrage direct", study});
+  }
+  if (which.find('v') != std::string::npos) {
+    modes.push_back({"vectoriel", mas::StudyOf("vector_control_pi.mas", 0.7, vector_dt)});
+  }
   mas::Coverage(modes, seeds, boot_seeds, resamples);
   return 0;
 }
