@@ -252,8 +252,8 @@ struct Mode {
   SimulationSettings study;
 };
 
-void Coverage(const std::vector<Mode>& modes, int seeds, int boot_seeds, int resamples) {
-  const Genes example = GenesOfMachine(modes[0].study.dq);
+void Coverage(const std::vector<Mode>& modes, const Genes& example, int seeds, int boot_seeds,
+              int resamples) {
   Genes second = example;
   second[kGeneRs] *= 2.0;  // twice both resistances: Ts and Tr halved
   second[kGeneTs] *= 0.5;
@@ -345,6 +345,7 @@ int main(int argc, char** argv) {
   if (which.find('v') != std::string::npos) {
     modes.push_back({"vectoriel", mas::StudyOf("vector_control_pi.mas", 0.7, vector_dt)});
   }
-  mas::Coverage(modes, seeds, boot_seeds, resamples);
+  // The example machine and its 2 N m load, in every mode.
+  mas::Coverage(modes, mas::GenesOfMachine(study.dq), seeds, boot_seeds, resamples);
   return 0;
 }
