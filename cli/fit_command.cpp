@@ -61,6 +61,12 @@ std::string ProgressLine(const FitProgress& p) {
   if (p.starts > 1)
     line += "départ " + std::to_string(p.start) + "/" + std::to_string(p.starts) + "  ";
   if (p.reweight > 0) line += "repondération " + std::to_string(p.reweight) + "  ";
+  if (p.resample > 0) {
+    line += "bootstrap " + std::to_string(p.resample) + "/" + std::to_string(p.resamples) + "  ";
+  }
+  if (p.profiled >= 0) {
+    line += std::string("profil ") + kGeneNames[static_cast<std::size_t>(p.profiled)] + "  ";
+  }
   line += "itération " + std::to_string(p.iteration) + "  coût " + FormatG(p.cost, 6);
   if (p.iteration > 0) {
     line += "  pas " + FormatG(p.step_norm, 3) + (p.step_accepted ? " accepté" : " refusé");
@@ -191,6 +197,8 @@ int FitOnRanks(const FitRequest& r, CliEnvironment& env, const OptimisationRanks
   options.max_iterations = r.max_iterations;
   options.relative_step = r.step;
   options.residuals = r.cost_residuals ? ResidualKind::kCost : ResidualKind::kMachineState;
+  options.bootstrap = r.bootstrap;
+  options.profile = r.profile;
   const Genes guess = r.init ? Genes(*r.init) : GenesOfMachine(s.dq);
   env.out << "Graine " << options.seed << ", " << options.threads << " fil"
           << (options.threads > 1 ? "s" : "") << (ranks.size() > 1 ? " par rang" : "")
@@ -333,6 +341,27 @@ FitSubcommand::FitSubcommand(CLI::App& identify) {
       ->type_name("SORTIE.mas");
   fit_->add_option("--report", report_, "Écrit le bilan de l'ajustement dans ce fichier")
       ->type_name("FICHIER");
+  fit_->add_option("--bootstrap", request_.bootstrap,
+                   "Intervalles par bootstrap à blocs mobiles : N réajustements sur des résidus "
+                   "rééchantillonnés par blocs, ajoutés à la trajectoire ajustée (1 à 10000 ; "
+                   "sans l'option : pas de bootstrap)")
+      ->type_name("N")
+      ->check(CLI::Validator(
+          [](const std::string& text) -> std::string {
+            int x = 0;
+            const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), x);
+            if (ec != std::errc() || end != text.data() + text.size() || x < 1 ||
+                x > kMostBootstrapResamples) {
+              return "--bootstrap " + text + " : nombre de réajustements attendu entre 1 et " +
+                     std::to_string(kMostBootstrapResamples) +
+                     " (sans --bootstrap, pas de bootstrap)";
+            }
+            return {};
+          },
+          "N", ""));
+  fit_->add_flag("--profile", request_.profile,
+                 "Intervalles de vraisemblance profilée des paramètres corrélés à plus de 0.99 "
+                 "avec un autre (des centaines de simulations)");
   fit_->add_flag("--mpi", request_.mpi,
                  "Répartit les simulations de chaque jacobienne sur les rangs MPI "
                  "(mpirun -n N mas identify fit ... --mpi ; --threads : fils par rang)");

@@ -5,7 +5,8 @@
 //   mas identify fit STUDY.mas [--set NAME=VALUE]... [--exp [STUDY2.mas:]FILE]...
 //                  [--init Rs,Ts,Tr,sigma,J,a10,a20,a30] [--starts N] [--seed S]
 //                  [--threads T] [--max-iterations N] [--step H] [--save-best OUT.mas]
-//                  [--residuals etat|cout] [--report FILE] [--mpi]
+//                  [--residuals etat|cout] [--report FILE] [--bootstrap N] [--profile]
+//                  [--mpi]
 //
 // As `identify ga`: the study is read, the --set overrides applied (cost weights gWmF,
 // gIasF, gA, gt0 and CostFunction included), the record read (ExpNom or --exp), the GenX
@@ -18,6 +19,9 @@
 // and the main study's GenX applied to every one.
 // Ctrl-C ends the fit at the best point reached, whose summary is printed and whose
 // --save-best and --report are written; the exit status is then 130.
+// --bootstrap N adds moving-block bootstrap intervals (N refits, 1..10000; 0 is refused:
+// leave the option out for none) and --profile profile-likelihood intervals of the
+// parameters correlated above 0.99 with another, each table under its own heading.
 // With --mpi (mpirun -n N mas identify fit ... --mpi) the simulations of each Jacobian
 // are spread over the ranks, --threads threads per rank, with the fit of the command run
 // alone (cli/optimisation_ranks.h); rank 0 prints and writes.
@@ -51,7 +55,9 @@ struct FitRequest {
   bool cost_residuals = false;        // --residuals cout: the identification cost's terms
   std::optional<std::string> save_best;
   std::optional<std::string> report;
-  bool mpi = false;  // spread the simulations of each Jacobian over the ranks of an MPI job
+  bool mpi = false;      // spread the simulations of each Jacobian over the ranks of an MPI job
+  int bootstrap = 0;     // moving-block bootstrap resamples (0: none)
+  bool profile = false;  // profile-likelihood intervals of the strongly correlated parameters
 };
 
 // Runs the fit; returns the exit status (see `mas identify fit --help`).

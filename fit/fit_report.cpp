@@ -15,6 +15,8 @@
 namespace mas {
 namespace {
 
+constexpr double kNoValue = std::numeric_limits<double>::quiet_NaN();
+
 std::string G(double x, int precision = 6) { return std::isnan(x) ? "-" : FormatG(x, precision); }
 
 // Whole for any value: a correlation or a time far beyond the usual prints all its digits.
@@ -125,6 +127,51 @@ std::string IntervalMethodText(const FitResult& r) {
   return "bruit blanc, σ² (JᵀJ)⁻¹ (trop peu d'instants pour estimer la corrélation)";
 }
 
+std::string BootstrapMethodText(const FitResult& r) {
+  const BootstrapSummary& b = r.bootstrap;
+  std::string lengths;
+  for (std::size_t k = 0; k < b.block_length.size(); ++k) {
+    lengths += (k ? ", " : "") + std::to_string(b.block_length[k]);
+  }
+  std::string text = "bootstrap par blocs mobiles (" + std::to_string(b.requested) +
+                     " rééchantillonnages des résidus par blocs de " + lengths +
+                     " instants ajoutés à la trajectoire ajustée, chacun réajusté depuis le "
+                     "meilleur point ; percentiles 2.5 et 97.5 %) : " +
+                     std::to_string(b.used) + " réajustement" + (b.used > 1 ? "s" : "") +
+                     " convergé" + (b.used > 1 ? "s" : "");
+  if (b.diverged > 0) text += ", " + std::to_string(b.diverged) + " divergé(s) et écarté(s)";
+  if (b.not_converged > 0) {
+    text += ", " + std::to_string(b.not_converged) + " non convergé(s) et écarté(s)";
+  }
+  if (b.interrupted) text += ", interrompu par Ctrl-C";
+  return text;
+}
+
+std::string BootstrapReliabilityText(const FitResult& r) {
+  const BootstrapSummary& b = r.bootstrap;
+  if (b.reliable) return {};
+  if (b.used == 0) return "Aucun réajustement n'a convergé : pas d'intervalle bootstrap";
+  return "Intervalles bootstrap peu fiables : " + std::to_string(b.used) + " réajustements sur " +
+         std::to_string(b.requested) + " ont convergé (il en faut au moins 20 et 90 % des " +
+         "rééchantillonnages)";
+}
+
+std::string ProfileMethodText(const FitResult& r) {
+  return "vraisemblance profilée des paramètres corrélés à plus de 0.99 avec un autre (paramètre "
+         "tenu, les autres réajustés ; bornes où la somme des carrés monte de 3.84 fois la "
+         "variance du bruit des intervalles par défaut, encadrées puis bissectées) : " +
+         std::to_string(r.profile.runs) + " simulations";
+}
+
+namespace {
+
+std::string ProfileInterval(const ProfiledParameter& p) {
+  return "[" + std::string(p.lower_open ? "< " : "") + G(p.lower95) + ", " +
+         (p.upper_open ? "> " : "") + G(p.upper95) + "]";
+}
+
+}  // namespace
+
 std::string FormatFitReport(const FitResult& r, const FitReportContext& c) {
   std::string s;
   s += "Ajustement de la trajectoire du démarrage (moindres carrés, Levenberg-Marquardt)\n";
@@ -184,6 +231,8 @@ std::string FormatFitReport(const FitResult& r, const FitReportContext& c) {
   }
 
   if (r.statistics) s += "Intervalles      : " + IntervalMethodText(r) + "\n";
+  if (r.bootstrap.requested > 0) s += "Bootstrap        : " + BootstrapMethodText(r) + "\n";
+  if (r.profile.asked) s += "Profil           : " + ProfileMethodText(r) + "\n";
   s += "\n" + Pad("Paramètre", 11) + Pad("Valeur", 14) + Pad("Écart-type", 13) +
        Pad("Intervalle à 95 %", 30) + Pad("É.-t. blanc", 13) + Pad("Départ", 12) + "Unité\n";
   for (int j = 0; j < NGenes; ++j) {
@@ -201,6 +250,43 @@ std::string FormatFitReport(const FitResult& r, const FitReportContext& c) {
     s += Pad(G(it->value), 14) + Pad(G(it->standard_error, 3), 13) +
          Pad("[" + G(it->lower95) + ", " + G(it->upper95) + "]", 30) +
          Pad(G(it->white_error, 3), 13) + Pad(G(r.guess[ju]), 12) + Unit(j) + flag + "\n";
+  }
+  if (r.bootstrap.requested > 0) {
+    const BootstrapSummary& b = r.bootstrap;
+    s += "\nIntervalles bootstrap (blocs mobiles, percentiles, " + std::to_string(b.used) +
+         " sur " + std::to_string(b.requested) + " réajustements)\n";
+    if (!b.parameters.empty()) {
+      s += Pad("Paramètre", 11) + Pad("Écart-type", 13) + Pad("Intervalle à 95 %", 30) +
+           "Rapport des demi-largeurs bootstrap / défaut\n";
+    }
+    for (const ResampledParameter& p : b.parameters) {
+      const auto it = std::find_if(r.parameters.begin(), r.parameters.end(),
+                                   [&p](const FittedParameter& q) { return q.gene == p.gene; });
+      const double ratio = it == r.parameters.end()
+                               ? kNoValue
+                               : (p.upper95 - p.lower95) / (it->upper95 - it->lower95);
+      s += "  " + Pad(kGeneNames[static_cast<std::size_t>(p.gene)], 9) +
+           Pad(G(p.standard_error, 3), 13) +
+           Pad("[" + G(p.lower95) + ", " + G(p.upper95) + "]", 30) + G(ratio, 3) + "\n";
+    }
+    if (const std::string warning = BootstrapReliabilityText(r); !warning.empty()) {
+      s += "Attention : " + warning + "\n";
+    }
+  }
+  if (r.profile.asked) {
+    s += "\nIntervalles de vraisemblance profilée\n";
+    if (r.profile.parameters.empty()) {
+      s += "  Aucun paramètre corrélé à plus de 0.99 avec un autre : pas de profil\n";
+    } else {
+      s += Pad("Paramètre", 11) + Pad("Intervalle à 95 %", 34) + "Réajustements\n";
+    }
+    for (const ProfiledParameter& p : r.profile.parameters) {
+      s += "  " + Pad(kGeneNames[static_cast<std::size_t>(p.gene)], 9) +
+           Pad(ProfileInterval(p), 34) + std::to_string(p.refits) +
+           (p.unconverged > 0 ? " (" + std::to_string(p.unconverged) + " non convergés)" : "") +
+           (p.lower_open || p.upper_open ? "  borne non atteinte" : "") + "\n";
+    }
+    if (r.profile.interrupted) s += "Attention : profil interrompu par Ctrl-C\n";
   }
   const MachineValues& m = r.machine;
   s += "\nMachine          : Rs " + G(m.Rs) + " Ω, Rr " + G(m.Rr) + " Ω, Ls " + G(m.Ls) +
@@ -245,8 +331,6 @@ std::string FormatFitReport(const FitResult& r, const FitReportContext& c) {
 }
 
 namespace {
-
-constexpr double kNoValue = std::numeric_limits<double>::quiet_NaN();
 
 std::string JsonNumber(double x) {
   if (!std::isfinite(x)) return "null";
@@ -376,7 +460,54 @@ std::string FormatFitReportJson(const FitResult& r, const FitReportContext& c) {
            ", \"identifiable\": " + JsonBool(p.identifiable) +
            ", \"at_bound\": " + JsonBool(p.at_bound) + "}";
     }
-    s += "\n  ],\n  \"held\": {";
+    s += "\n  ],\n";
+    if (r.bootstrap.requested > 0) {
+      const BootstrapSummary& b = r.bootstrap;
+      s += "  \"bootstrap\": {\"method\": \"moving-block\", \"text\": " +
+           JsonString(BootstrapMethodText(r)) + ", \"requested\": " + std::to_string(b.requested) +
+           ", \"used\": " + std::to_string(b.used) +
+           ", \"diverged\": " + std::to_string(b.diverged) +
+           ", \"not_converged\": " + std::to_string(b.not_converged) +
+           ", \"interrupted\": " + JsonBool(b.interrupted) +
+           ", \"reliable\": " + JsonBool(b.reliable) + ", \"block_length\": [";
+      for (std::size_t k = 0; k < b.block_length.size(); ++k) {
+        s += (k ? ", " : "") + std::to_string(b.block_length[k]);
+      }
+      s += "], \"simulations\": " + std::to_string(b.runs) +
+           ", \"seconds\": " + JsonNumber(b.seconds) + ", \"parameters\": [";
+      for (std::size_t k = 0; k < b.parameters.size(); ++k) {
+        const ResampledParameter& p = b.parameters[k];
+        s += std::string(k ? "," : "") +
+             "\n    {\"name\": " + JsonString(kGeneNames[static_cast<std::size_t>(p.gene)]) +
+             ", \"standard_error\": " + JsonNumber(p.standard_error) +
+             ", \"lower95\": " + JsonNumber(p.lower95) + ", \"upper95\": " + JsonNumber(p.upper95) +
+             ", \"method\": \"bootstrap\"}";
+      }
+      s += b.parameters.empty() ? "]},\n" : "\n  ]},\n";
+    } else {
+      s += "  \"bootstrap\": null,\n";
+    }
+    if (r.profile.asked) {
+      s += "  \"profile\": {\"method\": \"profile-likelihood\", \"text\": " +
+           JsonString(ProfileMethodText(r)) +
+           ", \"interrupted\": " + JsonBool(r.profile.interrupted) +
+           ", \"simulations\": " + std::to_string(r.profile.runs) +
+           ", \"seconds\": " + JsonNumber(r.profile.seconds) + ", \"parameters\": [";
+      for (std::size_t k = 0; k < r.profile.parameters.size(); ++k) {
+        const ProfiledParameter& p = r.profile.parameters[k];
+        s += std::string(k ? "," : "") +
+             "\n    {\"name\": " + JsonString(kGeneNames[static_cast<std::size_t>(p.gene)]) +
+             ", \"lower95\": " + JsonNumber(p.lower95) + ", \"upper95\": " + JsonNumber(p.upper95) +
+             ", \"lower_open\": " + JsonBool(p.lower_open) +
+             ", \"upper_open\": " + JsonBool(p.upper_open) +
+             ", \"refits\": " + std::to_string(p.refits) +
+             ", \"unconverged\": " + std::to_string(p.unconverged) + ", \"method\": \"profile\"}";
+      }
+      s += r.profile.parameters.empty() ? "]},\n" : "\n  ]},\n";
+    } else {
+      s += "  \"profile\": null,\n";
+    }
+    s += "  \"held\": {";
     bool first = true;
     for (int j = 0; j < NGenes; ++j) {
       if (r.optimised[static_cast<std::size_t>(j)]) continue;

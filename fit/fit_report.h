@@ -26,6 +26,15 @@ std::string IntervalMethodText(const FitResult& result);
 // when no interval was computed.
 std::string IntervalMethodName(const FitResult& result);
 
+// How the bootstrap intervals were computed and what became of the refits.
+std::string BootstrapMethodText(const FitResult& result);
+
+// Why the bootstrap intervals are not to be trusted; empty when they are.
+std::string BootstrapReliabilityText(const FitResult& result);
+
+// How the profile-likelihood intervals were computed.
+std::string ProfileMethodText(const FitResult& result);
+
 // The unit of a gene's value ("Ω", "s", ...).
 std::string FitParameterUnit(int gene);
 
@@ -46,13 +55,16 @@ std::string NoUncertaintyText();
 // every fitted parameter is identified); empty when no statistics were computed.
 std::vector<std::string> IdentifiabilityLines(const FitResult& result);
 
-// The summary, in lines of text; numbers with a decimal point whatever the locale.
+// The summary, in lines of text; numbers with a decimal point whatever the locale. The
+// bootstrap and profile intervals, when asked, follow the parameter table under their own
+// headings.
 std::string FormatFitReport(const FitResult& result, const FitReportContext& context);
 
 // The same result as a JSON object, for programs: the study and record, how the fit
 // ended, the residuals compared, each fitted parameter (value, standard error, 95 %
 // interval and its method, white-noise standard error, identifiable), the held ones, the
-// correlation matrix, the residual rms per signal, the weights, the warnings and notes.
+// correlation matrix, the residual rms per signal, the weights, the warnings and notes;
+// "bootstrap" and "profile" (null when not asked) with their intervals and method.
 // Numbers are written to round-trip exactly; what is not a number is null.
 std::string FormatFitReportJson(const FitResult& result, const FitReportContext& context);
 

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -48,6 +49,17 @@ constexpr int kFewestInstantsForWindow = 20;
 constexpr int kIterationsForReweighting = 20;
 // Noise levels that moved less than this (relative) end the reweighting.
 constexpr double kNoiseSettled = 0.1;
+// Fewest converged bootstrap refits whose percentiles are reported as reliable.
+constexpr int kFewestBootstrapRefits = 20;
+// 95 % quantile of the chi-square law with one degree of freedom.
+constexpr double kChiSquare95 = 3.841458820694124;
+// Profile: the first step when the default interval is unknown (transformed scale), the
+// doublings of the step before an end is said open (a factor 1024), the bisections.
+constexpr double kProfileFirstStep = 0.1;
+constexpr int kProfileDoublings = 10;
+constexpr int kProfileBisections = 6;
+// The first trust region of the refits from the best point (the solver library's default).
+constexpr double kRefitTrustRegion = 1e4;
 
 enum class Scale { kLog, kLogit, kNonNegative };
 
@@ -234,6 +246,7 @@ class FitProblem {
     if (!(has_last_ && point == last_theta_)) {
       const Genes g = GenesOf(theta);
       std::vector<JointResiduals> out = evaluator_.Evaluate({&g, 1}, platform_);
+      Shift(out[0]);
       Remember(point, std::move(out[0]));
     } else {
       NoteBest();
@@ -264,6 +277,7 @@ class FitProblem {
     };
     std::vector<Pair> pairs(coords_.size());
     for (std::size_t j = 0; j < coords_.size(); ++j) {
+      if (static_cast<int>(j) == fixed_) continue;  // held: no difference, a zero column
       const Coordinate& c = coords_[j];
       const double step = c.Step(theta[j], relative_step_);
       Pair& p = pairs[j];
@@ -283,9 +297,10 @@ class FitProblem {
       sets.push_back(GenesOf(b.data()));
     }
     std::vector<JointResiduals> out = evaluator_.Evaluate(sets, platform_);
-    for (const JointResiduals& x : out) {
+    for (JointResiduals& x : out) {
       if (x.interrupted) interrupted_ = true;
       if (x.diverged) ++diverged_;
+      Shift(x);
     }
     if (interrupted_) return false;
     if (need_center) {
@@ -298,10 +313,16 @@ class FitProblem {
     const auto rows = static_cast<std::size_t>(m());
     const auto cols = coords_.size();
     const std::vector<double>& r0 = last_.r;
+    std::size_t next = offset;
     for (std::size_t j = 0; j < cols; ++j) {
+      if (static_cast<int>(j) == fixed_) {
+        for (std::size_t i = 0; i < rows; ++i) jacobian[i * cols + j] = 0.0;
+        continue;
+      }
       const Pair& p = pairs[j];
-      const JointResiduals& a = out[offset + 2 * j];
-      const JointResiduals& b = out[offset + 2 * j + 1];
+      const JointResiduals& a = out[next];
+      const JointResiduals& b = out[next + 1];
+      next += 2;
       for (std::size_t i = 0; i < rows; ++i) {
         double d = 0.0;
         if (p.forward || p.backward) {
@@ -346,13 +367,47 @@ class FitProblem {
   // New noise levels (per record): every residual simulated so far is stale.
   void SetNoiseLevels(const std::vector<double>& speed, const std::vector<double>& current) {
     evaluator_.SetNoiseLevels(speed, current);
+    Forget();
+  }
+
+  // A constant added to every residual from now on (a bootstrap resample in residual
+  // space; empty: none), with the point `theta` whose unshifted residuals `r` and
+  // Jacobian `jacobian` are known (the shift leaves the Jacobian as it is), so that a
+  // refit from there starts without simulating.
+  void SetShift(std::vector<double> shift, const Theta& theta, const std::vector<double>& r,
+                const std::vector<double>& jacobian) {
+    shift_ = std::move(shift);
+    Forget();
+    last_theta_ = theta;
+    last_ = JointResiduals{};
+    last_.complete = true;
+    last_.r = r;
+    Shift(last_);
+    has_last_ = true;
+    jacobian_theta_ = theta;
+    jacobian_ = jacobian;
+  }
+
+  // The coordinate held where it is by later refits (-1: none); its Jacobian column is
+  // zero and costs no simulation.
+  void Hold(int coordinate) {
+    if (coordinate == fixed_) return;
+    fixed_ = coordinate;
+    jacobian_.clear();
+    jacobian_theta_.clear();
+  }
+
+ private:
+  void Forget() {
     has_last_ = false;
     jacobian_.clear();
     jacobian_theta_.clear();
     ResetBest();
   }
-
- private:
+  void Shift(JointResiduals& x) const {
+    if (shift_.empty() || !x.complete || x.r.size() != shift_.size()) return;
+    for (std::size_t i = 0; i < x.r.size(); ++i) x.r[i] += shift_[i];
+  }
   void Remember(const Theta& point, JointResiduals x) {
     if (x.interrupted) interrupted_ = true;
     if (x.diverged) ++diverged_;
@@ -379,6 +434,8 @@ class FitProblem {
   double relative_step_;
   bool interrupted_ = false;
   int diverged_ = 0;
+  std::vector<double> shift_;
+  int fixed_ = -1;
   bool has_last_ = false;
   Theta last_theta_;
   JointResiduals last_;
@@ -496,6 +553,11 @@ struct Statistics {
   IntervalMethod method = IntervalMethod::kWhite;
   int window = 0;
   double autocorrelation_time = 1.0;
+  std::vector<int> windows;  // per record (0: too few instants for a window)
+  // Per parameter: the standard error on the transformed scale, and the noise variance
+  // its interval stands for (sigma^2 times the ratio of its variance to the white one).
+  std::vector<double> theta_error;
+  std::vector<double> variance_scale;
 };
 
 using RowMajorMap =
@@ -626,6 +688,7 @@ Statistics ComputeStatistics(const std::vector<Coordinate>& coords, const Theta&
       const auto window = static_cast<Eigen::Index>(std::min(
           std::ceil(kWindowPerCorrelationTime * tau), static_cast<double>(block.instants - 1)));
       S += LongRunScoreCovariance(J, r, block, window);
+      st.windows.push_back(static_cast<int>(window));
       tau_max = std::max(tau_max, tau);
       window_max = std::max(window_max, window);
     }
@@ -658,6 +721,9 @@ Statistics ComputeStatistics(const std::vector<Coordinate>& coords, const Theta&
     }
     p.identifiable = !unknown;
     st.parameters.push_back(p);
+    st.theta_error.push_back(se_theta);
+    st.variance_scale.push_back(
+        white(j, j) > 0.0 && std::isfinite(cov(j, j)) ? s2 * cov(j, j) / white(j, j) : s2);
   }
   st.correlation.assign(coords.size(), std::vector<double>(coords.size(), kNaN));
   for (Eigen::Index j = 0; j < n; ++j) {
@@ -745,6 +811,55 @@ std::vector<Theta> DrawStarts(const std::vector<Coordinate>& coords, const Theta
     starts.push_back(std::move(t));
   }
   return starts;
+}
+
+// A moving-block resample of the residuals r, record by record: the residuals of each
+// signal centred on their mean, cut into blocks of `lengths[k]` consecutive instants
+// (every signal of an instant together) drawn with replacement until the record's
+// instants are filled. The draws come from (seed, resample) alone.
+std::vector<double> BlockResample(const std::vector<double>& r,
+                                  const std::vector<RecordBlock>& blocks,
+                                  const std::vector<int>& lengths, std::uint32_t seed,
+                                  int resample) {
+  std::seed_seq sequence{seed, static_cast<std::uint32_t>(resample), 0x626c6f63u};
+  std::mt19937_64 engine(sequence);
+  std::vector<double> e(r.size(), 0.0);
+  for (std::size_t k = 0; k < blocks.size(); ++k) {
+    const RecordBlock& b = blocks[k];
+    const Eigen::Index instants = b.instants;
+    const Eigen::Index length = std::clamp<Eigen::Index>(lengths[k], 1, instants);
+    const auto places = static_cast<std::uint64_t>(instants - length + 1);
+    std::vector<double> mean(static_cast<std::size_t>(b.signals), 0.0);
+    for (Eigen::Index sig = 0; sig < b.signals; ++sig) {
+      double sum = 0.0;
+      for (Eigen::Index t = 0; t < instants; ++t) {
+        sum += r[static_cast<std::size_t>(b.offset + sig * instants + t)];
+      }
+      mean[static_cast<std::size_t>(sig)] = sum / static_cast<double>(instants);
+    }
+    Eigen::Index t = 0;
+    while (t < instants) {
+      // The modulo's bias is below 1e-15 for any record: the same draws on every platform.
+      const auto start = static_cast<Eigen::Index>(engine() % places);
+      for (Eigen::Index u = 0; u < length && t < instants; ++u, ++t) {
+        for (Eigen::Index sig = 0; sig < b.signals; ++sig) {
+          const Eigen::Index row = b.offset + sig * instants;
+          e[static_cast<std::size_t>(row + t)] =
+              r[static_cast<std::size_t>(row + start + u)] - mean[static_cast<std::size_t>(sig)];
+        }
+      }
+    }
+  }
+  return e;
+}
+
+// The q-quantile of v, interpolated between order statistics.
+double Percentile(std::vector<double> v, double q) {
+  std::sort(v.begin(), v.end());
+  const double at = q * static_cast<double>(v.size() - 1);
+  const auto below = static_cast<std::size_t>(std::floor(at));
+  const std::size_t above = std::min(below + 1, v.size() - 1);
+  return v[below] + (at - static_cast<double>(below)) * (v[above] - v[below]);
 }
 
 bool SameEnd(const std::vector<Coordinate>& coords, const Theta& a, const Theta& b) {
@@ -849,6 +964,11 @@ FitResult FitTrajectories(const Genes& guess, std::span<const FitRecord> records
   }
   if (!(options.relative_step > 0.0 && options.relative_step < 0.1)) {
     return refuse("Pas relatif des différences finies hors de ]0, 0.1[");
+  }
+  if (options.bootstrap < 0 || options.bootstrap > kMostBootstrapResamples) {
+    return refuse("Bootstrap : " + std::to_string(options.bootstrap) +
+                  " rééchantillonnages demandés, 1 à " + std::to_string(kMostBootstrapResamples) +
+                  " attendus");
   }
   Theta theta0(coords.size());
   for (std::size_t j = 0; j < coords.size(); ++j) {
@@ -998,10 +1118,13 @@ FitResult FitTrajectories(const Genes& guess, std::span<const FitRecord> records
 
   // One solver run from `theta` (updated to the solver's end); the best point it
   // simulated is then in `problem`.
-  auto solve = [&](Theta& theta, const FitProgress& base) {
+  auto solve = [&](Theta& theta, const FitProgress& base, int held = -1,
+                   double trust_region = 0.0) {
     problem.ResetBest();
+    problem.Hold(held);
     ceres::Problem ceres_problem;
     ceres_problem.AddResidualBlock(new TrajectoryCost(problem), nullptr, theta.data());
+    if (held >= 0) ceres_problem.SetManifold(theta.data(), new ceres::SubsetManifold(n, {held}));
     for (int j = 0; j < n; ++j) {
       ceres_problem.SetParameterLowerBound(theta.data(), j,
                                            coords[static_cast<std::size_t>(j)].lower);
@@ -1021,7 +1144,11 @@ FitResult FitTrajectories(const Genes& guess, std::span<const FitRecord> records
     // A start-up's residuals are far from linear in the parameters: the first steps are
     // kept short (a damped start) so that a guess 30 % off does not leap into another
     // valley; the region grows as the steps succeed.
-    so.initial_trust_region_radius = options.initial_trust_region;
+    // A refit from the best point (bootstrap, profile) starts where the problem is nearly
+    // linear: an undamped first step, or its steps along the correlated directions would
+    // be so short that the parameter tolerance ends it before it has moved.
+    so.initial_trust_region_radius =
+        trust_region > 0.0 ? trust_region : options.initial_trust_region;
     // A step that crosses a bound is projected onto it and tried as it is: the projected
     // line search would ask a Jacobian (2n simulations) per trial.
     so.max_num_line_search_step_size_iterations = 0;
@@ -1207,13 +1334,16 @@ FitResult FitTrajectories(const Genes& guess, std::span<const FitRecord> records
     std::vector<double> res(static_cast<std::size_t>(problem.m()));
     if (problem.Jacobian(best_theta.data(), res.data(), jac.data())) r = res;
   }
+  Statistics st;
+  std::vector<double> best_jacobian;
   if (problem.HasJacobianAt(best_theta)) {
-    Statistics st = ComputeStatistics(coords, best_theta, r, problem.jacobian(), blocks);
+    best_jacobian = problem.jacobian();
+    st = ComputeStatistics(coords, best_theta, r, best_jacobian, blocks);
     result.statistics = true;
-    result.parameters = std::move(st.parameters);
-    result.correlation = std::move(st.correlation);
+    result.parameters = st.parameters;
+    result.correlation = st.correlation;
     result.reciprocal_condition = st.reciprocal_condition;
-    result.warnings = std::move(st.warnings);
+    result.warnings = st.warnings;
     result.interval_method = st.method;
     result.hac_window = st.window;
     result.autocorrelation_time = st.autocorrelation_time;
@@ -1231,6 +1361,156 @@ FitResult FitTrajectories(const Genes& guess, std::span<const FitRecord> records
   result.runs = problem.runs();
   result.diverged_trials = problem.diverged();
   result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  if (!result.statistics || problem.interrupted()) return result;
+
+  double best_sum = 0.0;
+  for (double x : r) best_sum += x * x;
+  // The bootstrap: each resample's refit from the best point, on residual blocks drawn
+  // from (seed, resample) alone.
+  if (options.bootstrap > 0) {
+    const auto since = std::chrono::steady_clock::now();
+    const long long runs_before = problem.runs();
+    BootstrapSummary& b = result.bootstrap;
+    b.requested = options.bootstrap;
+    for (std::size_t k = 0; k < blocks.size(); ++k) {
+      const int window = k < st.windows.size() ? st.windows[k] : 1;
+      b.block_length.push_back(
+          std::clamp(window, 1, std::max(static_cast<int>(blocks[k].instants / 2), 1)));
+    }
+    std::vector<Theta> refits;
+    for (int k = 1; k <= options.bootstrap && !problem.interrupted(); ++k) {
+      std::vector<double> shift = BlockResample(r, blocks, b.block_length, options.seed, k);
+      for (std::size_t i = 0; i < shift.size(); ++i) shift[i] -= r[i];
+      problem.SetShift(std::move(shift), best_theta, r, best_jacobian);
+      Theta theta = best_theta;
+      FitProgress base;
+      base.start = result.best_start;
+      base.starts = static_cast<int>(starts.size());
+      base.resample = k;
+      base.resamples = options.bootstrap;
+      const int diverged_before = problem.diverged();
+      const ceres::Solver::Summary summary = solve(theta, base, -1, kRefitTrustRegion);
+      if (problem.interrupted()) break;
+      if ((summary.termination_type == ceres::CONVERGENCE ||
+           summary.termination_type == ceres::USER_SUCCESS) &&
+          problem.HasBest()) {
+        refits.push_back(problem.best_theta());
+      } else if (problem.diverged() > diverged_before) {
+        ++b.diverged;
+      } else {
+        ++b.not_converged;
+      }
+    }
+    b.interrupted = problem.interrupted();
+    problem.SetShift({}, best_theta, r, best_jacobian);
+    b.used = static_cast<int>(refits.size());
+    b.reliable = !b.interrupted && b.used >= kFewestBootstrapRefits &&
+                 (b.diverged + b.not_converged) * 10 <= b.requested;
+    for (std::size_t j = 0; j < coords.size() && !refits.empty(); ++j) {
+      std::vector<double> thetas;
+      double mean = 0.0;
+      for (const Theta& t : refits) {
+        thetas.push_back(t[j]);
+        mean += coords[j].ToGene(t[j]);
+      }
+      mean /= static_cast<double>(refits.size());
+      double var = 0.0;
+      for (const Theta& t : refits) var += std::pow(coords[j].ToGene(t[j]) - mean, 2);
+      ResampledParameter p;
+      p.gene = coords[j].gene;
+      p.lower95 = coords[j].ToGene(Percentile(thetas, 0.025));
+      p.upper95 = coords[j].ToGene(Percentile(thetas, 0.975));
+      p.standard_error =
+          refits.size() > 1 ? std::sqrt(var / static_cast<double>(refits.size() - 1)) : kNaN;
+      b.parameters.push_back(p);
+    }
+    b.runs = problem.runs() - runs_before;
+    b.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+  }
+
+  // The profiles of the parameters correlated above 0.99 with another.
+  if (options.profile && !problem.interrupted()) {
+    const auto since = std::chrono::steady_clock::now();
+    const long long runs_before = problem.runs();
+    ProfileSummary& pr = result.profile;
+    pr.asked = true;
+    for (std::size_t j = 0; j < coords.size() && !problem.interrupted(); ++j) {
+      bool correlated = false;
+      for (std::size_t k = 0; k < coords.size(); ++k) {
+        correlated =
+            correlated || (k != j && std::fabs(result.correlation[j][k]) > kHighCorrelation);
+      }
+      if (!correlated) continue;
+      ProfiledParameter pp;
+      pp.gene = coords[j].gene;
+      const double threshold = kChiSquare95 * st.variance_scale[j];
+      const double first = std::isfinite(st.theta_error[j]) && st.theta_error[j] > 0.0
+                               ? kZ95 * st.theta_error[j]
+                               : kProfileFirstStep;
+      for (const double side : {-1.0, 1.0}) {
+        // The rise of the sum of squares with the parameter held at best + side delta,
+        // the others refitted from `from` (updated to where they went); NaN when no
+        // point of the refit could be simulated.
+        auto rise = [&](double delta, Theta& from) {
+          Theta theta = from;
+          theta[j] = best_theta[j] + side * delta;
+          FitProgress base;
+          base.start = result.best_start;
+          base.starts = static_cast<int>(starts.size());
+          base.profiled = coords[j].gene;
+          const ceres::Solver::Summary summary =
+              solve(theta, base, static_cast<int>(j), kRefitTrustRegion);
+          ++pp.refits;
+          if (!problem.HasBest()) return kNaN;
+          if (summary.termination_type == ceres::NO_CONVERGENCE) ++pp.unconverged;
+          from = problem.best_theta();
+          return 2.0 * problem.best_cost() - best_sum;
+        };
+        const double room =
+            side < 0.0 ? best_theta[j] - coords[j].lower : coords[j].upper - best_theta[j];
+        double lo = 0.0;
+        double hi = kNaN;
+        Theta lo_theta = best_theta;
+        double delta = std::min(first, room);
+        for (int d = 0; d <= kProfileDoublings && delta > 0.0; ++d) {
+          Theta from = lo_theta;
+          const double x = rise(delta, from);
+          if (problem.interrupted() || std::isnan(x)) break;
+          if (x >= threshold) {
+            hi = delta;
+            break;
+          }
+          lo = delta;
+          lo_theta = from;
+          if (delta >= room) break;
+          delta = std::min(2.0 * delta, room);
+        }
+        // A load coefficient whose profile stays low down to 0 ends at its bound 0.
+        const bool at_zero =
+            std::isnan(hi) && coords[j].scale == Scale::kNonNegative && side < 0.0 && lo >= room;
+        const bool open = std::isnan(hi) && !at_zero;
+        for (int k = 0; k < kProfileBisections && !std::isnan(hi) && !problem.interrupted(); ++k) {
+          const double mid = 0.5 * (lo + hi);
+          Theta from = lo_theta;
+          const double x = rise(mid, from);
+          if (std::isnan(x) || x >= threshold) {
+            hi = mid;
+          } else {
+            lo = mid;
+            lo_theta = from;
+          }
+        }
+        const double end = best_theta[j] + side * (open || at_zero ? lo : 0.5 * (lo + hi));
+        (side < 0.0 ? pp.lower95 : pp.upper95) = coords[j].ToGene(end);
+        (side < 0.0 ? pp.lower_open : pp.upper_open) = open;
+      }
+      pr.parameters.push_back(pp);
+    }
+    pr.interrupted = problem.interrupted();
+    pr.runs = problem.runs() - runs_before;
+    pr.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+  }
+  if (problem.interrupted()) result.end = FitEnd::kInterrupted;
   return result;
 }
 

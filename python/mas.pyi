@@ -168,6 +168,8 @@ def identify(
     gincrement: float = 0.01,
     w1: float = 0.98,
     w2: float = 1.01,
+    bootstrap: Optional[int] = None,
+    profile: bool = False,
 ) -> OptimisationResult: ...
 def tune(
     study: Study,

@@ -154,7 +154,9 @@ struct IdentifyOptions {
   std::optional<Genes> init;
   std::optional<std::vector<std::string>> genes;
   std::optional<std::string> logs;
-  int starts = 0;  // the fit's extra starts
+  int starts = 0;        // the fit's extra starts
+  int bootstrap = 0;     // the fit's bootstrap resamples (0: none)
+  bool profile = false;  // the fit's profile-likelihood intervals
   int n1 = 10, n2 = 10;
   double pincrement = 0.01, gincrement = 0.01, w1 = 0.98, w2 = 1.01;
 };
@@ -207,6 +209,8 @@ void IdentifyReleased(const IdentifyOptions& o, SimulationSettings& s, PythonPla
     options.starts = o.starts;
     options.seed = seed;
     options.threads = o.threads;
+    options.bootstrap = o.bootstrap;
+    options.profile = o.profile;
     const Genes guess = o.init ? *o.init : GenesOfMachine(s.dq);
     int point = 0;
     bool asked_stop = false;
@@ -342,7 +346,7 @@ OptimisationResult Identify(const Study& study, const std::optional<Path>& recor
                             const std::optional<std::vector<std::string>>& genes,
                             const std::optional<Path>& logs, const py::object& progress, int starts,
                             int n1, int n2, double pincrement, double gincrement, double w1,
-                            double w2) {
+                            double w2, std::optional<int> bootstrap, bool profile) {
 #ifdef MAS_PYTHON_FIT
   if (method != "ga" && method != "pso" && method != "fit") {
     Raise(Errors().setting_error, "méthode « " + method + " » inconnue : ga, pso ou fit attendu");
@@ -356,8 +360,20 @@ OptimisationResult Identify(const Study& study, const std::optional<Path>& recor
   if (threads < 0 || threads > 1024) Raise(Errors().setting_error, "threads : 0..1024 attendu");
   // The bounds of the command line's --starts.
   if (starts < 0 || starts > 10000) Raise(Errors().setting_error, "starts : 0..10000 attendu");
+#ifdef MAS_PYTHON_FIT
+  // The bounds of the command line's --bootstrap; None: no bootstrap.
+  if (bootstrap && (*bootstrap < 1 || *bootstrap > kMostBootstrapResamples)) {
+    Raise(Errors().setting_error, "bootstrap : 1.." + std::to_string(kMostBootstrapResamples) +
+                                      " réajustements attendus (None : pas de bootstrap)");
+  }
+#endif
+  if ((bootstrap || profile) && method != "fit") {
+    Raise(Errors().setting_error, "bootstrap et profile ne valent que pour la méthode « fit »");
+  }
   IdentifyOptions o;
   o.method = method;
+  o.bootstrap = bootstrap.value_or(0);
+  o.profile = profile;
   o.record = Text(record);
   o.iterations = iterations;
   o.seed = seed;
@@ -573,7 +589,7 @@ report: the fit's whole report as a dictionary, the one `mas identify fit --repo
         "iterations"_a = 10, "seed"_a = py::none(), "threads"_a = 0, "init"_a = py::none(),
         "genes"_a = py::none(), "logs"_a = py::none(), "progress"_a = py::none(), "starts"_a = 0,
         "n1"_a = 10, "n2"_a = 10, "pincrement"_a = 0.01, "gincrement"_a = 0.01, "w1"_a = 0.98,
-        "w2"_a = 1.01,
+        "w2"_a = 1.01, "bootstrap"_a = py::none(), "profile"_a = false,
         R"doc(Identifies the machine's eight parameters (Rs, Ts, Tr, sigma, J, a10, a20, a30)
 from a measured start-up, as ``mas identify ga|pso|fit`` does.
 
@@ -597,6 +613,10 @@ logs: folder of the optimisers' logs (Histor.cpp, debgen.cpp / outbest.dat,
 progress: None or a callable (iteration, cost, best) called after each iteration (each
     solver step for the fit); returning a false value (False, 0, ...; None goes on)
     stops (status "stopped").
+bootstrap: the fit only: None (none) or 1..10000 moving-block bootstrap refits, whose
+    percentile intervals are in report["bootstrap"]; profile: the fit only, True for the
+    profile-likelihood intervals of the parameters correlated above 0.99 with another
+    (report["profile"]; hundreds of simulations).
 
 Raises mas.FileError when the record cannot be read, mas.RunError when the tables
 cannot be built, KeyboardInterrupt on Ctrl-C.)doc");

@@ -1,20 +1,28 @@
-// The trajectory fit against records made another way than its own simulations, on the
-// example identification study (examples/identification.mas: a direct start-up on the
-// network, dt = 5e-5 s):
-//   - accuracy: a clean record integrated ten times finer (dt = 5e-6 s) and taken every
-//     0.2 ms, fitted from 30 % above and 30 % below every parameter (one start, the
-//     default settings): the error on Rs, Ts, Tr, sigma and J, the wall time, and the
-//     residual at the true parameters beside the record's own accuracy (its difference
-//     from the same start-up integrated a hundred times finer) and beside the cost's
-//     comparison (--residuals cout);
-//   - coverage: noisy copies of a record integrated a hundred times finer, with the
-//     example record's sensor levels (1.5 tr/mn, 0.08 A rms) and twice them, white or
-//     coloured (AR(1), time constant 5 ms), on two machines (the example machine and one
-//     with twice its resistances and half its inertia), SEEDS records each: how often the
-//     95 % interval holds the truth, per parameter and noise kind, and the median relative
-//     half-width of the intervals.
+// The trajectory fit against records made another way than its own simulations:
+//   - accuracy: on the example identification study (examples/identification.mas: a
+//     direct start-up on the network, dt = 5e-5 s), a clean record integrated ten times
+//     finer (dt = 5e-6 s) and taken every 0.2 ms, fitted from 30 % above and 30 % below
+//     every parameter (one start, the default settings): the error on Rs, Ts, Tr, sigma
+//     and J, the wall time, and the residual at the true parameters beside the record's
+//     own accuracy (its difference from the same start-up integrated a hundred times
+//     finer) and beside the cost's comparison (--residuals cout);
+//   - coverage: noisy copies of records integrated a hundred times finer and taken every
+//     0.2 ms, in two control modes (the direct start-up above, and the vector-controlled
+//     start of examples/vector_control_pi.mas to 1000 tr/mn with its 20 N m load step at
+//     0.5 s, over 0.7 s at its own dt = 1e-5 s), on two machines (the example machine and one with
+//     twice its resistances and half its inertia; the vector controller keeps its model
+//     of the first), with the example record's sensor levels (1.5 tr/mn, 0.08 A rms) and
+//     twice them, white or coloured (AR(1), time constant 5 ms), SEEDS records each: per
+//     parameter, noise kind and control mode, how often the 95 % interval holds the
+//     truth, the median relative half-width, the median ratio of the Newey-West to the
+//     white-noise standard error, and, on the first BOOT_SEEDS records of each, the
+//     moving-block bootstrap (RESAMPLES refits): how often its interval holds the truth
+//     and the median ratio of its half-width to the default one.
 //
-//   fit_coverage_bench [SEEDS]    (default 4: 64 fits of a few seconds each)
+//   fit_coverage_bench [SEEDS [BOOT_SEEDS [RESAMPLES [VECTOR_DT [MODES]]]]]
+//     default 3 1 30 1e-5 dv: 48 records, 16 of them bootstrapped; VECTOR_DT the step of
+//     the vector-controlled study; MODES d (direct start-up, with the accuracy part), v
+//     (vector-controlled start) or dv (both).
 
 #include <algorithm>
 #include <array>
@@ -39,16 +47,22 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr std::array<int, 5> kMachineGenes = {kGeneRs, kGeneTs, kGeneTr, kGeneSigma, kGeneJ};
+constexpr std::array<int, 6> kCoverageGenes = {kGeneRs,    kGeneTs, kGeneTr,
+                                               kGeneSigma, kGeneJ,  kGeneA30};
 
-SimulationSettings ExampleStudy() {
+// An example study (`tf` > 0 replaces its end, `dt` > 0 its step), every gene fitted but
+// the quadratic and linear load terms (the examples' loads are constant).
+SimulationSettings StudyOf(const char* file, double tf, double dt) {
   SimulationSettings s;
   SilentPlatform quiet;
-  s.ParamFileName = std::string(MAS_SOURCE_DIR) + "/examples/identification.mas";
+  s.ParamFileName = std::string(MAS_SOURCE_DIR) + "/examples/" + file;
   ReadParameterFile(s, quiet,
                     (std::filesystem::temp_directory_path() / "fit_coverage_echo.dat").string());
   s.DisplayProgressBar = false;
+  if (tf > 0.0) s.tf = tf;
+  if (dt > 0.0) s.dt = dt;
+  s.PushStep();
   s.GenX.fill(true);
-  // The example load is constant: its quadratic and linear terms are held at 0.
   s.GenX[kGeneA10] = false;
   s.GenX[kGeneA20] = false;
   return s;
@@ -173,19 +187,78 @@ void Accuracy(const SimulationSettings& study, const Genes& truth) {
 
 struct Tally {
   std::array<int, NGenes> inside{};
+  std::array<int, NGenes> counted{};
   std::array<std::vector<double>, NGenes> half_width;
   std::array<std::vector<double>, NGenes> white_ratio;
+  std::array<int, NGenes> boot_inside{};
+  std::array<int, NGenes> boot_counted{};
+  std::array<std::vector<double>, NGenes> boot_ratio;
   int fits = 0;
   int failed = 0;
+  int boot_fits = 0;
+  int boot_unreliable = 0;
+
+  void Add(const FitResult& r, const Genes& truth) {
+    ++fits;
+    if (!r.statistics) {
+      ++failed;
+      return;
+    }
+    for (const FittedParameter& p : r.parameters) {
+      const auto j = static_cast<std::size_t>(p.gene);
+      const double x = truth[j];
+      ++counted[j];
+      inside[j] += p.lower95 <= x && x <= p.upper95 ? 1 : 0;
+      if (x != 0.0) half_width[j].push_back(0.5 * (p.upper95 - p.lower95) / std::fabs(x));
+      white_ratio[j].push_back(p.standard_error / p.white_error);
+    }
+    if (r.bootstrap.requested == 0) return;
+    ++boot_fits;
+    if (!r.bootstrap.reliable) ++boot_unreliable;
+    for (const ResampledParameter& b : r.bootstrap.parameters) {
+      const auto j = static_cast<std::size_t>(b.gene);
+      const double x = truth[j];
+      ++boot_counted[j];
+      boot_inside[j] += b.lower95 <= x && x <= b.upper95 ? 1 : 0;
+      for (const FittedParameter& p : r.parameters) {
+        if (p.gene == b.gene)
+          boot_ratio[j].push_back((b.upper95 - b.lower95) / (p.upper95 - p.lower95));
+      }
+    }
+  }
+
+  void Print(const char* name) const {
+    std::printf("  %-26s", name);
+    for (int j : kCoverageGenes) {
+      const auto ju = static_cast<std::size_t>(j);
+      std::printf("  %s %3.0f %% ±%.3g %% x%.2f", kGeneNames[ju],
+                  100.0 * inside[ju] / std::max(counted[ju], 1), 100.0 * Median(half_width[ju]),
+                  Median(white_ratio[ju]));
+    }
+    std::printf("  (%d fits%s)\n", fits, failed > 0 ? ", some without intervals" : "");
+    if (boot_fits == 0) return;
+    std::printf("  %-26s", "  bootstrap");
+    for (int j : kCoverageGenes) {
+      const auto ju = static_cast<std::size_t>(j);
+      std::printf("  %s %3.0f %% x%.2f        ", kGeneNames[ju],
+                  100.0 * boot_inside[ju] / std::max(boot_counted[ju], 1), Median(boot_ratio[ju]));
+    }
+    std::printf("  (%d fits, %d unreliable)\n", boot_fits, boot_unreliable);
+  }
 };
 
-void Coverage(const SimulationSettings& study, const Genes& example, int seeds) {
+struct Mode {
+  const char* name;
+  SimulationSettings study;
+};
+
+void Coverage(const std::vector<Mode>& modes, const Genes& example, int seeds, int boot_seeds,
+              int resamples) {
   Genes second = example;
   second[kGeneRs] *= 2.0;  // twice both resistances: Ts and Tr halved
   second[kGeneTs] *= 0.5;
   second[kGeneTr] *= 0.5;
   second[kGeneJ] *= 0.5;
-  const std::array<Genes, 2> machines = {example, second};
   struct Noise {
     const char* name;
     double level;
@@ -194,46 +267,62 @@ void Coverage(const SimulationSettings& study, const Genes& example, int seeds) 
   const std::array<Noise, 4> noises = {Noise{"blanc x1", 1.0, 0.0}, Noise{"blanc x2", 2.0, 0.0},
                                        Noise{"AR(1) 5 ms x1", 1.0, 5e-3},
                                        Noise{"AR(1) 5 ms x2", 2.0, 5e-3}};
-  std::printf("\nCoverage: %d records per machine and noise, records 100 times finer\n", seeds);
+  std::printf(
+      "\nCoverage: %d records per control mode, machine and noise, records 100 times finer; "
+      "bootstrap (%d refits) on the first %d of each\n",
+      seeds, resamples, boot_seeds);
   const auto begin = Clock::now();
-  for (const Noise& noise : noises) {
-    Tally t;
-    for (std::size_t m = 0; m < machines.size(); ++m) {
-      const ExperimentalData clean = Record(study, machines[m], 100);
-      for (int seed = 0; seed < seeds; ++seed) {
+  std::vector<std::array<Tally, 4>> tallies(modes.size());  // [mode][noise]
+  for (std::size_t k = 0; k < modes.size(); ++k) {
+    for (int m = 0; m < 2; ++m) {
+      const Genes truth = m == 0 ? example : second;
+      const ExperimentalData clean = Record(modes[k].study, truth, 100);
+      {
+        // The clean record's own mismatch with the study's simulation of the same machine:
+        // what the fit cannot tell from noise.
         CarriedState carried;
         carried.experiment = clean;
-        AddNoise(carried.experiment, 1.5 * noise.level, 0.08 * noise.level, noise.time_constant,
-                 1000 * m + static_cast<std::uint64_t>(seed) + 1);
-        RecordingPlatform platform;
-        const FitResult r =
-            FitTrajectory(Scaled(machines[m], 1.1), study, carried, platform, FitOptions{});
-        ++t.fits;
-        if (!r.statistics) {
-          ++t.failed;
-          continue;
-        }
-        for (const FittedParameter& p : r.parameters) {
-          const auto j = static_cast<std::size_t>(p.gene);
-          const double x = machines[m][j];
-          t.inside[j] += p.lower95 <= x && x <= p.upper95 ? 1 : 0;
-          t.half_width[j].push_back(0.5 * (p.upper95 - p.lower95) / x);
-          t.white_ratio[j].push_back(p.standard_error / p.white_error);
+        const TrajectoryResiduals at =
+            ResidualsAt(modes[k].study, carried, truth, ResidualKind::kMachineState);
+        std::printf(
+            "  %s, machine %d: clean record vs the study at the truth: %.4g tr/mn, %.4g A rms\n",
+            modes[k].name, m + 1, at.speed_rms, at.current_rms);
+      }
+      for (std::size_t n = 0; n < noises.size(); ++n) {
+        const Noise& noise = noises[n];
+        for (int seed = 0; seed < seeds; ++seed) {
+          CarriedState carried;
+          carried.experiment = clean;
+          AddNoise(carried.experiment, 1.5 * noise.level, 0.08 * noise.level, noise.time_constant,
+                   100000 * k + 1000 * static_cast<std::uint64_t>(m) + 100 * n +
+                       static_cast<std::uint64_t>(seed) + 1);
+          FitOptions o;
+          o.seed = static_cast<std::uint32_t>(seed + 1);
+          if (seed < boot_seeds) o.bootstrap = resamples;
+          RecordingPlatform platform;
+          const auto t = Clock::now();
+          const FitResult r =
+              FitTrajectory(Scaled(truth, 1.1), modes[k].study, carried, platform, o);
+          tallies[k][n].Add(r, truth);
+          std::fprintf(stderr, "%s, machine %d, %s, seed %d: end %d, %.1f s (bootstrap %.1f s)\n",
+                       modes[k].name, m + 1, noise.name, seed, static_cast<int>(r.end),
+                       std::chrono::duration<double>(Clock::now() - t).count(),
+                       r.bootstrap.seconds);
         }
       }
     }
-    std::printf("  %-14s", noise.name);
-    for (int j : {kGeneRs, kGeneTs, kGeneTr, kGeneSigma, kGeneJ, kGeneA30}) {
-      const auto ju = static_cast<std::size_t>(j);
-      std::printf("  %s %3.0f %% (±%.3g %%, x%.2f)", kGeneNames[ju],
-                  100.0 * t.inside[ju] / std::max(t.fits - t.failed, 1),
-                  100.0 * Median(t.half_width[ju]), Median(t.white_ratio[ju]));
-    }
-    std::printf("%s\n", t.failed > 0 ? "  (some fits without intervals)" : "");
   }
   std::printf(
-      "  (per parameter: share of 95 %% intervals holding the truth, median relative "
-      "half-width, median ratio of the Newey-West to the white-noise standard error)\n");
+      "  per parameter: share of the 95 %% intervals holding the truth, median relative "
+      "half-width, median ratio of the Newey-West to the white-noise standard error;\n"
+      "  bootstrap: share of its intervals holding the truth, median ratio of its "
+      "half-width to the default one\n");
+  for (std::size_t n = 0; n < noises.size(); ++n) {
+    for (std::size_t k = 0; k < modes.size(); ++k) {
+      const std::string name = std::string(noises[n].name) + ", " + modes[k].name;
+      tallies[k][n].Print(name.c_str());
+    }
+  }
   std::printf("  %.1f s wall\n", std::chrono::duration<double>(Clock::now() - begin).count());
 }
 
@@ -241,10 +330,22 @@ void Coverage(const SimulationSettings& study, const Genes& example, int seeds) 
 }  // namespace mas
 
 int main(int argc, char** argv) {
-  const int seeds = argc > 1 ? std::max(std::atoi(argv[1]), 1) : 4;
-  const mas::SimulationSettings study = mas::ExampleStudy();
-  const mas::Genes truth = mas::GenesOfMachine(study.dq);
-  mas::Accuracy(study, truth);
-  mas::Coverage(study, truth, seeds);
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each line as it comes: the run is long
+  const int seeds = argc > 1 ? std::max(std::atoi(argv[1]), 1) : 3;
+  const int boot_seeds = argc > 2 ? std::max(std::atoi(argv[2]), 0) : 1;
+  const int resamples = argc > 3 ? std::clamp(std::atoi(argv[3]), 1, 10000) : 30;
+  const double vector_dt = argc > 4 ? std::atof(argv[4]) : 1e-5;
+  const std::string which = argc > 5 ? argv[5] : "dv";
+  const mas::SimulationSettings study = mas::StudyOf("identification.mas", 0.0, 0.0);
+  std::vector<mas::Mode> modes;
+  if (which.find('d') != std::string::npos) {
+    mas::Accuracy(study, mas::GenesOfMachine(study.dq));
+    modes.push_back({"démarrage direct", study});
+  }
+  if (which.find('v') != std::string::npos) {
+    modes.push_back({"vectoriel", mas::StudyOf("vector_control_pi.mas", 0.7, vector_dt)});
+  }
+  // The example machine and its 2 N m load, in every mode.
+  mas::Coverage(modes, mas::GenesOfMachine(study.dq), seeds, boot_seeds, resamples);
   return 0;
 }

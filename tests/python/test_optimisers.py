@@ -151,6 +151,10 @@ def test_the_trajectory_fit_gives_intervals_around_its_best(identification, exam
         ({"starts": 10001}, "starts : 0..10000 attendu"),
         ({"genes": []}, "genes : au moins un gène à optimiser attendu"),
         ({"genes": [], "method": "fit"}, "genes : au moins un gène à optimiser attendu"),
+        ({"bootstrap": 0, "method": "fit"}, "bootstrap : 1..10000"),
+        ({"bootstrap": 10001, "method": "fit"}, "bootstrap : 1..10000"),
+        ({"bootstrap": 5}, "bootstrap et profile ne valent que pour"),
+        ({"profile": True, "method": "pso"}, "bootstrap et profile ne valent que pour"),
     ],
 )
 def test_requests_the_command_line_refuses_raise(identification, kwargs, message):
@@ -199,3 +203,18 @@ def test_the_trajectory_fit_gives_the_report_of_the_command_line(identification,
     assert report["warnings"] == result.warnings
     assert mas.identify(identification, record=examples / "dem1.dat", method="ga",
                         iterations=1, seed=1).report is None
+
+
+def test_the_trajectory_fit_gives_bootstrap_and_profile_intervals(identification, examples):
+    if "fit" not in mas.identification_methods:
+        pytest.skip("the module was built without the trajectory fit")
+    result = mas.identify(
+        identification, record=examples / "dem1.dat", method="fit", iterations=20, init=GUESS,
+        genes=["Rs", "Tr", "J"], seed=2, bootstrap=4, profile=True,
+    )
+    boot = result.report["bootstrap"]
+    assert boot["requested"] == 4
+    assert boot["used"] + boot["diverged"] + boot["not_converged"] == 4
+    assert not boot["reliable"]  # fewer than 20 refits
+    assert {p["name"] for p in boot["parameters"]} <= {"Rs", "Tr", "J"}
+    assert result.report["profile"]["method"] == "profile-likelihood"

@@ -39,7 +39,7 @@ agree() {
   while [[ $alone != 2 ]] && IFS= read -r line; do
     [[ $(grep -cxF -- "$line" local/err.txt) == $(grep -cxF -- "$line" mpi/err.txt) ]] ||
       { cat mpi/err.txt; fail "message not shown as alone: $line"; }
-  done < <(grep -v '^itération' local/err.txt)
+  done < <(grep -v 'itération [0-9]' local/err.txt)
   [[ "$(cd local && ls)" == "$(cd mpi && ls)" ]] || fail "files differ: $(ls local) / $(ls mpi)"
   for f in local/*; do
     name=$(basename "$f")
@@ -67,6 +67,10 @@ case "$mode" in
     agree identify fit "$study" "${record[@]}" --set CostFunction=0 --init "$guess" \
       --max-iterations 2 --seed 7 --report report.txt --save-best best.mas || exit 1
     [[ -s local/report.txt ]] || fail "no report"
+    # The bootstrap's refits: the same draws and the same refits on any rank count.
+    agree identify fit "$study" "${record[@]}" --set CostFunction=0 --init "$guess" \
+      --max-iterations 20 --seed 7 --bootstrap 3 --report report.txt || exit 1
+    grep -q '^Intervalles bootstrap' local/report.txt || fail "no bootstrap table"
     ;;
   tune)
     agree tune ip "$source/examples/tuning_ip.mas" --set tf=0.3 --generations 2 --seed 3 \

@@ -75,6 +75,8 @@ TEST_F(MasIdentifyFit, SaysWhyItCannotStart) {
       {{"--step", "0.5"}, "rec.dat", kExitUsage, "step"},
       {{"--step", "0"}, "rec.dat", kExitUsage, "pas relatif attendu entre 1e-12 et 0.1"},
       {{"--residuals", "tout"}, "rec.dat", kExitUsage, "residuals"},
+      {{"--bootstrap", "0"}, "rec.dat", kExitUsage, "entre 1 et 10000"},
+      {{"--bootstrap", "10001"}, "rec.dat", kExitUsage, "entre 1 et 10000"},
       {{"--init", "1e300,0.13,0.13,0.06,0.013,0,0,2"}, "rec.dat", kExitRefused, "absurde"},
       {{}, "aberrant.dat", kExitRefused, "aberrante"},
       {{}, "none.dat", kExitParameterFile, "introuvable"},
@@ -165,6 +167,56 @@ TEST_F(MasIdentifyFit, TheJsonReportParsesAndSaysWhatTheTextSays) {
     }
   }
   EXPECT_EQ(parameters, 6);
+}
+
+TEST_F(MasIdentifyFit, BootstrapAndProfileTablesFollowTheDefaultOneAndReachTheJsonReport) {
+  ASSERT_EQ(Mas(Fit({"--init", "1.5,0.13,0.12,0.07,0.014,0,0,2.2", "--seed", "3", "--bootstrap",
+                     "20", "--profile", "--report", Path("fit.json")})),
+            0)
+      << err_.str() << out_.str();
+  const std::string text = out_.str();
+  EXPECT_NE(err_.str().find("bootstrap 20/20  itération 0"), std::string::npos);
+  const std::size_t table = text.find("Paramètre  Valeur        Écart-type   Intervalle à 95 %");
+  const std::size_t boot = text.find("\nIntervalles bootstrap (blocs mobiles, percentiles, ");
+  const std::size_t profile = text.find("\nIntervalles de vraisemblance profilée\n");
+  ASSERT_NE(table, std::string::npos) << text;
+  ASSERT_NE(boot, std::string::npos) << text;
+  ASSERT_NE(profile, std::string::npos) << text;
+  EXPECT_LT(table, boot);
+  EXPECT_LT(boot, profile);
+  std::ofstream(Path("intervals.py"))
+      << "import json,sys\n"
+         "d=json.load(open(sys.argv[1]))\n"
+         "b=d['bootstrap']\n"
+         "assert b['method']=='moving-block' and b['requested']==20, b\n"
+         "assert b['used']+b['diverged']+b['not_converged']==20, b\n"
+         "assert [p['name'] for p in b['parameters']]==[p['name'] for p in d['parameters']]\n"
+         "assert d['profile']['method']=='profile-likelihood'\n"
+         "for p in b['parameters']:\n"
+         "  assert p['lower95']<=p['upper95'] and p['method']=='bootstrap'\n"
+         "  print(p['name'],repr(p['lower95']),repr(p['upper95']))\n";
+  const std::string command = "python3 " + Path("intervals.py") + " " + Path("fit.json");
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string listed;
+  char buf[512];
+  while (fgets(buf, sizeof buf, pipe) != nullptr) listed += buf;
+  ASSERT_EQ(pclose(pipe), 0) << listed;
+  // Each bootstrap interval of the JSON is the one printed under its heading.
+  std::istringstream lines(listed);
+  std::string name;
+  double lo = 0.0;
+  double hi = 0.0;
+  int rows = 0;
+  while (lines >> name >> lo >> hi) {
+    const std::size_t at = text.find("\n  " + name + " ", boot);
+    ASSERT_NE(at, std::string::npos) << name;
+    const std::string line = text.substr(at + 1, text.find('\n', at + 1) - at - 1);
+    EXPECT_NE(line.find("[" + FormatG(lo, 6) + ", " + FormatG(hi, 6) + "]"), std::string::npos)
+        << line;
+    ++rows;
+  }
+  EXPECT_EQ(rows, 6);
 }
 
 TEST_F(MasIdentifyFit, SeveralRecordsEachWithItsStudyAreFittedTogether) {
