@@ -11,6 +11,10 @@
 # run; the seeds (the example studies, the measured start-up, a few overrides) are read
 # every time. BUILD is build/fuzz, or $MAS_FUZZ_BUILD. MAS_FUZZ_SEED fixes libFuzzer's
 # random seed (0, the default, draws a new one each time) so that a run can be repeated.
+# MAS_FUZZ_BOUNDED=1 ends each target after a fixed number of inputs (about what a minute
+# gives on a 2-core machine, the table below) instead of after SECONDS, which then only
+# caps a target slowed by the machine: with a fixed seed the run is the same inputs on any
+# machine, whatever its load. The targets run side by side, one per core.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-10}"
@@ -59,26 +63,69 @@ seed_folder() {
   echo "$dir"
 }
 
+# Inputs a bounded run gives each target: about a minute of each on a 2-core machine.
+bounded_runs() {
+  case "$1" in
+    experimental_file_fuzzer) echo 600000 ;;
+    parameter_file_fuzzer) echo 45000 ;;
+    set_override_fuzzer) echo 20000 ;;
+    study_run_fuzzer) echo 25000 ;;
+    table_reader_fuzzer) echo 16000 ;;
+    *) echo -1 ;;
+  esac
+}
+
 mkdir -p "$build/findings" "$build/work"
-status=0
-for target in "${targets[@]}"; do
-  bin="$build/fuzz/$target"
-  corpus="$build/corpus/$target"
-  log="$build/$target.log"
+
+# One target: what it found goes to BUILD/TARGET.verdict (0 or 1 in .verdict.status), its
+# libFuzzer output to the log.
+fuzz_one() {
+  local target="$1" bin="$build/fuzz/$1" corpus="$build/corpus/$1" log="$build/$1.log"
+  local verdict="$build/$1.verdict" runs=-1 seeds
   mkdir -p "$corpus"
   seeds="$(seed_folder "$target")"
-  echo "== Fuzzing $target (${seconds} s)"
-  # The targets write their scratch files under /dev/shm; anything else a run writes
-  # goes to the work folder.
-  if (cd "$build/work" && "$bin" -seed="$seed" -max_total_time="$seconds" -max_len=8192 -timeout=25 \
-        -rss_limit_mb=2560 -print_final_stats=1 -dict="$here/tests/fuzz/numbers.dict" \
-        -artifact_prefix="$build/findings/$target-" "$corpus" "$seeds") >"$log" 2>&1; then
-    runs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")"
-    echo "   ${runs:-?} entrées sans anomalie"
+  [ "${MAS_FUZZ_BOUNDED:-0}" = 1 ] && runs="$(bounded_runs "$target")"
+  # The targets write their scratch files under /dev/shm (one folder per process); anything
+  # else a run writes goes to the target's own work folder.
+  mkdir -p "$build/work/$target"
+  if (cd "$build/work/$target" && "$bin" -seed="$seed" -runs="$runs" -max_total_time="$seconds" \
+        -max_len=8192 -timeout=25 -rss_limit_mb=2560 -print_final_stats=1 \
+        -dict="$here/tests/fuzz/numbers.dict" -artifact_prefix="$build/findings/$target-" \
+        "$corpus" "$seeds") >"$log" 2>&1; then
+    local count
+    count="$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")"
+    echo "   ${count:-?} entrées sans anomalie" >"$verdict"
+    echo 0 >"$verdict.status"
   else
-    status=1
-    echo "   ANOMALIE trouvée par $target (journal : $log)"
-    grep -E 'FINDING|ERROR|SUMMARY|runtime error|Test unit written' "$log" | head -20 || true
+    echo 1 >"$verdict.status"
+    {
+      echo "   ANOMALIE trouvée par $target (journal : $log)"
+      grep -E 'FINDING|ERROR|SUMMARY|runtime error|Test unit written' "$log" | head -20 || true
+    } >"$verdict"
   fi
+}
+
+# The targets are shared round-robin among one lane per core; each lane runs its targets
+# one after the other. The verdicts are printed in the targets' order once all are done.
+lanes="$(nproc)"
+for target in "${targets[@]}"; do rm -f "$build/$target.verdict" "$build/$target.verdict.status"; done
+pids=()
+for ((lane = 0; lane < lanes; ++lane)); do
+  (
+    for ((i = lane; i < ${#targets[@]}; i += lanes)); do fuzz_one "${targets[$i]}"; done
+  ) &
+  pids+=($!)
+done
+for pid in "${pids[@]}"; do wait "$pid"; done
+
+status=0
+for target in "${targets[@]}"; do
+  if [ "${MAS_FUZZ_BOUNDED:-0}" = 1 ]; then
+    echo "== Fuzzing $target ($(bounded_runs "$target") entrées au plus, ${seconds} s au plus)"
+  else
+    echo "== Fuzzing $target (${seconds} s)"
+  fi
+  cat "$build/$target.verdict" 2>/dev/null || echo "   pas de verdict pour $target"
+  [ "$(cat "$build/$target.verdict.status" 2>/dev/null)" = 0 ] || status=1
 done
 exit $status

@@ -18,7 +18,7 @@
 #include "engine/dq_machine_model.h"
 #include "engine/numeric.h"
 
-#ifndef __SANITIZE_ADDRESS__
+#ifndef MAS_SANITIZED
 // Heap allocations of this process, to show that a step costs none (weak, so that another
 // test file of the same program may count them its own way).
 long long g_cage_test_allocations = 0;
@@ -411,7 +411,7 @@ TEST(CageMachineModel, BrokenBarMakesTheTorqueRippleAtTwiceTheSlipFrequency) {
   EXPECT_NEAR(frequency, 2 * slip * 50, 0.05 * 2 * slip * 50);
 }
 
-#ifndef __SANITIZE_ADDRESS__
+#ifndef MAS_SANITIZED
 TEST(CageMachineModel, StepsDoNotAllocate) {
   CageMachineModel m = ExampleCage(28);
   m.ResetForRun();
@@ -433,7 +433,7 @@ TEST(CageMachineModel, StepsDoNotAllocate) {
 }  // namespace
 }  // namespace mas
 
-#ifndef __SANITIZE_ADDRESS__
+#ifndef MAS_SANITIZED
 __attribute__((weak)) void* operator new(std::size_t size) {
   ++g_cage_test_allocations;
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;

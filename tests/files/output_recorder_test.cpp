@@ -29,7 +29,7 @@ namespace {
 
 // Heap allocations made by this process, counted where the sanitizers do not own the
 // allocator, to show that a data line costs none.
-#ifndef __SANITIZE_ADDRESS__
+#ifndef MAS_SANITIZED
 long long g_allocations = 0;
 #endif
 
@@ -454,7 +454,7 @@ TEST(OutputRecorder, RemembersAFailedWriteAndGoesOn) {
   std::remove(path.c_str());
 }
 
-#ifndef __SANITIZE_ADDRESS__
+#ifndef MAS_SANITIZED
 TEST(OutputRecorder, DataLinesDoNotAllocate) {
   Table table;
   table.settings.OutSel.fill(1);
@@ -475,7 +475,7 @@ TEST(OutputRecorder, DataLinesDoNotAllocate) {
 }  // namespace
 }  // namespace mas
 
-#ifndef __SANITIZE_ADDRESS__
+#ifndef MAS_SANITIZED
 void* operator new(std::size_t size) {
   ++mas::g_allocations;
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;

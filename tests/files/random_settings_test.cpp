@@ -38,7 +38,7 @@
 #include "files/output_recorder.h"
 #include "files/parameter_file.h"
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(MAS_SANITIZED)
 #include <sanitizer/common_interface_defs.h>
 #endif
 
@@ -467,7 +467,7 @@ void RunShard(std::uint64_t seed) {
 class RandomSettings : public ::testing::Test {
  protected:
   void SetUp() override {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(MAS_SANITIZED)
     __sanitizer_set_death_callback(PrintCurrentDraw);
 #endif
   }

@@ -24,7 +24,7 @@ namespace {
 using testing::ExampleMachineGenes;
 using testing::ScratchFolder;
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#if defined(MAS_SANITIZED) || defined(__SANITIZE_THREAD__)
 constexpr bool kSanitized = true;
 #else
 constexpr bool kSanitized = false;
