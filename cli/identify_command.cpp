@@ -54,7 +54,10 @@ constexpr const char* kIdentifyExitHelp =
     "2 Gio au plus. Exemple : examples/dem1.dat\n"
     "  t(s) Vas(V) Ibs(A) N(tr/mn) Ias(A)\n"
     "  0.0000 327.2 0.03125 0.12 -0.06250\n"
-    "  0.0002 322.0 -2.81250 -0.57 5.56250\n";
+    "  0.0002 322.0 -2.81250 -0.57 5.56250\n"
+    "Un relevé .csv (virgules ; ou points-virgules, avec la virgule décimale) ou .mat\n"
+    "(MATLAB, un vecteur par colonne) est lu aussi, choisi par l'extension ; --columns\n"
+    "nomme ses colonnes. Exemple : examples/dem1_logger.csv\n";
 
 constexpr const char* kDivergedText = "La simulation a divergée";
 
