@@ -15,7 +15,6 @@
 #include <limits>
 #include <memory>
 #include <mutex>
-#include <sstream>
 
 #include "files/number_format.h"
 
@@ -151,8 +150,9 @@ std::string_view Unquote(std::string_view field) {
   return field;
 }
 
-std::vector<std::string_view> SplitFields(std::string_view line, char separator) {
-  std::vector<std::string_view> fields;
+// Splits `line` at every separator into `fields` (cleared first; its room is reused).
+void SplitFields(std::string_view line, char separator, std::vector<std::string_view>& fields) {
+  fields.clear();
   std::size_t begin = 0;
   while (true) {
     const std::size_t end = line.find(separator, begin);
@@ -160,7 +160,6 @@ std::vector<std::string_view> SplitFields(std::string_view line, char separator)
     if (end == std::string_view::npos) break;
     begin = end + 1;
   }
-  return fields;
 }
 
 bool IsBlankLine(std::string_view line) { return Trim(line).empty(); }
@@ -179,9 +178,21 @@ bool ParseField(std::string_view field, bool decimal_comma, double& value) {
     ++first;
     if (first < last && (*first == '-' || *first == '+')) return false;
   }
-  const std::string lower = Lower(std::string_view(first, static_cast<std::size_t>(last - first)));
-  const bool negative = text[0] == '-';
-  const std::string_view body = negative ? std::string_view(lower).substr(1) : lower;
+  const auto r = std::from_chars(first, last, value, std::chars_format::general);
+  if (r.ptr == last && r.ec == std::errc()) return true;
+  if (r.ptr == last && r.ec == std::errc::result_out_of_range) {
+    // Underflow reads as zero; overflow is no number of a table.
+    const char* e = std::find_if(first, last, [](char c) { return c == 'e' || c == 'E'; });
+    if (e + 1 < last && e[1] == '-') {
+      value = *first == '-' ? -0.0 : 0.0;
+      return true;
+    }
+    return false;
+  }
+  // The special values, in any case.
+  const bool negative = *first == '-';
+  const std::string body =
+      Lower(std::string_view(first, static_cast<std::size_t>(last - first)).substr(negative));
   if (body == "nan") {
     value = std::numeric_limits<double>::quiet_NaN();
     return true;
@@ -191,18 +202,7 @@ bool ParseField(std::string_view field, bool decimal_comma, double& value) {
                      : std::numeric_limits<double>::infinity();
     return true;
   }
-  const auto r = std::from_chars(first, last, value, std::chars_format::general);
-  if (r.ptr != last) return false;
-  if (r.ec == std::errc::result_out_of_range) {
-    // Underflow reads as zero; overflow is no number of a table.
-    const char* e = std::find_if(first, last, [](char c) { return c == 'e' || c == 'E'; });
-    if (e + 1 < last && e[1] == '-') {
-      value = *first == '-' ? -0.0 : 0.0;
-      return true;
-    }
-    return false;
-  }
-  return r.ec == std::errc();
+  return false;
 }
 
 std::string Shown(std::string_view field) {
@@ -243,7 +243,8 @@ TableFileRead ParseCsv(std::string_view text) {
   }
   const char separator = header.find(';') != std::string_view::npos ? ';' : ',';
   const bool decimal_comma = separator == ';';
-  const std::vector<std::string_view> header_fields = SplitFields(header, separator);
+  std::vector<std::string_view> header_fields;
+  SplitFields(header, separator, header_fields);
   const std::size_t n = header_fields.size();
   std::vector<double> first_values(n);
   bool numeric = true;
@@ -278,9 +279,10 @@ TableFileRead ParseCsv(std::string_view text) {
     return result;
   };
   std::string_view row;
+  std::vector<std::string_view> fields;
   while (next_line(row)) {
     if (IsBlankLine(row)) continue;
-    const std::vector<std::string_view> fields = SplitFields(row, separator);
+    SplitFields(row, separator, fields);
     if (fields.size() != n) {
       const std::size_t c = std::min(fields.size(), n);
       return fail(c, std::string(fields.size() < n ? "valeur manquante" : "valeur en trop") +
@@ -307,15 +309,20 @@ TableFileRead ReadCsvFile(const std::string& path) {
     return failed;
   }
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  if (!in || !(text << in.rdbuf())) {
-    // An empty file gives a failed copy: it is parsed as empty below.
-    if (!in) {
-      failed.message = "Impossible d'ouvrir le fichier " + path;
-      return failed;
-    }
+  if (!in) {
+    failed.message = "Impossible d'ouvrir le fichier " + path;
+    return failed;
   }
-  TableFileRead result = ParseCsv(text.str());
+  // The size told by the system, then whatever the file grew by meanwhile.
+  const std::uintmax_t size = std::filesystem::file_size(path, ec);
+  std::string text(ec ? 0 : static_cast<std::size_t>(size), '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<std::size_t>(in.gcount()));
+  char more[65536];
+  while (in.read(more, sizeof more) || in.gcount() > 0) {
+    text.append(more, static_cast<std::size_t>(in.gcount()));
+  }
+  TableFileRead result = ParseCsv(text);
   if (!result.complete) result.message = path + " : " + result.message;
   return result;
 }
