@@ -108,7 +108,7 @@ std::vector<std::string> MatlabNames(const std::vector<std::string>& column_name
       }
     }
     if (name.empty() || std::isalpha(static_cast<unsigned char>(name[0])) == 0) {
-      name = "c_" + name;
+      name.insert(0, "c_");
     }
     if (name.size() > kMatlabNameMax) name.resize(kMatlabNameMax);
     std::string unique = name;
