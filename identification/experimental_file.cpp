@@ -222,12 +222,17 @@ std::string ExperimentalFilePath(const SimulationSettings& s, RecordLookup looku
 namespace {
 
 // Resolves a named column against the record's names: its index, or -1 after refusing.
+// A .mat file's columns answer to their variable names (`variables`) too.
 template <class Fail>
 int NamedColumn(const std::string& name, int given, const std::vector<std::string>& names,
-                const std::vector<SkippedVariable>& skipped, const std::string& path, Fail&& fail) {
+                const std::vector<SkippedVariable>& skipped, const std::string& path, Fail&& fail,
+                const std::vector<std::string>& variables = {}) {
   if (name.empty()) return given;
   for (std::size_t i = 0; i < names.size(); ++i) {
     if (names[i] == name) return static_cast<int>(i);
+  }
+  for (std::size_t i = 0; i < variables.size(); ++i) {
+    if (variables[i] == name) return static_cast<int>(i);
   }
   std::string why = "Colonnes du fichier : " + NameList(names) + ".";
   for (const SkippedVariable& v : skipped) {
@@ -262,11 +267,14 @@ ExperimentalReadResult ReadTableRecord(SimulationSettings& s, ExperimentalData& 
     refused = true;
     fail(status, first, detail + "\n" + ExpectedTable(s));
   };
-  const int time = NamedColumn(wanted.time, 0, table.names, read.skipped, path, refuse);
+  const std::vector<std::string>& variables = read.variables;
+  const int time = NamedColumn(wanted.time, 0, table.names, read.skipped, path, refuse, variables);
   if (refused) return result;
-  const int wm = NamedColumn(wanted.speed, s.ExpWmCol, table.names, read.skipped, path, refuse);
+  const int wm =
+      NamedColumn(wanted.speed, s.ExpWmCol, table.names, read.skipped, path, refuse, variables);
   if (refused) return result;
-  const int ias = NamedColumn(wanted.current, s.ExpIasCol, table.names, read.skipped, path, refuse);
+  const int ias =
+      NamedColumn(wanted.current, s.ExpIasCol, table.names, read.skipped, path, refuse, variables);
   if (refused) return result;
   s.ExpWmCol = wm;
   s.ExpIasCol = ias;

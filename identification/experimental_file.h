@@ -81,7 +81,8 @@ enum class ExperimentalReadStatus {
 // its line (CSV) or its variable (.mat). The rules on the times, the file kinds and the
 // size are the text's.
 //
-// The columns may also be named instead of counted (RecordColumnNames): a name given
+// The columns may also be named instead of counted (RecordColumnNames; a .mat file's
+// columns by their names or their variable names, "Vitesse(tr/mn)" or "Vitesse"): a name given
 // replaces ExpWmCol or ExpIasCol by the index of the column of that name, and a named time
 // column replaces column 0 (a text record keeps its time in column 0).
 

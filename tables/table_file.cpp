@@ -624,6 +624,7 @@ TableFileRead ReadMatFile(const std::string& path) {
     }
     result.table.names.push_back(shown[i]);
     result.table.columns.push_back(std::move(values));
+    result.variables.push_back(order[i]);
   }
   result.complete = true;
   return result;

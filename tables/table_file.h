@@ -72,6 +72,9 @@ struct TableFileRead {
   std::size_t error_column = 0;  // 1-based column of a CSV fault
   bool has_header = true;        // false: the first CSV line held numbers (columns C1, C2...)
   std::vector<SkippedVariable> skipped;
+  // A .mat file's variable name of each column (beside the name its `colonnes` gives);
+  // empty for a CSV file.
+  std::vector<std::string> variables;
 };
 
 // CSV text: the separator is ';' when the first non-blank line holds one, else ','. With

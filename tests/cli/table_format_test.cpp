@@ -133,6 +133,13 @@ TEST_F(MasTableRecord, CsvAndMatRecordsIdentifyAsTheirTextTwin) {
   const std::string text = Identify(Path("rec.dat"));
   EXPECT_EQ(Identify(Path("rec.csv")), text);
   EXPECT_EQ(Identify(Path("rec.mat"), {"--columns", "t=temps,wm=vitesse,ias=courant"}), text);
+  // A run's .mat table as the record: its columns answer to their variable names too.
+  ASSERT_EQ(MasMain({"run", study_, "--set", "tf=0.06", "--set", "OutStep=5", "-o",
+                     Path("start.dat"), "--table-format", "mat"},
+                    env_),
+            0);
+  EXPECT_EQ(Identify(Path("start.mat"), {"--columns", "t=time,wm=Vitesse,ias=Ias(A)"}),
+            Identify(Path("start.dat"), {"--columns", "wm=Vitesse(tr/mn),ias=Ias(A)"}));
   // Named columns of a text record.
   EXPECT_EQ(Identify(Path("rec.dat"), {"--columns", "ias=I,wm=N", "--set", "ExpWmCol=1"}), text);
 }
