@@ -12,6 +12,7 @@
 #include "cli/identify_command.h"
 #include "cli/settings_command.h"
 #include "cli/sweep_command.h"
+#include "cli/table_format_option.h"
 #include "cli/tune_command.h"
 #include "engine/settings.h"
 #include "files/number_format.h"
@@ -184,6 +185,7 @@ int RunStudyCommand(const RunRequest& request, CliEnvironment& env) {
     return *failed;
   }
   if (request.output) settings.OutFileName = *request.output;
+  settings.OutFileName = TablePathFor(settings.OutFileName, request.table_format);
   // Checked before the run: a protected table, or the study itself, is never replaced.
   if (settings.FileLoaded && settings.CreateOutputFile) {
     if (const auto refused =
@@ -195,6 +197,7 @@ int RunStudyCommand(const RunRequest& request, CliEnvironment& env) {
   CarriedState carried;
   carried.dsvpwm.type = request.dsv_type;
   OutputRecorder recorder;
+  recorder.SetFormat(request.table_format);
   const auto start = std::chrono::steady_clock::now();
   const RunOutcome outcome =
       RunSimulation(settings, carried, env.platform, &recorder, request.viewer, 0);
@@ -272,6 +275,7 @@ int MasMain(const std::vector<std::string>& args, CliEnvironment& env) {
   CLI::Option* output_option =
       run->add_option("-o,--output", output, "Fichier de sortie (remplace OutFileName)")
           ->type_name("CHEMIN");
+  AddTableFormatOption(*run, run_request.table_format);
   run->add_flag("--viewer", run_request.viewer,
                 "Lance le visualiseur de courbes sur le fichier de sortie à la fin");
   AddModulationTypeOption(

@@ -2,7 +2,8 @@
 // The subcommands of `mas`, as functions of their arguments and of where they write, so
 // that the executable is a few lines of main() and the tests call the same code.
 //
-//   mas run [STUDY.mas] [--set NAME=VALUE]... [--output PATH] [--viewer] [--dsv-type 0..5]
+//   mas run [STUDY.mas] [--set NAME=VALUE]... [--output PATH] [--table-format text|csv|mat]
+//           [--viewer] [--dsv-type 0..5]
 //   mas save STUDY.mas OUT.mas [--set NAME=VALUE]...
 //   mas dsvpwm show|simulate ...   (cli/dsvpwm_command.h)
 //
@@ -17,6 +18,7 @@
 
 #include "engine/run_simulation.h"
 #include "platform/platform.h"
+#include "tables/table_file.h"
 
 namespace mas {
 
@@ -82,6 +84,9 @@ struct RunRequest {
   std::vector<std::string> overrides;  // "NAME=VALUE", applied in order
   std::optional<std::string> output;   // replaces OutFileName, after the overrides
   bool viewer = false;                 // start the curve viewer at the end
+  // Kind of the output table; a CSV or .mat table takes the output name with its own
+  // extension (out.csv, out.mat for out.dat).
+  TableFormat table_format = TableFormat::kText;
   // Modulation type of the double space-vector modulator the run's inverter uses.
   ModulationType dsv_type = ModulationType::kContinuous1;
 };

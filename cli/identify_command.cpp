@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "cli/optimisation_ranks.h"
+#include "cli/table_format_option.h"
 #include "engine/run_simulation.h"
 #include "files/number_format.h"
 #include "files/output_recorder.h"
@@ -53,7 +54,10 @@ constexpr const char* kIdentifyExitHelp =
     "2 Gio au plus. Exemple : examples/dem1.dat\n"
     "  t(s) Vas(V) Ibs(A) N(tr/mn) Ias(A)\n"
     "  0.0000 327.2 0.03125 0.12 -0.06250\n"
-    "  0.0002 322.0 -2.81250 -0.57 5.56250\n";
+    "  0.0002 322.0 -2.81250 -0.57 5.56250\n"
+    "Un relevé .csv (virgules ; ou points-virgules, avec la virgule décimale) ou .mat\n"
+    "(MATLAB, un vecteur par colonne) est lu aussi, choisi par l'extension ; --columns\n"
+    "nomme ses colonnes. Exemple : examples/dem1_logger.csv\n";
 
 constexpr const char* kDivergedText = "La simulation a divergée";
 
@@ -108,7 +112,8 @@ int StatusOfEnd(EvaluationEnd end) {
 
 std::optional<int> Prepare(const IdentifyRequest& r, SimulationSettings& s, CarriedState& carried,
                            CliEnvironment& env) {
-  return PrepareIdentification(r.study, r.overrides, r.experiment, s, carried, env);
+  return PrepareIdentification(r.study, r.overrides, r.experiment, s, carried, env, true,
+                               r.columns);
 }
 
 // --save-best and --simulate-best with the best parameter set.
@@ -136,6 +141,8 @@ int Finish(const IdentifyRequest& r, const Genes& best, int status, SimulationSe
   }
   if (r.simulate_best && status == kExitSuccess) {
     OutputRecorder recorder;
+    recorder.SetFormat(r.table_format);
+    s.OutFileName = TablePathFor(s.OutFileName, r.table_format);
     const RunOutcome run =
         SimulateCandidate(best, tr_zero, s, carried, env.platform, &recorder, false);
     if (run.status != RunStatus::kReachedEnd) return ExitStatusFor(run.status);
@@ -228,14 +235,15 @@ std::optional<int> PrepareIdentification(const std::string& study,
                                          const std::vector<std::string>& override_texts,
                                          const std::optional<std::string>& experiment,
                                          SimulationSettings& s, CarriedState& carried,
-                                         CliEnvironment& env, bool build_tables) {
+                                         CliEnvironment& env, bool build_tables,
+                                         const RecordColumnNames& columns) {
   // Every --set is checked before anything is read, so that a typing error costs nothing.
   if (const auto failed = LoadStudy(study, override_texts, s, env)) return failed;
   const std::vector<Override> overrides = ParseOverrides(override_texts);  // already checked
   if (experiment) s.ExpNom = *experiment;
-  const ExperimentalReadResult read =
-      ReadExperimentalFile(s, carried.experiment, env.platform,
-                           experiment ? RecordLookup::kAsNamed : RecordLookup::kBesideStudyFirst);
+  const ExperimentalReadResult read = ReadExperimentalFile(
+      s, carried.experiment, env.platform,
+      experiment ? RecordLookup::kAsNamed : RecordLookup::kBesideStudyFirst, columns);
   if (!read.usable()) return kExitParameterFile;
   // The reading marks every gene as optimised; the genes held on the command line stay held.
   std::vector<Override> genes;
@@ -301,7 +309,21 @@ std::optional<int> PrepareRun(const IdentifyRequest& r, SimulationSettings& s,
   if (r.save_best && ranks.root()) {
     if (const auto refused = RefuseProtectedTarget(*r.save_best, env.platform)) return *refused;
   }
-  return Prepare(r, s, carried, env);
+  if (const auto failed = Prepare(r, s, carried, env)) return failed;
+  // The best set's table never replaces the study or the record it was identified on.
+  if (r.simulate_best && ranks.root() && s.CreateOutputFile) {
+    const CommandInput inputs[] = {
+        {r.study, "l'étude lue", true},
+        {ExperimentalFilePath(
+             s, r.experiment ? RecordLookup::kAsNamed : RecordLookup::kBesideStudyFirst),
+         "le fichier expérimental lu", false}};
+    const OutputRefusal refusal = RefuseOutput(TablePathFor(s.OutFileName, r.table_format), inputs);
+    if (refusal) {
+      env.platform.ShowMessage(refusal.message, "Erreur", MessageIcon::kStop);
+      return kExitParameterFile;
+    }
+  }
+  return std::nullopt;
 }
 
 int IdentifyOnRanks(const IdentifyRequest& r, CliEnvironment& env, const OptimisationRanks& ranks) {
@@ -360,8 +382,27 @@ IdentifySubcommand::IdentifySubcommand(CLI::App& app) {
                     "gt0=0.03, CostFunction=0, GenX.a10=0 (gène tenu)...")
         ->type_name("NOM=VALEUR")
         ->allow_extra_args(false);
-    sub->add_option("--exp", experiment, "Fichier expérimental (remplace ExpNom)")
+    sub->add_option("--exp", experiment,
+                    "Fichier expérimental (remplace ExpNom) : texte, .csv ou .mat, choisi par "
+                    "l'extension")
         ->type_name("FICHIER");
+    sub->add_option_function<std::string>(
+           "--columns",
+           [&r](const std::string& text) {
+             std::string error;
+             r.columns = ParseRecordColumnNames(text, error).value_or(RecordColumnNames{});
+           },
+           "Colonnes du fichier expérimental nommées par l'entête (ou les variables d'un "
+           ".mat) : t=temps, wm=vitesse (tr/mn), ias=courant (A), par exemple "
+           "t=temps,wm=vitesse,ias=courant ; remplace ExpWmCol et ExpIasCol")
+        ->type_name("t=NOM,wm=NOM,ias=NOM")
+        ->check(CLI::Validator(
+            [](std::string& input) -> std::string {
+              std::string error;
+              return ParseRecordColumnNames(input, error) ? std::string() : error;
+            },
+            ""));
+    AddTableFormatOption(*sub, r.table_format);
     sub->add_option("--seed", seed, "Graine du générateur (défaut : l'heure, comme « Randomize »)")
         ->type_name("S")
         ->check(CLI::Range(0LL, 4294967295LL));

@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "identification/experimental_file.h"
 
 namespace CLI {
 class App;
@@ -50,7 +51,8 @@ std::optional<int> PrepareIdentification(const std::string& study,
                                          const std::vector<std::string>& override_texts,
                                          const std::optional<std::string>& experiment,
                                          SimulationSettings& s, CarriedState& carried,
-                                         CliEnvironment& env, bool build_tables = true);
+                                         CliEnvironment& env, bool build_tables = true,
+                                         const RecordColumnNames& columns = {});
 
 // Builds the experimental tables of the study read (without an output table: the
 // candidates are scored against them), the run's messages going to `platform`, and prints
@@ -62,10 +64,12 @@ struct IdentifyRequest {
   enum class Method { kGenetic, kSwarm };
   Method method = Method::kGenetic;
   std::string study;
-  std::vector<std::string> overrides;     // "NAME=VALUE", applied in order after the study
-  std::optional<std::string> experiment;  // replaces ExpNom
-  int iterations = 10;                    // generations or epochs
-  std::optional<std::uint32_t> seed;      // none: the calendar time, as "Randomize"
+  std::vector<std::string> overrides;             // "NAME=VALUE", applied in order after the study
+  std::optional<std::string> experiment;          // replaces ExpNom
+  RecordColumnNames columns;                      // the record's columns named (--columns)
+  TableFormat table_format = TableFormat::kText;  // of the --simulate-best table
+  int iterations = 10;                            // generations or epochs
+  std::optional<std::uint32_t> seed;              // none: the calendar time, as "Randomize"
   // GA: every individual from this vector. PSO: this vector scored as the global best of a
   // swarm then drawn again at random (seed + 1) keeping it.
   std::optional<std::array<double, 8>> init;

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "cli/table_format_option.h"
 #include "cli/terminal_platform.h"
 #include "files/parameter_file.h"
 #include "identification/candidate_evaluator.h"
@@ -107,7 +108,8 @@ int Prepare(const SweepRequest& r, CliEnvironment& env, PreparedSweep& out) {
     }
   }
   try {
-    out.runner = std::make_unique<SweepRunner>(file, std::move(study), r.tables_folder);
+    out.runner =
+        std::make_unique<SweepRunner>(file, std::move(study), r.tables_folder, r.table_format);
   } catch (const SweepFileError& e) {
     env.err << "Erreur: " << e.what() << '\n';
     return kExitUsage;
@@ -274,8 +276,9 @@ SweepSubcommand::SweepSubcommand(CLI::App& app) {
   sweep_
       ->add_option("--tables", request_.tables_folder,
                    "Garde la table de sortie de chaque simulation dans ce dossier "
-                   "(run_<indice>.dat)")
+                   "(run_<indice>.dat, ou .csv, .mat selon --table-format)")
       ->type_name("DOSSIER");
+  AddTableFormatOption(*sweep_, request_.table_format);
   sweep_->add_flag("--resume", request_.resume,
                    "Reprend un balayage interrompu : ne relance que ce qui manque au journal");
   sweep_->add_flag("--mpi", request_.mpi,

@@ -27,7 +27,8 @@ struct SweepRequest {
   std::string sweep_file;
   int threads = 0;  // 0: one per core
   std::optional<std::string> summary;
-  std::string tables_folder;  // empty: no tables
+  std::string tables_folder;                      // empty: no tables
+  TableFormat table_format = TableFormat::kText;  // of the runs' tables
   bool resume = false;
   bool mpi = false;
 };

@@ -484,6 +484,22 @@ void OutputFileBuffer::AppendTime(double value) {
   cursor_ = AppendCellG8(cursor_, value, 10);
 }
 
+void OutputFileBuffer::AppendCsvReal(double value, char after) {
+  if (file_ == nullptr) return;
+  MakeRoom(kMaxCellBytes);
+  char* end = AppendG8Common(cursor_, value);
+  if (end == nullptr) end = AppendG(cursor_, value, 8);
+  *end++ = after;
+  cursor_ = end;
+}
+
+void OutputFileBuffer::AppendCsvInteger(long long value, char after) {
+  if (file_ == nullptr) return;
+  MakeRoom(kMaxCellBytes);
+  cursor_ = std::to_chars(cursor_, cursor_ + kMaxNumberChars, value).ptr;
+  *cursor_++ = after;
+}
+
 void OutputFileBuffer::AppendText(std::string_view text) {
   if (file_ == nullptr) return;
   MakeRoom(text.size());
@@ -511,10 +527,19 @@ OutputRecorder::~OutputRecorder() { Close(); }
 
 bool OutputRecorder::Open(const std::string& file_name) {
   columns_.clear();
+  file_.Abandon();
+  mat_.Abandon();
+  mat_table_ = {};
+  mat_failed_ = false;
+  if (format_ == TableFormat::kMat) return mat_.Begin(file_name, links_);
   return file_.Open(file_name, links_);
 }
 
-void OutputRecorder::Discard() { file_.Abandon(); }
+void OutputRecorder::Discard() {
+  file_.Abandon();
+  mat_.Abandon();
+  mat_table_ = {};
+}
 
 bool OutputRecorder::ReadsEstimates(const SimulationSettings& settings) const {
   for (OutSelIndex flag : kEstimateColumns) {
@@ -525,22 +550,44 @@ bool OutputRecorder::ReadsEstimates(const SimulationSettings& settings) const {
 
 void OutputRecorder::WriteHeader(const RunView& view) {
   columns_.clear();
-  ForEachRecordedColumn(
-      view.settings, view.experiment,
-      [&](const std::string&, const Column& column) { columns_.push_back(column); });
-  file_.AppendText(OutputHeaderText(view.settings, view.experiment));
+  std::vector<std::string> names{"time(s)"};
+  for (RecordedColumn& c : RecordedColumns(view.settings, view.experiment)) {
+    columns_.push_back(c.column);
+    names.push_back(std::move(c.name));
+  }
+  switch (format_) {
+    case TableFormat::kText:
+      file_.AppendText(OutputHeaderText(view.settings, view.experiment));
+      break;
+    case TableFormat::kCsv: {
+      std::string header;
+      for (const std::string& name : names) header += (header.empty() ? "" : ",") + name;
+      header += '\n';
+      file_.AppendText(header);
+      break;
+    }
+    case TableFormat::kMat: {
+      mat_table_.names = std::move(names);
+      mat_table_.columns.assign(mat_table_.names.size(), {});
+      // Recorded steps: one every OutStep steps from max(t0, td0) to tf, and one more for
+      // a step that lands on tf. Beyond the reservation a long recording grows as it goes.
+      const SimulationSettings& s = view.settings;
+      const double rows = ((s.tf - std::max(s.t0, s.td0)) / s.dt + 1) / std::max(s.OutStep, 1) + 2;
+      constexpr double kMaxReservedValues = double{1 << 25};
+      if (rows > 0 && rows * static_cast<double>(mat_table_.names.size()) <= kMaxReservedValues) {
+        for (auto& column : mat_table_.columns) column.reserve(static_cast<std::size_t>(rows));
+      }
+      break;
+    }
+  }
   // Only the cage model has bars to take a snapshot of.
   snapshot_wanted_ = view.settings.OutSelCage[kCageCapt] != 0 && view.settings.SpecialModel;
   snapshot_done_ = false;
   snapshot_failed_ = false;
 }
 
-void OutputRecorder::WriteLine(const RunView& view) {
-  if (!file_.IsOpen()) return;
-  // The time column starts at td0 when recording is delayed.
-  const double t = view.state.t;
-  const double td0 = view.settings.td0;
-  file_.AppendTime(td0 != 0.0 ? t - td0 : t);
+void OutputRecorder::WriteTextLine(const RunView& view, double t) {
+  file_.AppendTime(t);
   for (const Column& column : columns_) {
     if (column.real != nullptr) {
       file_.AppendReal(column.real(view));
@@ -551,6 +598,50 @@ void OutputRecorder::WriteLine(const RunView& view) {
     }
   }
   file_.EndLine();
+}
+
+void OutputRecorder::WriteCsvLine(const RunView& view, double t) {
+  const std::size_t n = columns_.size();
+  file_.AppendCsvReal(t, n == 0 ? '\n' : ',');
+  for (std::size_t i = 0; i < n; ++i) {
+    const Column& column = columns_[i];
+    const char after = i + 1 < n ? ',' : '\n';
+    if (column.real != nullptr) {
+      file_.AppendCsvReal(column.real(view), after);
+    } else if (column.integer != nullptr) {
+      file_.AppendCsvInteger(column.integer(view), after);
+    } else {
+      file_.AppendCsvReal(column.indexed(view, column.index), after);
+    }
+  }
+}
+
+void OutputRecorder::KeepMatLine(const RunView& view, double t) {
+  mat_table_.columns[0].push_back(t);
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    mat_table_.columns[i + 1].push_back(ReadColumn(columns_[i], view));
+  }
+}
+
+void OutputRecorder::WriteLine(const RunView& view) {
+  // The time column starts at td0 when recording is delayed.
+  const double t = view.state.t;
+  const double td0 = view.settings.td0;
+  const double shown = td0 != 0.0 ? t - td0 : t;
+  switch (format_) {
+    case TableFormat::kText:
+      if (!file_.IsOpen()) return;
+      WriteTextLine(view, shown);
+      break;
+    case TableFormat::kCsv:
+      if (!file_.IsOpen()) return;
+      WriteCsvLine(view, shown);
+      break;
+    case TableFormat::kMat:
+      if (mat_.file() == nullptr || mat_table_.columns.empty()) return;
+      KeepMatLine(view, shown);
+      break;
+  }
   // Snapshot of the bar currents at the first recorded step from 0.7 s on, once a run.
   if (snapshot_wanted_ && !snapshot_done_ && t >= 0.7) {
     snapshot_done_ = true;
@@ -558,7 +649,13 @@ void OutputRecorder::WriteLine(const RunView& view) {
   }
 }
 
-void OutputRecorder::Close() { file_.Close(); }
+void OutputRecorder::Close() {
+  file_.Close();
+  if (mat_.file() != nullptr) {
+    if (!WriteMatTo(mat_, mat_table_)) mat_failed_ = true;
+    mat_table_ = {};
+  }
+}
 
 // ---------------------------------------------------------------------------------------
 

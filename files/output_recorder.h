@@ -22,6 +22,7 @@
 #include "engine/run_simulation.h"
 #include "engine/transforms.h"
 #include "platform/file_replacement.h"
+#include "tables/table_file.h"
 
 namespace mas {
 
@@ -80,6 +81,9 @@ class OutputFileBuffer {
   void AppendInteger(long long value);
   // "%-10.8g  " (the time column)
   void AppendTime(double value);
+  // A CSV cell: "%.8g" (or "%d"), then `after` (the separator, or the line end).
+  void AppendCsvReal(double value, char after);
+  void AppendCsvInteger(long long value, char after);
   void AppendText(std::string_view text);
   void EndLine();
 
@@ -105,6 +109,15 @@ class OutputFileBuffer {
 // The run's output table, written as the run loop asks: Open at the start of a run,
 // WriteHeader once its state is initialised, WriteLine at every recorded step, Close at
 // the end (also safe a second time, and done by the destructor).
+//
+// The table is the white-space text above by default. SetFormat chooses instead:
+//  - CSV: the same rows and numbers (eight significant digits, a decimal point), the
+//    header's names without padding ("time(s),Ce(Nm),..."), separated by commas;
+//  - MAT version 5 (tables/table_file.h): the values are kept in memory as computed,
+//    8 bytes per value, (columns + 1) x recorded rows in all (room for the expected rows
+//    is reserved at the header, so the step loop does not allocate), and the file is
+//    written at Close.
+// The file name is used as given; the front ends choose its extension (TablePathFor).
 class OutputRecorder : public OutputSink {
  public:
   explicit OutputRecorder(std::size_t buffer_capacity = OutputFileBuffer::kDefaultCapacity);
@@ -125,7 +138,7 @@ class OutputRecorder : public OutputSink {
 
   // A write to the table failed during the run (for instance a full disk); the front end
   // may warn the user, the run itself went on.
-  bool WriteFailed() const { return file_.WriteFailed(); }
+  bool WriteFailed() const { return file_.WriteFailed() || mat_failed_; }
   // The bar-current snapshot "Ib.dat" (cage option "Capt") could not be written.
   bool SnapshotFailed() const { return snapshot_failed_; }
   // Where the bar-current snapshot goes ("Ib.dat" in the current directory by default).
@@ -133,7 +146,10 @@ class OutputRecorder : public OutputSink {
   // How the table and the snapshot treat a link found under their names: followed (the
   // table the user names), or replaced (the tables a sweep names in its folder).
   void SetLinkPolicy(LinkPolicy links) { links_ = links; }
-  bool IsOpen() const { return file_.IsOpen(); }
+  bool IsOpen() const { return file_.IsOpen() || mat_.file() != nullptr; }
+  // The kind of table written from the next Open on.
+  void SetFormat(TableFormat format) { format_ = format; }
+  TableFormat format() const { return format_; }
 
   // Value of one recorded column; exactly one of the getters is set. Per-bar columns
   // (cage bars, meshes and ring portions) read their quantity at `index`.
@@ -148,7 +164,16 @@ class OutputRecorder : public OutputSink {
   };
 
  private:
+  void WriteTextLine(const RunView& view, double t);
+  void WriteCsvLine(const RunView& view, double t);
+  void KeepMatLine(const RunView& view, double t);
+
   OutputFileBuffer file_;
+  TableFormat format_ = TableFormat::kText;
+  // The .mat table: its new version under way and the values kept until Close.
+  FileReplacement mat_;
+  ColumnTable mat_table_;
+  bool mat_failed_ = false;
   std::vector<Column> columns_;
   bool snapshot_wanted_ = false;
   bool snapshot_done_ = false;

@@ -13,6 +13,8 @@
 #include <system_error>
 #include <vector>
 
+#include "tables/table_file.h"
+
 namespace mas {
 namespace {
 
@@ -140,7 +142,70 @@ WholeRecord ReadWholeRecord(const std::string& path, std::string& text) {
   return std::ferror(file.get()) == 0 ? WholeRecord::kRead : WholeRecord::kUnreadable;
 }
 
+// A .mat record is read by matio from its name: the same checks as a text record's
+// before it is opened.
+WholeRecord CheckMatRecord(const std::string& path) {
+  std::error_code ec;
+  const std::filesystem::file_status status = std::filesystem::status(path, ec);
+  if (ec || !std::filesystem::exists(status)) return WholeRecord::kUnreadable;
+  if (!std::filesystem::is_regular_file(status)) return WholeRecord::kNotRegular;
+  const auto size = std::filesystem::file_size(path, ec);
+  if (ec) return WholeRecord::kUnreadable;
+  if (size > static_cast<std::uintmax_t>(kExperimentalFileMaxBytes)) return WholeRecord::kTooLarge;
+  return WholeRecord::kRead;
+}
+
+// What a CSV or .mat record must hold, closing its refusals.
+std::string ExpectedTable(const SimulationSettings& s) {
+  return "Un fichier expérimental CSV a une ligne d'entête (les noms des colonnes, séparés par "
+         "des virgules, ou des points-virgules avec la virgule décimale), puis une ligne de "
+         "nombres par instant ; un fichier .mat a un vecteur de nombres par colonne, de même "
+         "longueur. Le temps (s), croissant, est la colonne 0, la vitesse (tr/mn) la colonne "
+         "ExpWmCol = " +
+         std::to_string(s.ExpWmCol) +
+         " et le courant (A) la colonne ExpIasCol = " + std::to_string(s.ExpIasCol) +
+         " (colonnes comptées depuis 0), à moins de les nommer (--columns "
+         "t=NOM,wm=NOM,ias=NOM).";
+}
+
+// The names of a table, for a message.
+std::string NameList(const std::vector<std::string>& names) {
+  std::string list;
+  for (std::size_t i = 0; i < names.size() && i < 20; ++i) {
+    list += (i == 0 ? "« " : ", « ") + Shown(names[i]) + " »";
+  }
+  if (names.size() > 20) list += "…";
+  return list.empty() ? "aucune" : list;
+}
+
 }  // namespace
+
+std::optional<RecordColumnNames> ParseRecordColumnNames(const std::string& text,
+                                                        std::string& error) {
+  RecordColumnNames names;
+  std::size_t begin = 0;
+  while (begin <= text.size()) {
+    const std::size_t end = std::min(text.find(',', begin), text.size());
+    const std::string item = text.substr(begin, end - begin);
+    const std::size_t equal = item.find('=');
+    const std::string key = item.substr(0, std::min(equal, item.size()));
+    std::string* slot = key == "t"     ? &names.time
+                        : key == "wm"  ? &names.speed
+                        : key == "ias" ? &names.current
+                                       : nullptr;
+    if (equal == std::string::npos || slot == nullptr || equal + 1 == item.size()) {
+      error = "colonnes attendues sous la forme t=NOM,wm=NOM,ias=NOM, lu « " + item + " »";
+      return std::nullopt;
+    }
+    if (!slot->empty()) {
+      error = "la colonne « " + key + " » est nommée deux fois";
+      return std::nullopt;
+    }
+    *slot = item.substr(equal + 1);
+    begin = end + 1;
+  }
+  return names;
+}
 
 std::string ExperimentalFilePath(const SimulationSettings& s, RecordLookup lookup) {
   const std::filesystem::path record(s.ExpNom);
@@ -154,8 +219,118 @@ std::string ExperimentalFilePath(const SimulationSettings& s, RecordLookup looku
   return std::filesystem::exists(beside, ec) ? beside.string() : s.ExpNom;
 }
 
+namespace {
+
+// Resolves a named column against the record's names: its index, or -1 after refusing.
+// A .mat file's columns answer to their variable names (`variables`) too.
+template <class Fail>
+int NamedColumn(const std::string& name, int given, const std::vector<std::string>& names,
+                const std::vector<SkippedVariable>& skipped, const std::string& path, Fail&& fail,
+                const std::vector<std::string>& variables = {}) {
+  if (name.empty()) return given;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (names[i] == name) return static_cast<int>(i);
+  }
+  for (std::size_t i = 0; i < variables.size(); ++i) {
+    if (variables[i] == name) return static_cast<int>(i);
+  }
+  std::string why = "Colonnes du fichier : " + NameList(names) + ".";
+  for (const SkippedVariable& v : skipped) {
+    if (v.name == name) why = "La variable « " + Shown(name) + " » est " + v.reason + ".";
+  }
+  fail(ExperimentalReadStatus::kBadColumns, "Colonne « " + Shown(name) + " » absente de " + path,
+       why);
+  return -1;
+}
+
+// A CSV or .mat record (`text` holds a CSV file's content) into the raw record.
+template <class Fail>
+ExperimentalReadResult ReadTableRecord(SimulationSettings& s, ExperimentalData& d,
+                                       const RecordColumnNames& wanted, TableFormat kind,
+                                       const std::string& text, ExperimentalReadResult& result,
+                                       Fail&& fail) {
+  const std::string& path = result.path;
+  const TableFileRead read = kind == TableFormat::kCsv ? ParseCsv(text) : ReadMatFile(path);
+  if (!read.complete) {
+    result.bad_line = static_cast<int>(read.error_line);
+    result.bad_column = read.error_column > 0 ? static_cast<int>(read.error_column) - 1 : 0;
+    const std::string where = kind == TableFormat::kCsv ? path + " : " : "";
+    return fail(ExperimentalReadStatus::kBadTable, "Fichier expérimental illisible",
+                where + read.message + "\n" + ExpectedTable(s));
+  }
+  const ColumnTable& table = read.table;
+  const int columns = static_cast<int>(table.names.size());
+  result.columns = columns;
+  bool refused = false;
+  auto refuse = [&](ExperimentalReadStatus status, const std::string& first,
+                    const std::string& detail) {
+    refused = true;
+    fail(status, first, detail + "\n" + ExpectedTable(s));
+  };
+  const std::vector<std::string>& variables = read.variables;
+  const int time = NamedColumn(wanted.time, 0, table.names, read.skipped, path, refuse, variables);
+  if (refused) return result;
+  const int wm =
+      NamedColumn(wanted.speed, s.ExpWmCol, table.names, read.skipped, path, refuse, variables);
+  if (refused) return result;
+  const int ias =
+      NamedColumn(wanted.current, s.ExpIasCol, table.names, read.skipped, path, refuse, variables);
+  if (refused) return result;
+  s.ExpWmCol = wm;
+  s.ExpIasCol = ias;
+  if (!(columns > wm && columns > ias && wm >= 0 && ias >= 0 && columns > time)) {
+    return fail(ExperimentalReadStatus::kBadColumns, "Probleme de n° de colones",
+                "Fichier expérimental " + path + " : " + std::to_string(columns) +
+                    (columns > 1 ? " colonnes" : " colonne") + ", numérotées de 0 à " +
+                    std::to_string(columns - 1) + ", mais ExpWmCol = " + std::to_string(wm) +
+                    " et ExpIasCol = " + std::to_string(ias) + ".\n" + ExpectedTable(s));
+  }
+  // Where a value is, for a message: its row of data (CSV) or its place in its variable.
+  auto place = [&](std::size_t row, std::size_t column) {
+    return (kind == TableFormat::kCsv ? "rangée de données " + std::to_string(row + 1)
+                                      : "valeur " + std::to_string(row + 1)) +
+           ", colonne " + std::to_string(column) + " « " + Shown(table.names[column]) + " »";
+  };
+  const std::size_t rows = table.RowCount();
+  for (std::size_t c = 0; c < table.columns.size(); ++c) {
+    for (std::size_t r = 0; r < rows; ++r) {
+      if (!std::isfinite(table.columns[c][r])) {
+        result.bad_line = static_cast<int>(r);
+        result.bad_column = static_cast<int>(c);
+        return fail(ExperimentalReadStatus::kBadValue,
+                    "Nombre fini attendu, " + place(r, c) + " de " + path,
+                    "Le fichier expérimental est refusé : il ne serait lu que jusque-là.\n" +
+                        ExpectedTable(s));
+      }
+    }
+  }
+  const std::vector<double>& t = table.columns[static_cast<std::size_t>(time)];
+  for (std::size_t r = 0; r < rows; ++r) {
+    if (t[r] < 0.0 || (r > 0 && !(t[r] > t[r - 1]))) {
+      result.bad_line = static_cast<int>(r);
+      result.bad_column = time;
+      const bool negative = t[r] < 0.0;
+      return fail(ExperimentalReadStatus::kTimeNotIncreasing,
+                  std::string(negative ? "Temps négatif" : "Temps non croissant") + ", " +
+                      place(r, static_cast<std::size_t>(time)) + " de " + path,
+                  "Les temps partent de 0 ou plus et croissent strictement d'un instant au "
+                  "suivant.\n" +
+                      ExpectedTable(s));
+    }
+  }
+  d.ExpTime = t;
+  d.ExpWm = table.columns[static_cast<std::size_t>(wm)];
+  d.ExpIas = table.columns[static_cast<std::size_t>(ias)];
+  result.complete_rows = static_cast<int>(rows);
+  result.status = ExperimentalReadStatus::kRead;
+  return result;
+}
+
+}  // namespace
+
 ExperimentalReadResult ReadExperimentalFile(SimulationSettings& s, ExperimentalData& d,
-                                            Platform& platform, RecordLookup lookup) {
+                                            Platform& platform, RecordLookup lookup,
+                                            const RecordColumnNames& named) {
   s.GenX.fill(true);
   d.ExpTime.clear();
   d.ExpWm.clear();
@@ -176,7 +351,8 @@ ExperimentalReadResult ReadExperimentalFile(SimulationSettings& s, ExperimentalD
   };
 
   std::string text;
-  switch (ReadWholeRecord(path, text)) {
+  const TableFormat kind = TableFormatOfPath(path);
+  switch (kind == TableFormat::kMat ? CheckMatRecord(path) : ReadWholeRecord(path, text)) {
     case WholeRecord::kRead:
       break;
     case WholeRecord::kUnreadable: {
@@ -201,6 +377,18 @@ ExperimentalReadResult ReadExperimentalFile(SimulationSettings& s, ExperimentalD
                       " Go : ce n'est pas un fichier expérimental",
                   "Fichier expérimental " + path + " refusé sans être lu.");
   }
+  if (kind != TableFormat::kText) {
+    // The messages of a table record carry their own description of a record.
+    auto fail_table = [&](ExperimentalReadStatus status, const std::string& first,
+                          const std::string& detail) {
+      for (auto* a : {&d.ExpTime, &d.ExpWm, &d.ExpIas}) a->clear();
+      result.status = status;
+      result.message = first + "\n" + detail;
+      platform.ShowMessage(result.message, kCaption, MessageIcon::kStop);
+      return result;
+    };
+    return ReadTableRecord(s, d, named, kind, text, result, fail_table);
+  }
   const std::string_view all(text);
 
   const std::size_t header_end = std::min(all.find('\n'), all.size());
@@ -217,6 +405,32 @@ ExperimentalReadResult ReadExperimentalFile(SimulationSettings& s, ExperimentalD
   }
   const int columns = CountHeaderNames(header);
   result.columns = columns;
+  if (!named.empty()) {
+    std::vector<std::string> header_names;
+    for (std::string_view name : HeaderNames(header)) header_names.emplace_back(name);
+    bool refused = false;
+    auto refuse = [&](ExperimentalReadStatus status, const std::string& first,
+                      const std::string& detail) {
+      refused = true;
+      fail(status, first, detail);
+    };
+    const int time = NamedColumn(named.time, 0, header_names, {}, path, refuse);
+    if (!refused && time != 0) {
+      return fail(ExperimentalReadStatus::kBadColumns,
+                  "Colonne « " + Shown(named.time) +
+                      " » : le temps d'un fichier texte est sa "
+                      "colonne 0",
+                  "Fichier expérimental " + path + " : la colonne 0 est « " +
+                      Shown(header_names.front()) + " ».");
+    }
+    const int wm =
+        refused ? -1 : NamedColumn(named.speed, s.ExpWmCol, header_names, {}, path, refuse);
+    const int ias =
+        refused ? -1 : NamedColumn(named.current, s.ExpIasCol, header_names, {}, path, refuse);
+    if (refused) return result;
+    s.ExpWmCol = wm;
+    s.ExpIasCol = ias;
+  }
   // A negative index would silently leave its column empty: it is refused as well.
   if (!(columns > s.ExpWmCol && columns > s.ExpIasCol && s.ExpWmCol >= 0 && s.ExpIasCol >= 0)) {
     return fail(ExperimentalReadStatus::kBadColumns, "Probleme de n° de colones",

@@ -46,6 +46,7 @@
 //    (caption "Attention"), naming the first of them and how many there are. A record
 //    that spreads its rows over several lines is warned about too.
 
+#include <optional>
 #include <string>
 
 #include "engine/experiment.h"
@@ -70,13 +71,40 @@ enum class ExperimentalReadStatus {
   kBadColumns,         // "Probleme de n° de colones"
   kBadValue,           // a word that is not a finite number
   kTimeNotIncreasing,  // a negative time, or one not above the previous row's
+  kBadTable,           // a CSV or .mat record that cannot be read as a table
 };
+
+// Records may also be CSV or MATLAB files, chosen by extension (tables/table_file.h):
+// "dem1.csv" (comma, or semicolon with a decimal comma), "dem1.mat" (one vector per
+// column). They hold the same columns, counted in the file's order (a .mat file's
+// variables in file order); every value must be a finite number and a refused value names
+// its line (CSV) or its variable (.mat). The rules on the times, the file kinds and the
+// size are the text's.
+//
+// The columns may also be named instead of counted (RecordColumnNames; a .mat file's
+// columns by their names or their variable names, "Vitesse(tr/mn)" or "Vitesse"): a name given
+// replaces ExpWmCol or ExpIasCol by the index of the column of that name, and a named time
+// column replaces column 0 (a text record keeps its time in column 0).
 
 // Where a record named by the study is looked for.
 enum class RecordLookup {
   kBesideStudyFirst,  // beside s.ParamFileName, then from the current folder
   kAsNamed,           // from the current folder only (a name given on the command line)
 };
+
+// Columns of a record named by their header names (or .mat variable names); an empty
+// name keeps the column given by the settings.
+struct RecordColumnNames {
+  std::string time;
+  std::string speed;
+  std::string current;
+  bool empty() const { return time.empty() && speed.empty() && current.empty(); }
+};
+
+// Parses "t=NAME,wm=NAME,ias=NAME" (any of the three, in any order); nothing, with a
+// French message in `error`, for another text.
+std::optional<RecordColumnNames> ParseRecordColumnNames(const std::string& text,
+                                                        std::string& error);
 
 struct ExperimentalReadResult {
   ExperimentalReadStatus status = ExperimentalReadStatus::kNotFound;
@@ -103,8 +131,10 @@ std::string ExperimentalFilePath(const SimulationSettings& s, RecordLookup looku
 // ExpWm, ExpIas) with the columns s.ExpWmCol and s.ExpIasCol, and sets every GenX flag of
 // `s`. Failures are shown on `platform` with the caption "Erreur de lecture" and leave
 // the raw record empty. s.ExpNom itself is left as named.
+// Named columns (`names`) set s.ExpWmCol and s.ExpIasCol to the columns found.
 ExperimentalReadResult ReadExperimentalFile(SimulationSettings& s, ExperimentalData& d,
                                             Platform& platform,
-                                            RecordLookup lookup = RecordLookup::kBesideStudyFirst);
+                                            RecordLookup lookup = RecordLookup::kBesideStudyFirst,
+                                            const RecordColumnNames& names = {});
 
 }  // namespace mas

@@ -49,6 +49,10 @@ class FileReplacement {
   bool Begin(const std::string& path, LinkPolicy links = LinkPolicy::kFollow);
   // The open file, or nullptr before Begin and after Commit/Abandon.
   std::FILE* file() const { return file_; }
+  // The file the new version is written to, for a writer that opens files by name (the
+  // temporary file, or the target itself when it is written in place). Valid between
+  // Begin and Commit; such a writer leaves file() untouched.
+  const std::filesystem::path& written_path() const { return temp_.empty() ? target_ : temp_; }
   // Closes the new version and puts it in place of the target. False, with the target
   // left as it was and the temporary file removed, when a write, the close or the
   // rename failed.

@@ -366,8 +366,10 @@ entier attendu, lu « 2.5 »").)doc")
   m.def("read_table", &TableFromFile, "path"_a, "partial"_a = false,
         R"doc(Reads a table of curves (a run's output table, a measured start-up record, the
 bar snapshot) with the curve viewer's reader: a header line of names (a first line of
-numbers names the columns C1, C2...), then one row of numbers a line. Returns a
-mas.Table whose columns are numpy arrays.
+numbers names the columns C1, C2...), then one row of numbers a line. A ".csv" file
+(comma, or semicolon with a decimal comma) and a ".mat" file (MATLAB version 5, one vector
+per column) are read as well, chosen by the extension. Returns a mas.Table whose columns
+are numpy arrays.
 
 A table that cannot be read whole raises mas.FileError naming the line and the column at
 fault; with partial=True the rows before that line are returned, with a RuntimeWarning.)doc");

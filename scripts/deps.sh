@@ -14,7 +14,7 @@ set -euo pipefail
 run_packages=(g++ cmake ninja-build pkg-config libcli11-dev
               qt6-base-dev libqt6opengl6-dev libqt6svg6-dev libgl-dev libceres-dev
               pybind11-dev python3-dev python3-numpy python3-matplotlib
-              libopenmpi-dev openmpi-bin qt6-translations-l10n)
+              libopenmpi-dev openmpi-bin qt6-translations-l10n libmatio-dev)
 package_packages=(help2man dpkg-dev file)
 test_packages=(libgtest-dev libgmock-dev libbenchmark-dev clang-format clang-tidy
                clang libfuzzer-14-dev libclang-rt-14-dev qt6-charts-dev python3-pytest

@@ -89,11 +89,13 @@ std::string Padded(long long index, long long count) {
 
 }  // namespace
 
-SweepRunner::SweepRunner(const SweepFile& file, SimulationSettings study, std::string tables_folder)
+SweepRunner::SweepRunner(const SweepFile& file, SimulationSettings study, std::string tables_folder,
+                         TableFormat tables_format)
     : file_(file),
       plan_(file_),
       study_(std::move(study)),
-      tables_folder_(std::move(tables_folder)) {
+      tables_folder_(std::move(tables_folder)),
+      tables_format_(tables_format) {
   study_.cage.SetDumpPath("");
   // The first run's settings: every change must apply to the study (bar indices).
   SimulationSettings first = study_;
@@ -195,7 +197,8 @@ SweepRow SweepRunner::Run(long long index, const std::atomic<bool>* stop) const 
     if (!tables_folder_.empty()) {
       const std::filesystem::path folder(tables_folder_);
       const std::string name = Padded(index, plan_.size());
-      s.OutFileName = (folder / ("run_" + name + ".dat")).string();
+      s.OutFileName = TablePathFor((folder / ("run_" + name + ".dat")).string(), tables_format_);
+      table.SetFormat(tables_format_);
       table.SetSnapshotPath((folder / ("Ib_" + name + ".dat")).string());
       // The sweep names these files itself: a link found under one of their names is
       // replaced, never followed into the file it points to.

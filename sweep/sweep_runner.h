@@ -23,6 +23,7 @@
 
 #include "engine/settings.h"
 #include "sweep/sweep_file.h"
+#include "tables/table_file.h"
 
 namespace mas {
 
@@ -37,7 +38,10 @@ class SweepRunner {
   // `study`: the study as read (FileLoaded set). Checks every value of every parameter
   // against the study (bar indices) and the metrics' columns against the first run's
   // table; throws SweepFileError naming the line.
-  SweepRunner(const SweepFile& file, SimulationSettings study, std::string tables_folder = {});
+  // `tables_format`: the kind of the runs' tables in `tables_folder` (run_<index>.dat,
+  // .csv or .mat); the bar snapshots stay text.
+  SweepRunner(const SweepFile& file, SimulationSettings study, std::string tables_folder = {},
+              TableFormat tables_format = TableFormat::kText);
 
   const SweepFile& file() const { return file_; }
   const SweepPlan& plan() const { return plan_; }
@@ -68,6 +72,7 @@ class SweepRunner {
   SweepPlan plan_;
   SimulationSettings study_;
   std::string tables_folder_;
+  TableFormat tables_format_ = TableFormat::kText;
   std::vector<std::string> metric_columns_;
   std::string header_;
   std::size_t fields_ = 0;

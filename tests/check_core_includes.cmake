@@ -1,6 +1,6 @@
 # Fails when a file of the simulation core includes Qt, terminal or process headers.
 set(bad "")
-foreach(dir engine files platform dsvpwm identification tuning fit)
+foreach(dir engine files platform tables dsvpwm identification tuning fit)
   file(GLOB_RECURSE sources ${ROOT}/${dir}/*.h ${ROOT}/${dir}/*.cpp)
   foreach(f ${sources})
     file(STRINGS ${f} lines REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"](Q[A-Za-z]*|qt.*|termios\\.h|unistd\\.h|sys/ioctl\\.h|signal\\.h|csignal|spawn\\.h|ncurses.*)[>\"]")

@@ -8,7 +8,7 @@ cd "$root"
 # The plain C++ folders (the viewer's reader and decimation included); the Qt widgets of
 # ui/ and viewer/widgets are left to the compiler's warnings.
 shopt -s nullglob
-sources=(engine/*.cpp files/*.cpp dsvpwm/*.cpp platform/*.cpp identification/*.cpp tuning/*.cpp
+sources=(engine/*.cpp files/*.cpp dsvpwm/*.cpp platform/*.cpp tables/*.cpp identification/*.cpp tuning/*.cpp
          cli/*.cpp fit/*.cpp sweep/*.cpp viewer/core/*.cpp)
 printf '%s\n' "${sources[@]}" |
   xargs -P "$(nproc)" -n 4 "$tidy" --quiet -p "$build" --extra-arg=-Wno-unknown-warning-option

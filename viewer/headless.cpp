@@ -2,7 +2,9 @@
 
 #include <QBuffer>
 #include <QImage>
+#include <QPageSize>
 #include <QPainter>
+#include <QPdfWriter>
 #include <QSvgGenerator>
 #include <algorithm>
 #include <charconv>
@@ -58,14 +60,17 @@ std::vector<std::string> Split(const std::string& text, char separator) {
 QString ViewerUsage() {
   return QStringLiteral(
       "Usage : tracix [FICHIER] [--watch] [--session SESSION]\n"
-      "        tracix FICHIER --png IMAGE.png [--svg IMAGE.svg] [--columns A,B+C,...]\n"
+      "        tracix FICHIER --png IMAGE.png [--svg IMAGE.svg] [--pdf IMAGE.pdf]\n"
+      "               [--columns A,B+C,...]\n"
       "               [--from T0] [--to T1] [--size LxH]\n"
       "               [--spectrum COLONNE [--linear] [--fmax F]]\n"
       "               [--xy X,Y]\n"
       "  --watch      recharge le fichier dès qu'il change, sans demander\n"
       "  --session    ouvre la session donnée (sinon FICHIER.tracix s'il existe ;\n"
       "               sans fenêtre, seulement celle-ci : ses tracés et sa plage)\n"
-      "  --png/--svg  dessine sans fenêtre et quitte\n"
+      "  FICHIER      table texte, .csv (virgules, ou points-virgules et virgule\n"
+      "               décimale) ou .mat (MATLAB), choisie par l'extension\n"
+      "  --png/--svg/--pdf  dessine sans fenêtre et quitte\n"
       "  --columns    une virgule commence un tracé, un plus réunit des colonnes\n"
       "  --spectrum   spectre (fenêtre de Hann) de la colonne sur la plage, en dB\n"
       "               (en amplitude avec --linear), de 0 à F Hz (par défaut un peu\n"
@@ -101,6 +106,8 @@ bool ParseViewerOptions(const QStringList& arguments, ViewerOptions& options, QS
       if (!value(options.png)) return false;
     } else if (a == QLatin1String("--svg")) {
       if (!value(options.svg)) return false;
+    } else if (a == QLatin1String("--pdf")) {
+      if (!value(options.pdf)) return false;
     } else if (a == QLatin1String("--columns")) {
       if (!value(v)) return false;
       options.plots.clear();
@@ -214,19 +221,46 @@ bool WriteSvg(const QString& path, QSize size, const PicturePainter& paint, QStr
   return WriteBytes(path, bytes, log);
 }
 
+bool WritePdf(const QString& path, QSize size, const PicturePainter& paint, QString& log) {
+  const int width = size.width(), height = size.height();
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  if (!buffer.open(QIODevice::WriteOnly)) {
+    log += QStringLiteral("Impossible d'écrire le fichier %1\n").arg(path);
+    return false;
+  }
+  {
+    QPdfWriter pdf(&buffer);
+    pdf.setCreator(QStringLiteral("tracix"));
+    pdf.setTitle(QStringLiteral("tracix"));
+    // 72 dots per inch: a point of the page is a pixel of the picture.
+    pdf.setResolution(72);
+    pdf.setPageSize(QPageSize(QSizeF(width, height), QPageSize::Point));
+    pdf.setPageMargins(QMarginsF(0, 0, 0, 0));
+    QPainter painter;
+    if (!painter.begin(&pdf)) {
+      log += QStringLiteral("Impossible d'écrire le fichier %1\n").arg(path);
+      return false;
+    }
+    paint(painter, QRect(0, 0, width, height));
+  }
+  return WriteBytes(path, bytes, log);
+}
+
 int RunHeadless(const ViewerOptions& options, QString& log) {
   // No picture over what is read (the table, the session) nor over the other picture,
   // also through a link: said before anything is read or written.
   const std::vector<CommandInput> inputs = {
       {options.file.toStdString(), "la table lue", true},
       {options.session.toStdString(), "la session lue", true},
-      {options.png.toStdString(), "l'image PNG (--png)", true}};
-  const QString* outputs[] = {&options.png, &options.svg};
-  for (std::size_t k = 0; k < 2; ++k) {
+      {options.png.toStdString(), "l'image PNG (--png)", true},
+      {options.svg.toStdString(), "l'image SVG (--svg)", true}};
+  const QString* outputs[] = {&options.png, &options.svg, &options.pdf};
+  for (std::size_t k = 0; k < 3; ++k) {
     const QString& output = *outputs[k];
     if (output.isEmpty()) continue;
-    // The PNG is checked against what is read, the SVG against the PNG too.
-    const std::span<const CommandInput> others(inputs.data(), k == 0 ? 2 : 3);
+    // The PNG is checked against what is read, each later picture against the earlier.
+    const std::span<const CommandInput> others(inputs.data(), 2 + k);
     if (const OutputRefusal refusal = RefuseOutput(output.toStdString(), others)) {
       log += QString::fromStdString(refusal.message) + QLatin1Char('\n');
       return kHeadlessUnreadable;
@@ -338,6 +372,9 @@ int RunHeadless(const ViewerOptions& options, QString& log) {
   }
   if (!options.svg.isEmpty()) {
     written = WriteSvg(options.svg, QSize(options.width, options.height), paint, log) && written;
+  }
+  if (!options.pdf.isEmpty()) {
+    written = WritePdf(options.pdf, QSize(options.width, options.height), paint, log) && written;
   }
   return written ? kHeadlessOk : kHeadlessUnreadable;
 }

@@ -1,12 +1,12 @@
 #pragma once
 // The viewer's command line and its headless mode: draw a table's plots (or a column's
-// spectrum, or an XY plot) into a PNG or SVG file and exit, for scripts, reports and
-// tests.
+// spectrum, or an XY plot) into a PNG, SVG or PDF file and exit, for scripts, reports and
+// tests. The table may be the white-space text, a .csv or a .mat file.
 //
 //   tracix [FILE] [--watch] [--session FILE]
 //   tracix FILE --png OUT.png [--columns A,B+C,...] [--from T0 --to T1] [--size WxH]
 //                             [--spectrum COLUMN [--linear] [--fmax F]] [--xy X,Y]
-//   (--svg OUT.svg in place of, or beside, --png)
+//   (--svg OUT.svg and --pdf OUT.pdf in place of, or beside, --png)
 //
 // In --columns a comma starts a new plot and a plus joins columns in one plot:
 // "Ids(A)+Iqs(A),Vitesse(tr/mn)" draws two plots. Without --columns every column after
@@ -30,7 +30,7 @@ struct ViewerOptions {
   QString file;
   bool watch = false;
   QString session;
-  QString png, svg;                             // headless when either is set
+  QString png, svg, pdf;                        // headless when any is set
   std::vector<std::vector<std::string>> plots;  // --columns
   std::optional<double> from, to;
   int width = 1200, height = 800;
@@ -40,7 +40,7 @@ struct ViewerOptions {
   std::string xy_x, xy_y;
   bool help = false;
   bool version = false;  // --version: the version, then exit
-  bool Headless() const { return !png.isEmpty() || !svg.isEmpty(); }
+  bool Headless() const { return !png.isEmpty() || !svg.isEmpty() || !pdf.isEmpty(); }
 };
 
 // Parses the arguments after the program's name; false with a message on a bad one.
@@ -60,6 +60,9 @@ using PicturePainter = std::function<void(QPainter&, const QRect&)>;
 // fails); false with a message in `log`.
 bool WritePng(const QString& path, QSize size, const PicturePainter& paint, QString& log);
 bool WriteSvg(const QString& path, QSize size, const PicturePainter& paint, QString& log);
+// A one-page PDF of `size` points (one pixel of the picture a point), the plots drawn as
+// vector paths.
+bool WritePdf(const QString& path, QSize size, const PicturePainter& paint, QString& log);
 
 // Draws and writes the images; messages (a table read only in part, an unknown column)
 // go to `log`. Needs a QGuiApplication.

@@ -1,4 +1,4 @@
-// tracix: the curve viewer of the workbench. With --png or --svg it draws and exits
+// tracix: the curve viewer of the workbench. With --png, --svg or --pdf it draws and exits
 // without a window (on the offscreen platform when there is no display); otherwise it
 // opens its window on the data file.
 
@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
   if (options.Headless() && no_display) qputenv("QT_QPA_PLATFORM", "offscreen");
   if (!options.Headless() && no_display) {
     err << "Erreur: aucun affichage (DISPLAY) pour la fenêtre du visualiseur ; "
-           "--png ou --svg dessinent sans fenêtre\n";
+           "--png, --svg ou --pdf dessinent sans fenêtre\n";
     return mas::viewer::kHeadlessUnreadable;
   }
   QApplication app(argc, argv);

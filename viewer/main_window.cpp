@@ -139,15 +139,19 @@ void MainWindow::BuildMenus() {
   file->addAction(QStringLiteral("&Ouvrir…"), QKeySequence::Open, this, [this] {
     const QString path = QFileDialog::getOpenFileName(
         this, QStringLiteral("Ouvrir une table"), QFileInfo(path_).absolutePath(),
-        QStringLiteral("Tables (*.dat *.txt *.cpp);;Tous les fichiers (*)"));
+        QStringLiteral("Tables (*.dat *.txt *.cpp *.csv *.mat);;Tous les fichiers (*)"));
     if (!path.isEmpty()) Open(path, false);
   });
   file->addAction(QStringLiteral("&Recharger"), QKeySequence(Qt::Key_F5), this, [this] {
     if (!path_.isEmpty()) Open(path_, true);
   });
   file->addSeparator();
-  file->addAction(QStringLiteral("Exporter l'image (PNG)…"), this, [this] { ExportImage(false); });
-  file->addAction(QStringLiteral("Exporter l'image (SVG)…"), this, [this] { ExportImage(true); });
+  file->addAction(QStringLiteral("Exporter l'image (PNG)…"), this,
+                  [this] { ExportImage(ImageKind::kPng); });
+  file->addAction(QStringLiteral("Exporter l'image (SVG)…"), this,
+                  [this] { ExportImage(ImageKind::kSvg); });
+  file->addAction(QStringLiteral("Exporter l'image (PDF)…"), this,
+                  [this] { ExportImage(ImageKind::kPdf); });
   file->addAction(QStringLiteral("Exporter la plage visible (table)…"), this,
                   [this] { ExportTable(); });
   file->addSeparator();
@@ -552,7 +556,7 @@ void MainWindow::ApplySession(const Session& s) {
   OnViewChanged(false);
 }
 
-void MainWindow::ExportImage(bool svg) {
+void MainWindow::ExportImage(ImageKind kind) {
   bool ok = false;
   const QString size_text = QInputDialog::getText(
       this, QStringLiteral("Exporter l'image"), QStringLiteral("Taille (largeur x hauteur) :"),
@@ -568,10 +572,15 @@ void MainWindow::ExportImage(bool svg) {
         QStringLiteral("Taille attendue : LARGEURxHAUTEUR, de 100 à 10000 pixels"));
     return;
   }
-  const QString suffix = svg ? QStringLiteral(".svg") : QStringLiteral(".png");
-  const QString path = QFileDialog::getSaveFileName(
-      this, QStringLiteral("Exporter l'image"), QFileInfo(path_).completeBaseName() + suffix,
-      svg ? QStringLiteral("Images SVG (*.svg)") : QStringLiteral("Images PNG (*.png)"));
+  const QString suffix = kind == ImageKind::kSvg   ? QStringLiteral(".svg")
+                         : kind == ImageKind::kPdf ? QStringLiteral(".pdf")
+                                                   : QStringLiteral(".png");
+  const QString filter = kind == ImageKind::kSvg   ? QStringLiteral("Images SVG (*.svg)")
+                         : kind == ImageKind::kPdf ? QStringLiteral("Documents PDF (*.pdf)")
+                                                   : QStringLiteral("Images PNG (*.png)");
+  const QString path =
+      QFileDialog::getSaveFileName(this, QStringLiteral("Exporter l'image"),
+                                   QFileInfo(path_).completeBaseName() + suffix, filter);
   if (path.isEmpty()) return;
   const ViewState view = view_;
   const Dataset* dataset = data_.get();
@@ -579,18 +588,30 @@ void MainWindow::ExportImage(bool svg) {
     PaintPlots(p, r, *dataset, view);
   };
   QString log;
-  const bool written =
-      svg ? WriteSvg(path, QSize(w, h), paint, log) : WritePng(path, QSize(w, h), paint, log);
+  const bool written = kind == ImageKind::kSvg   ? WriteSvg(path, QSize(w, h), paint, log)
+                       : kind == ImageKind::kPdf ? WritePdf(path, QSize(w, h), paint, log)
+                                                 : WritePng(path, QSize(w, h), paint, log);
   if (!written) QMessageBox::warning(this, QStringLiteral("Erreur"), log.trimmed());
 }
 
 void MainWindow::ExportTable() {
   if (data_->table().ColumnCount() == 0) return;
-  const QString path = QFileDialog::getSaveFileName(
+  // The kind follows the name's extension; a name without one takes the chosen filter's.
+  const QString text_filter = QStringLiteral("Tables texte (*.dat)");
+  const QString csv_filter = QStringLiteral("Tables CSV (*.csv)");
+  const QString mat_filter = QStringLiteral("Fichiers MATLAB (*.mat)");
+  QString chosen;
+  QString path = QFileDialog::getSaveFileName(
       this, QStringLiteral("Exporter la plage visible"),
       QFileInfo(path_).completeBaseName() + QStringLiteral("_plage.dat"),
-      QStringLiteral("Tables (*.dat);;Tous les fichiers (*)"));
+      text_filter + QStringLiteral(";;") + csv_filter + QStringLiteral(";;") + mat_filter +
+          QStringLiteral(";;Tous les fichiers (*)"),
+      &chosen);
   if (path.isEmpty()) return;
+  if (QFileInfo(path).suffix().isEmpty()) {
+    if (chosen == csv_filter) path += QStringLiteral(".csv");
+    if (chosen == mat_filter) path += QStringLiteral(".mat");
+  }
   std::vector<std::size_t> shown;
   for (const PlotView& p : view_.plots) {
     for (std::size_t c : p.columns) {

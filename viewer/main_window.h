@@ -68,7 +68,8 @@ class MainWindow : public QMainWindow {
   void RemovePlot();
   void AddColumnToPlot(int plot, std::size_t column);
   void SelectPlot(int plot);
-  void ExportImage(bool svg);
+  enum class ImageKind { kPng, kSvg, kPdf };
+  void ExportImage(ImageKind kind);
   void ExportTable();
   void SaveSessionAs();
   void OpenSession();

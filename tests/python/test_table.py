@@ -1,5 +1,8 @@
 """Reading tables of curves: the output tables of the runs and the measured records."""
 
+import os
+import subprocess
+
 import numpy as np
 import pytest
 
@@ -71,3 +74,36 @@ def test_a_missing_table_or_column(tmp_path):
     path.write_text("t a\n1 2\n")
     with pytest.raises(KeyError, match="colonne inconnue « b »"):
         mas.read_table(path)["b"]
+
+
+def test_csv_and_mat_tables_read_as_their_text_twin(examples, tmp_path):
+    # The example record as a logger exports it (semicolons, decimal commas).
+    text = mas.read_table(examples / "dem1.dat")
+    csv = mas.read_table(examples / "dem1_logger.csv")
+    assert csv.names == ["temps (s)", "vitesse (tr/mn)", "courant (A)"]
+    for twin, name in zip(["t(s)", "N(tr/mn)", "Ias(A)"], csv.names):
+        assert np.array_equal(csv[name], text[twin]), name
+    # A run's .mat table: full precision, the original names.
+    cli = os.environ["MAS_CLI"]
+    out = tmp_path / "out.dat"
+    study = examples / "default.mas"
+    subprocess.run([cli, "run", study, "--set", "tf=0.01", "-o", out], check=True,
+                   capture_output=True)
+    subprocess.run([cli, "run", study, "--set", "tf=0.01", "-o", out, "--table-format", "mat"],
+                   check=True, capture_output=True)
+    mat = mas.read_table(tmp_path / "out.mat")
+    dat = mas.read_table(out)
+    assert mat.names == dat.names
+    for name in dat.names:
+        assert np.array_equal([float("%.8g" % v) for v in mat[name]], dat[name]), name
+
+
+def test_bad_csv_tables_name_the_place(tmp_path):
+    path = tmp_path / "bad.csv"
+    path.write_text("t;a\n0;1,5\n1;x\n")
+    with pytest.raises(mas.FileError, match="Ligne 3, colonne 2"):
+        mas.read_table(path)
+    path = tmp_path / "bad.mat"
+    path.write_text("t a\n0 1\n")
+    with pytest.raises(mas.FileError, match="n'est pas un fichier MATLAB"):
+        mas.read_table(path)

@@ -81,6 +81,18 @@ TEST_F(SweepCommandTest, RunsAreThoseOfMasRun) {
             kExitSuccess);
   const std::string table = ReadAll(Path("out.dat"));
   EXPECT_EQ(ReadAll(Path("tables/run_5.dat")), table);
+  // In another kind, the same as `mas run` writes in that kind, the metrics unchanged.
+  ASSERT_EQ(Mas({"sweep", sweep, "--tables", Path("csv"), "--table-format", "csv", "--summary",
+                 Path("c.tsv")}),
+            kExitSuccess)
+      << err_.str();
+  ASSERT_EQ(
+      Mas({"run", MAS_SOURCE_DIR "/examples/default.mas", "--set", "tf=0.02", "--set", "Rs=1.3",
+           "--set", "a10=0.01", "--output", Path("out.dat"), "--table-format", "csv"}),
+      kExitSuccess);
+  EXPECT_EQ(ReadAll(Path("csv/run_5.csv")), ReadAll(Path("out.csv")));
+  EXPECT_FALSE(std::filesystem::exists(Path("csv/run_5.dat")));
+  EXPECT_EQ(ReadAll(Path("c.tsv")), ReadAll(Path("s.tsv")));
 
   // The final speed of the run's row is the last speed of the table (eight digits there).
   std::istringstream summary(ReadAll(Path("s.tsv")));

@@ -102,5 +102,31 @@ TEST(TableExport, VisibleRangeReadsBackAsTheSameNumbers) {
   EXPECT_EQ(back.table.columns[1], (std::vector<double>{1e-300, -HUGE_VAL}));
 }
 
+// The range exported as CSV or .mat reads back through the viewer's own reader, which
+// chooses by the extension.
+TEST(TableExport, CsvAndMatExportsReadBack) {
+  Table table;
+  table.names = {"time(s)", "Ce(Nm)", "Ias(A)"};
+  table.columns = {{0, 0.1, 0.2, 0.3}, {1.23456789, -2, 3, 4}, {5, 1.0 / 3.0, -7, 8}};
+  const std::filesystem::path dir = ::testing::TempDir();
+  const std::string stem = "mas_export_" + std::to_string(::getpid());
+  for (const char* extension : {".csv", ".mat"}) {
+    SCOPED_TRACE(extension);
+    const std::filesystem::path path = dir / (stem + extension);
+    std::string message;
+    ASSERT_TRUE(ExportRange(path, table, 0, {2}, 0.05, 0.25, message)) << message;
+    const ReadResult back = ReadTable(path);
+    ASSERT_TRUE(back.complete) << back.message;
+    EXPECT_EQ(back.table.names, (std::vector<std::string>{"time(s)", "Ias(A)"}));
+    EXPECT_EQ(back.table.columns[0], (std::vector<double>{0.1, 0.2}));
+    // CSV keeps eight significant digits, .mat the double itself.
+    EXPECT_EQ(back.table.columns[1][0], extension[1] == 'c' ? 0.33333333 : 1.0 / 3.0);
+    std::filesystem::remove(path);
+  }
+  const ReadResult missing = ReadTable(dir / (stem + "_absent.mat"));
+  EXPECT_FALSE(missing.complete);
+  EXPECT_FALSE(missing.message.empty());
+}
+
 }  // namespace
 }  // namespace mas::viewer

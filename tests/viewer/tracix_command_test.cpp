@@ -125,6 +125,28 @@ TEST_F(TracixCommand, APictureNeverReplacesAnInputNorADevice) {
   EXPECT_TRUE(received.starts_with("\x89PNG")) << received.size();
 }
 
+// A logger's CSV (semicolons, decimal commas) draws as its text twin does, into the three
+// kinds of picture; the PDF is checked against what is read like the other two.
+TEST_F(TracixCommand, CsvTablesDrawIntoPngSvgAndPdf) {
+  const std::string csv =
+      "\xEF\xBB\xBF\"time(s)\";\"Ias(A)\"\r\n0;0\r\n0,001;3,5\r\n0,002;-1,25\r\n";
+  std::ofstream(Path("log.csv")) << csv;
+  std::ofstream(Path("twin.dat")) << "time(s) Ias(A)\n0 0\n0.001 3.5\n0.002 -1.25\n";
+  ASSERT_EQ(Tracix({Path("log.csv"), "--png", Path("c.png"), "--svg", Path("c.svg"), "--pdf",
+                    Path("c.pdf"), "--size", "300x200"}),
+            0)
+      << err_;
+  ASSERT_EQ(Tracix({Path("twin.dat"), "--png", Path("t.png"), "--size", "300x200"}), 0) << err_;
+  EXPECT_EQ(ReadAll(dir_ / "c.png"), ReadAll(dir_ / "t.png"));
+  EXPECT_TRUE(ReadAll(dir_ / "c.pdf").starts_with("%PDF-"));
+  EXPECT_NE(ReadAll(dir_ / "c.svg").find("<svg"), std::string::npos);
+
+  EXPECT_EQ(Tracix({Path("log.csv"), "--png", Path("d.png"), "--pdf", Path("d.png")}), 1);
+  EXPECT_NE(err_.find("est l'image PNG (--png)"), std::string::npos) << err_;
+  EXPECT_EQ(Tracix({Path("log.csv"), "--pdf", Path("log.csv")}), 1);
+  EXPECT_EQ(ReadAll(dir_ / "log.csv"), csv);
+}
+
 TEST_F(TracixCommand, NothingToDrawOrNoRoomToWriteIsAFailureThatWritesNothing) {
   std::ofstream(dir_ / "garbage.dat", std::ios::binary) << std::string(
       "\x7f"

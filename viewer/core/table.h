@@ -33,7 +33,8 @@ struct ReadResult {
   bool has_header = true;  // false: the first line held numbers, the columns are named C1, C2...
 };
 
-// Reads a table file. The file is mapped, not copied, and its lines are parsed in
+// Reads a table file: a ".csv" or ".mat" file as tables/table_file.h reads it, any other
+// as the white-space text. The text file is mapped, not copied, and its lines are parsed in
 // `threads` parallel chunks (0: one per core) straight into the final columns, so the
 // memory left after the read is the numbers as doubles.
 ReadResult ReadTable(const std::filesystem::path& path, int threads = 0);

@@ -41,12 +41,45 @@ std::string ExportRangeText(const Table& table, std::size_t time_column,
   return out;
 }
 
+ColumnTable ExportRangeColumns(const Table& table, std::size_t time_column,
+                               const std::vector<std::size_t>& columns, double t0, double t1) {
+  ColumnTable out;
+  if (time_column >= table.columns.size()) return out;
+  std::vector<std::size_t> order{time_column};
+  for (std::size_t c : columns) {
+    if (c != time_column && c < table.ColumnCount()) order.push_back(c);
+  }
+  const std::vector<double>& t = table.columns[time_column];
+  for (std::size_t c : order) {
+    out.names.push_back(table.names[c]);
+    std::vector<double> values;
+    for (std::size_t i = 0; i < t.size(); ++i) {
+      if (t[i] >= t0 && t[i] <= t1) values.push_back(table.columns[c][i]);
+    }
+    out.columns.push_back(std::move(values));
+  }
+  return out;
+}
+
 bool ExportRange(const std::filesystem::path& path, const Table& table, std::size_t time_column,
                  const std::vector<std::size_t>& columns, double t0, double t1,
                  std::string& message) {
-  if (ReplaceFileContents(path.string(), ExportRangeText(table, time_column, columns, t0, t1))) {
-    return true;
+  bool written = false;
+  switch (TableFormatOfPath(path.string())) {
+    case TableFormat::kCsv:
+      written = ReplaceFileContents(
+          path.string(), CsvText(ExportRangeColumns(table, time_column, columns, t0, t1)));
+      break;
+    case TableFormat::kMat:
+      written = WriteMatFile(path.string(), ExportRangeColumns(table, time_column, columns, t0, t1),
+                             LinkPolicy::kFollow, message);
+      break;
+    case TableFormat::kText:
+      written =
+          ReplaceFileContents(path.string(), ExportRangeText(table, time_column, columns, t0, t1));
+      break;
   }
+  if (written) return true;
   message = "Impossible d'écrire le fichier " + path.string();
   return false;
 }

@@ -17,6 +17,7 @@
 #include <system_error>
 #include <thread>
 
+#include "tables/table_file.h"
 #include "viewer/core/table.h"
 
 namespace mas::viewer {
@@ -415,7 +416,32 @@ ReadResult ParseTable(std::string_view text, int threads, std::size_t min_chunk_
   return Finish(std::move(header), std::move(columns), kept, fault);
 }
 
+namespace {
+
+// A CSV or .mat table, read by tables/table_file.h, as the viewer's table.
+ReadResult FromTableFile(TableFileRead read) {
+  ReadResult result;
+  result.table.names = std::move(read.table.names);
+  result.table.columns = std::move(read.table.columns);
+  result.complete = read.complete;
+  result.message = std::move(read.message);
+  result.error_line = read.error_line;
+  result.error_column = read.error_column;
+  result.has_header = read.has_header;
+  return result;
+}
+
+}  // namespace
+
 ReadResult ReadTable(const std::filesystem::path& path, int threads) {
+  switch (TableFormatOfPath(path.string())) {
+    case TableFormat::kCsv:
+      return FromTableFile(ReadCsvFile(path.string()));
+    case TableFormat::kMat:
+      return FromTableFile(ReadMatFile(path.string()));
+    case TableFormat::kText:
+      break;
+  }
   ReadResult failed;
   failed.message = "Impossible d'ouvrir le fichier " + path.string();
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
