@@ -65,7 +65,7 @@ grep -q "aucun affichage" viewer.txt || fail "le visualiseur n'a pas été lanc�
 PYTHONPATH="$site" /usr/bin/python3 -c "
 import mas, sys
 assert mas.__file__.startswith('$site'), mas.__file__
-assert mas.describe('dt')['values'] == 'réel fini'
+assert mas.describe('dt')['values'] == 'réel fini > 0' and mas.describe('dt')['unit'] == 's'
 s = mas.Study('$doc/examples/default.mas')
 s['tf'] = 0.01
 s['CreateOutputFile'] = False
